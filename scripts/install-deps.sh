@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Installs, through apt-get, whatever the build and the tests need and is missing.
+# Quick and harmless when everything is already there.
+set -euo pipefail
+
+packages=(
+  g++ cmake make pkg-config
+  libopencv-core-dev libopencv-imgproc-dev libopencv-imgcodecs-dev
+  libgtest-dev libbenchmark-dev
+)
+
+missing=()
+for package in "${packages[@]}"; do
+  status=$(dpkg-query -W -f='${Status}' "$package" 2>/dev/null || true)
+  [[ "$status" == "install ok installed" ]] || missing+=("$package")
+done
+[[ ${#missing[@]} -eq 0 ]] && exit 0
+
+if [[ $(id -u) -eq 0 ]]; then
+  as_root=()
+elif command -v sudo >/dev/null 2>&1; then
+  as_root=(sudo)
+else
+  echo "install-deps: missing packages (${missing[*]}) and neither root nor sudo to install them" >&2
+  exit 1
+fi
+
+echo "install-deps: installing ${missing[*]}"
+"${as_root[@]}" apt-get update -qq
+"${as_root[@]}" env DEBIAN_FRONTEND=noninteractive \
+  apt-get install -y -qq --no-install-recommends "${missing[@]}"

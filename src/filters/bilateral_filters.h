@@ -1,0 +1,28 @@
+// The filter adapters: OpenCV images in and out of the filter core.
+#pragma once
+
+#include <opencv2/core.hpp>
+
+namespace vantorel {
+
+// Smooths a single-channel float image along the edges of a guide.
+//   source   CV_32FC1, continuous; its size sets every size.
+//   guide    CV_32FC1 of the same size, continuous; may be the source itself.
+//   output   becomes rows x cols CV_32FC1; a matching one keeps its buffer. May be an input.
+//   sigma_s  pixels per grid cell; sigma_r  guide units per grid cell.
+void JointBilateralCPU(const cv::Mat& source, const cv::Mat& guide, cv::Mat& output,
+                       double sigma_s, double sigma_r);
+
+// Smooths each channel of a three-channel float image by its own edges.
+//   source   CV_32FC3, continuous.
+//   output   becomes rows x cols CV_32FC3; a matching one keeps its buffer. May be the source.
+//   sigma_s  pixels per grid cell; sigma_r  channel units per grid cell.
+void BilateralC3CPU(const cv::Mat& source, cv::Mat& output, double sigma_s, double sigma_r);
+
+// Smooths each channel of an 8-bit three-channel image by its own edges, on the 0-to-1 scale.
+//   source       CV_8UC3, continuous.
+//   destination  becomes rows x cols CV_8UC3; a matching one keeps its buffer. May be the source.
+//   sigma_s      pixels per grid cell; sigma_r  units of the 0-to-1 scale per grid cell.
+void Bilateral8UC3CPU(const cv::Mat& source, cv::Mat& destination, double sigma_s, double sigma_r);
+
+}  // namespace vantorel

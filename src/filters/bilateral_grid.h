@@ -1,0 +1,35 @@
+// The filter core: a bilateral filter computed on a down-sampled 3-D grid.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "filters/work_matrix.h"
+
+namespace vantorel {
+
+struct GridCell {
+  double value = 0.0;   // sum of accumulated values; after normalisation their mean
+  double weight = 0.0;  // number of accumulated pixels; after normalisation 1 or 0
+};
+
+// Cell (x, y, z) is storage[(x * y_size + y) * z_size + z]: x slowest, z fastest.
+struct BilateralGrid {
+  int32_t x_size = 0;
+  int32_t y_size = 0;
+  int32_t z_size = 0;
+  std::vector<GridCell> storage;
+};
+
+// Smooths `input` along the edges of `edge` (same sizes; may be the same matrix).
+//   sigma_s  pixels per grid cell along x and y, > 0.
+//   sigma_r  edge units per grid cell along the edge-value axis, > 0.
+//   result   resized to input's sizes and fully written; must not be `edge`.
+// This is the straightforward reference implementation.
+void BilateralGridCPU(const WorkMatrix& input, const WorkMatrix& edge, double sigma_s,
+                      double sigma_r, WorkMatrix& result);
+
+// Trilinear interpolation of both cell components at grid position (fx, fy, fz).
+GridCell TrilinearSample(const BilateralGrid& grid, double fx, double fy, double fz);
+
+}  // namespace vantorel

@@ -1,0 +1,19 @@
+// Automatic tone adjustment: a global tone curve driven by the image's own luminance.
+#pragma once
+
+#include <cstddef>
+
+#include <opencv2/core.hpp>
+
+namespace vantorel {
+
+// Adjusts brightness and contrast of an image in place.
+//   img  CV_8U (0 .. 255) or CV_32F ([0, 1]), 1 or 3 channels (B, G, R); overwritten.
+// Returns the exposure scale g, in [1/3, 3]. Any other depth raises cv::Exception -215
+// and leaves img unchanged.
+float AutoAdjustCPU(cv::Mat& img);
+
+// Counts the levels int(v * 255 + 0.5) of `count` values in [0, 1] into hist[0 .. bins).
+void ComputeHistogram(const float* values, std::size_t count, int* hist, int bins);
+
+}  // namespace vantorel

@@ -1,0 +1,61 @@
+// The pipeline frame: argument checks, normalisation, luma, the stages in their fixed
+// order, the conversion back to bytes and the copy into the caller's buffer.
+#include "imagedehaze/dehaze.h"
+
+#include <cstring>
+#include <vector>
+
+#include <opencv2/core.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include "imagedehaze/normalize.h"
+
+namespace vantorel {
+
+namespace {
+
+bool ArgumentsAccepted(int cols, int rows, float haze_thickness) {
+  // Written as positive tests so that a NaN thickness is refused too.
+  if (!(cols > 0)) return false;
+  if (!(rows > 0)) return false;
+  if (!(haze_thickness > 0.0f)) return false;
+  if (!(haze_thickness <= 1.0f)) return false;
+  return true;
+}
+
+}  // namespace
+
+bool DehazeCPU(unsigned char* data, int cols, int rows, float haze_thickness) {
+  if (!ArgumentsAccepted(cols, rows, haze_thickness)) return false;
+
+  // 0.9 x thickness in double, rounded to float: the exponent of the transmission's power step.
+  const float transmission_exponent = static_cast<float>(0.9 * static_cast<double>(haze_thickness));
+  (void)transmission_exponent;
+
+  const cv::Mat source_view(rows, cols, CV_8UC3, data);
+
+  const double largest_sample = LargestSample(source_view);
+  // An all-black picture has nothing to scale by and no haze to remove: it stays black.
+  if (largest_sample == 0.0) return true;
+
+  cv::Mat normalized = NormalizeByLargestSample(source_view, largest_sample);
+
+  cv::Mat ycrcb;
+  cv::cvtColor(normalized, ycrcb, cv::COLOR_BGR2YCrCb, 0);
+  std::vector<cv::Mat> planes;
+  cv::split(ycrcb, planes);
+  const cv::Mat y_plane = planes[0].clone();
+  planes.clear();
+
+  // The airlight, transmission and recovery stages are not in the chain yet: the
+  // normalised picture goes straight to the conversion to bytes.
+  cv::Mat dehazed = normalized;
+
+  cv::Mat output_8u;
+  dehazed.convertTo(output_8u, CV_8U, 255.0, 0.0);
+
+  std::memcpy(data, output_8u.data, static_cast<size_t>(rows) * static_cast<size_t>(cols) * 3);
+  return true;
+}
+
+}  // namespace vantorel

@@ -1,0 +1,21 @@
+// Normalisation of the 8-bit source by its largest sample.
+#include "imagedehaze/normalize.h"
+
+namespace vantorel {
+
+double LargestSample(const cv::Mat& source_view) {
+  double largest = 0.0;
+  // Multi-channel input is allowed here because no location and no mask is asked for.
+  cv::minMaxLoc(source_view, nullptr, &largest);
+  return largest;
+}
+
+cv::Mat NormalizeByLargestSample(const cv::Mat& source_view, double largest_sample) {
+  cv::Mat normalized;
+  // The library applies the double scale 1.0 / max itself (in single precision for
+  // float targets); a hand-made division would differ in the last place.
+  source_view.convertTo(normalized, CV_32FC3, 1.0 / largest_sample, 0.0);
+  return normalized;
+}
+
+}  // namespace vantorel

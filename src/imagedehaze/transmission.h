@@ -1,0 +1,17 @@
+// Transmission: the fraction of scene light that reaches the camera through the haze.
+#pragma once
+
+#include <opencv2/core.hpp>
+
+namespace vantorel {
+
+// Estimates the refined transmission map.
+//   normalized             CV_32FC3, B, G, R, continuous, brightest sample 1.0; only read.
+//   airlight               the airlight in B, G, R order.
+//   y_plane                CV_32FC1 luma of the picture, the guide of the smoothing; only read.
+//   transmission_exponent  0.9 x haze thickness, in (0, 0.9].
+// Returns a CV_32FC1 map of the picture's size with values in [0, 1].
+cv::Mat EstimateTransmissionCPU(const cv::Mat& normalized, const cv::Vec3f& airlight,
+                                const cv::Mat& y_plane, float transmission_exponent);
+
+}  // namespace vantorel

@@ -1,0 +1,39 @@
+// Reading the source image, with a reason when it cannot be read.
+#include "main/source_reader.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include <sys/stat.h>
+
+#include <opencv2/imgcodecs.hpp>
+
+namespace vantorel {
+
+namespace {
+
+// The image library only says "empty"; look at the file to tell the user why.
+std::string WhyUnreadable(const std::string& path) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0) return std::strerror(errno);
+  if (S_ISDIR(info.st_mode)) return "is a directory";
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) return std::strerror(errno);
+  std::fclose(file);
+  if (info.st_size == 0) return "the file is empty";
+  return "not an image in a supported format, or the file is damaged";
+}
+
+}  // namespace
+
+cv::Mat ReadSourceImage(const std::string& path, std::string& error) {
+  cv::Mat image = cv::imread(path, cv::IMREAD_COLOR);
+  if (image.empty()) {
+    error = WhyUnreadable(path);
+    return cv::Mat();
+  }
+  return image;
+}
+
+}  // namespace vantorel

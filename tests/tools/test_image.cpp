@@ -1,0 +1,124 @@
+// Test pictures for the command-line tests.
+//   test_image make KIND WIDTH HEIGHT PATH  writes a picture of known content; the format
+//                                          follows PATH's extension, KIND the content
+//   test_image info PATH                    prints "WIDTH HEIGHT CHANNELS DEPTHBITS"
+//   test_image same PATH_A PATH_B           exit 0 when both decode to the same pixels
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <map>
+#include <string>
+
+#include <opencv2/core.hpp>
+#include <opencv2/imgcodecs.hpp>
+
+namespace {
+
+// A hazy-looking scene: a bright sky band over a coloured gradient.
+cv::Mat Gradient(int w, int h) {
+  cv::Mat img(h, w, CV_8UC3);
+  for (int y = 0; y < h; ++y) {
+    for (int x = 0; x < w; ++x) {
+      cv::Vec3b& p = img.at<cv::Vec3b>(y, x);
+      if (y < h / 4) {
+        p = cv::Vec3b(235, 230, 225);
+      } else {
+        p = cv::Vec3b(static_cast<uchar>(90 + 100 * x / std::max(w, 1)),
+                      static_cast<uchar>(120 + 80 * y / std::max(h, 1)),
+                      static_cast<uchar>(150 - 60 * x / std::max(w, 1)));
+      }
+    }
+  }
+  return img;
+}
+
+cv::Mat Noise(int w, int h) {
+  cv::Mat img(h, w, CV_8UC3);
+  cv::RNG rng(12345);
+  rng.fill(img, cv::RNG::UNIFORM, 0, 256);
+  return img;
+}
+
+cv::Mat Gray16(int w, int h) {
+  cv::Mat img(h, w, CV_16UC1);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) img.at<uint16_t>(y, x) = static_cast<uint16_t>((x * 65535) / std::max(w - 1, 1));
+  return img;
+}
+
+cv::Mat Rgba(int w, int h) {
+  cv::Mat bgr = Gradient(w, h), bgra;
+  cv::Mat alpha(h, w, CV_8UC1, cv::Scalar(200));
+  std::vector<cv::Mat> planes;
+  cv::split(bgr, planes);
+  planes.push_back(alpha);
+  cv::merge(planes, bgra);
+  return bgra;
+}
+
+cv::Mat GrayFrom(const cv::Mat& bgr) {
+  cv::Mat gray(bgr.rows, bgr.cols, CV_8UC1);
+  for (int y = 0; y < bgr.rows; ++y)
+    for (int x = 0; x < bgr.cols; ++x) gray.at<uchar>(y, x) = bgr.at<cv::Vec3b>(y, x)[1];
+  return gray;
+}
+
+int Info(const char* path) {
+  const cv::Mat img = cv::imread(path, cv::IMREAD_UNCHANGED);
+  if (img.empty()) {
+    std::fprintf(stderr, "test_image: cannot decode %s\n", path);
+    return 1;
+  }
+  const int bits = img.depth() == CV_8U ? 8 : img.depth() == CV_16U ? 16 : 32;
+  std::printf("%d %d %d %d\n", img.cols, img.rows, img.channels(), bits);
+  return 0;
+}
+
+int Same(const char* a, const char* b) {
+  const cv::Mat x = cv::imread(a, cv::IMREAD_UNCHANGED), y = cv::imread(b, cv::IMREAD_UNCHANGED);
+  if (x.empty() || y.empty() || x.size() != y.size() || x.type() != y.type()) return 1;
+  return cv::norm(x, y, cv::NORM_INF) == 0 ? 0 : 1;
+}
+
+int Make(int argc, char** argv) {
+  if (argc != 6) {
+    std::fprintf(stderr, "usage: test_image make KIND WIDTH HEIGHT PATH\n");
+    return 2;
+  }
+  const std::string kind = argv[2];
+  const int w = std::atoi(argv[3]);
+  const int h = std::atoi(argv[4]);
+  const std::map<std::string, std::function<cv::Mat()>> makers = {
+      {"gradient", [&] { return Gradient(w, h); }},
+      {"noise", [&] { return Noise(w, h); }},
+      {"grey", [&] { return cv::Mat(h, w, CV_8UC3, cv::Scalar(128, 128, 128)); }},
+      {"black", [&] { return cv::Mat(h, w, CV_8UC3, cv::Scalar(0, 0, 0)); }},
+      {"white", [&] { return cv::Mat(h, w, CV_8UC3, cv::Scalar(255, 255, 255)); }},
+      {"red", [&] { return cv::Mat(h, w, CV_8UC3, cv::Scalar(0, 0, 255)); }},
+      {"dim", [&] { return Gradient(w, h) / 4; }},
+      {"gray8", [&] { return GrayFrom(Gradient(w, h)); }},
+      {"gray16", [&] { return Gray16(w, h); }},
+      {"rgba", [&] { return Rgba(w, h); }},
+  };
+  const auto maker = makers.find(kind);
+  if (maker == makers.end() || w <= 0 || h <= 0) {
+    std::fprintf(stderr, "test_image: unknown kind '%s' or bad size\n", kind.c_str());
+    return 2;
+  }
+  if (!cv::imwrite(argv[5], maker->second())) {
+    std::fprintf(stderr, "test_image: cannot write %s\n", argv[5]);
+    return 1;
+  }
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::string command = argc > 1 ? argv[1] : "";
+  if (command == "make") return Make(argc, argv);
+  if (command == "info" && argc == 3) return Info(argv[2]);
+  if (command == "same" && argc == 4) return Same(argv[2], argv[3]);
+  std::fprintf(stderr, "usage: test_image make|info|same ...\n");
+  return 2;
+}
