@@ -10,6 +10,7 @@
 #include <opencv2/core/utils/logger.hpp>
 
 #include "imagedehaze/dehaze.h"
+#include "main/memory_budget.h"
 #include "main/result_writer.h"
 #include "main/source_reader.h"
 #include "main/thickness_arg.h"
@@ -54,6 +55,8 @@ int Run(int argc, char** argv) {
   }
 
   std::string error;
+  const bool will_dehaze = !vantorel::BelowDehazeThreshold(haze_thickness);
+  if (!vantorel::SourceFitsInMemory(source_path, will_dehaze, error)) return Fail(source_path + ": " + error);
   cv::Mat working = vantorel::ReadSourceImage(source_path, error);
   if (working.empty()) {
     std::printf("Can't read image. Exit...\n");
@@ -64,6 +67,7 @@ int Run(int argc, char** argv) {
     std::printf("No need for dehaze. Exiting ...\n");
     return 0;
   }
+  if (!vantorel::PipelineFitsInMemory(working.cols, working.rows, error)) return Fail(source_path + ": " + error);
 
   const auto start = std::chrono::steady_clock::now();
   const bool dehazed = vantorel::DehazeCPU(working.data, working.cols, working.rows, haze_thickness);

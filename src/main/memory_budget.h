@@ -1,0 +1,53 @@
+// How much memory a picture needs and how much the process may use, so that a picture
+// too large is refused with a clear message instead of the kernel killing the run.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace vantorel {
+
+constexpr uint64_t kUnlimitedBytes = UINT64_MAX;
+
+// What the dehazing pipeline allocates at its peak, on top of the decoded picture.
+uint64_t PipelinePeakBytes(uint64_t cols, uint64_t rows);
+
+// The decoded 8-bit three-channel picture itself.
+uint64_t DecodedPictureBytes(uint64_t cols, uint64_t rows);
+
+// The ways the memory of this process is bounded; kUnlimitedBytes where there is no bound.
+struct MemoryLimits {
+  uint64_t cgroup_headroom = kUnlimitedBytes;         // the control group's limit less its use
+  uint64_t address_space_headroom = kUnlimitedBytes;  // RLIMIT_AS less the mapped size
+  uint64_t available = kUnlimitedBytes;               // MemAvailable of the whole machine
+
+  uint64_t Smallest() const;
+};
+
+// Reads the limits of the running process from /proc and /sys.
+MemoryLimits ReadMemoryLimits();
+
+// The parts of ReadMemoryLimits, over the text of the files they read.
+//   meminfo      the text of /proc/meminfo
+//   proc_cgroup  the text of /proc/self/cgroup; cgroup_root where the hierarchies are
+//                mounted (/sys/fs/cgroup). Version 2 and version 1 are both understood;
+//                every level from the process's group up to the root counts.
+//   proc_status  the text of /proc/self/status (its VmSize line)
+uint64_t MemAvailableFromMeminfo(const std::string& meminfo);
+uint64_t CgroupHeadroom(const std::string& proc_cgroup, const std::string& cgroup_root);
+uint64_t AddressSpaceHeadroom(uint64_t address_space_limit, const std::string& proc_status);
+
+// Before decoding: false, with the reason in `error`, when the size that the source file
+// declares (PNG and JPEG headers) is too large to decode and, if `will_dehaze`, to
+// dehaze. Files whose size cannot be read from the header pass; the check after
+// decoding covers them.
+bool SourceFitsInMemory(const std::string& path, bool will_dehaze, std::string& error);
+
+// After decoding: false, with the reason in `error`, when the pipeline's peak for a
+// cols x rows picture exceeds what the process may still use.
+bool PipelineFitsInMemory(int cols, int rows, std::string& error);
+
+// The refusal text: names the picture's size, the memory it needs and what is usable.
+std::string MemoryRefusal(uint64_t cols, uint64_t rows, uint64_t needed, uint64_t usable);
+
+}  // namespace vantorel
