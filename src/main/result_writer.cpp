@@ -12,6 +12,8 @@
 
 #include <opencv2/imgcodecs.hpp>
 
+#include "main/temp_file_guard.h"
+
 namespace vantorel {
 
 namespace {
@@ -71,7 +73,7 @@ bool WriteImageAtomically(const std::string& path, const cv::Mat& image, std::st
   }
 
   std::string temp = DirectoryOf(path) + "/." + BaseNameOf(path) + ".tmp-XXXXXX";
-  const int fd = ::mkstemp(temp.data());
+  const int fd = CreateGuardedTempFile(temp);
   if (fd < 0) {
     error = std::strerror(errno);
     return false;
@@ -83,12 +85,12 @@ bool WriteImageAtomically(const std::string& path, const cv::Mat& image, std::st
     ok = false;
     saved_errno = errno;
   }
-  if (ok && ::rename(temp.c_str(), path.c_str()) != 0) {
+  if (ok && !CommitGuardedTempFile(path)) {
     ok = false;
     saved_errno = errno;
   }
   if (!ok) {
-    ::unlink(temp.c_str());
+    DiscardGuardedTempFile();
     error = std::strerror(saved_errno);
   }
   return ok;
