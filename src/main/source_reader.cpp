@@ -9,6 +9,8 @@
 
 #include <opencv2/imgcodecs.hpp>
 
+#include "main/stderr_capture.h"
+
 namespace vantorel {
 
 namespace {
@@ -28,9 +30,21 @@ std::string WhyUnreadable(const std::string& path) {
 }  // namespace
 
 cv::Mat ReadSourceImage(const std::string& path, std::string& error) {
-  cv::Mat image = cv::imread(path, cv::IMREAD_COLOR);
+  StderrCapture codec_messages;
+  cv::Mat image;
+  try {
+    image = cv::imread(path, cv::IMREAD_COLOR);
+  } catch (const cv::Exception& e) {
+    // The library throws, rather than returning nothing, for some headers it refuses,
+    // such as a size above its pixel limit.
+    codec_messages.Take();
+    error = "the image library cannot decode it: " + e.err;
+    return cv::Mat();
+  }
+  const std::string codec_said = codec_messages.Take();
   if (image.empty()) {
     error = WhyUnreadable(path);
+    if (!codec_said.empty()) error += " (" + codec_said + ")";
     return cv::Mat();
   }
   return image;

@@ -1,16 +1,27 @@
 // Test pictures for the command-line tests.
 //   test_image make KIND WIDTH HEIGHT PATH  writes a picture of known content; the format
 //                                          follows PATH's extension, KIND the content
+//   test_image craft KIND WIDTH HEIGHT PATH writes a hand-made file the encoder cannot
+//                                          make: cmyk (JPEG), palette, grey_alpha (PNG),
+//                                          claimed_size (a PNG header claiming the size,
+//                                          with the data of one row only), claimed_size_bmp
+//                                          (the same as a BMP header)
 //   test_image info PATH                    prints "WIDTH HEIGHT CHANNELS DEPTHBITS"
 //   test_image same PATH_A PATH_B           exit 0 when both decode to the same pixels
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <map>
 #include <string>
+#include <vector>
 
 #include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
+
+#include "crafted_bmp.h"
+#include "crafted_jpeg.h"
+#include "crafted_png.h"
 
 namespace {
 
@@ -43,6 +54,19 @@ cv::Mat Gray16(int w, int h) {
   cv::Mat img(h, w, CV_16UC1);
   for (int y = 0; y < h; ++y)
     for (int x = 0; x < w; ++x) img.at<uint16_t>(y, x) = static_cast<uint16_t>((x * 65535) / std::max(w - 1, 1));
+  return img;
+}
+
+cv::Mat Rgb16(int w, int h) {
+  cv::Mat img;
+  Gradient(w, h).convertTo(img, CV_16UC3, 257.0);
+  return img;
+}
+
+// A very dark picture: the gradient scaled so that its largest sample is 20.
+cv::Mat Dark(int w, int h) {
+  cv::Mat img;
+  Gradient(w, h).convertTo(img, CV_8UC3, 20.0 / 235.0);
   return img;
 }
 
@@ -99,26 +123,71 @@ int Make(int argc, char** argv) {
       {"gray8", [&] { return GrayFrom(Gradient(w, h)); }},
       {"gray16", [&] { return Gray16(w, h); }},
       {"rgba", [&] { return Rgba(w, h); }},
+      {"rgb16", [&] { return Rgb16(w, h); }},
+      {"dark", [&] { return Dark(w, h); }},
+      {"progressive", [&] { return Gradient(w, h); }},
   };
   const auto maker = makers.find(kind);
   if (maker == makers.end() || w <= 0 || h <= 0) {
     std::fprintf(stderr, "test_image: unknown kind '%s' or bad size\n", kind.c_str());
     return 2;
   }
-  if (!cv::imwrite(argv[5], maker->second())) {
+  std::vector<int> params;
+  if (kind == "progressive") params = {cv::IMWRITE_JPEG_PROGRESSIVE, 1};
+  if (!cv::imwrite(argv[5], maker->second(), params)) {
     std::fprintf(stderr, "test_image: cannot write %s\n", argv[5]);
     return 1;
   }
   return 0;
 }
 
+int Craft(int argc, char** argv) {
+  if (argc != 6) {
+    std::fprintf(stderr, "usage: test_image craft KIND WIDTH HEIGHT PATH\n");
+    return 2;
+  }
+  const std::string kind = argv[2];
+  const long w = std::atol(argv[3]);
+  const long h = std::atol(argv[4]);
+  const std::map<std::string, std::function<std::vector<uint8_t>()>> crafters = {
+      {"cmyk", [&] { return crafted::CmykJpeg(w, h); }},
+      {"palette", [&] { return crafted::PalettePng(w, h); }},
+      {"grey_alpha", [&] { return crafted::GreyAlphaPng(w, h); }},
+      {"claimed_size", [&] { return crafted::ClaimedSizePng(w, h); }},
+      {"claimed_size_bmp", [&] { return crafted::ClaimedSizeBmp(w, h); }},
+  };
+  const auto crafter = crafters.find(kind);
+  if (crafter == crafters.end() || w <= 0 || h <= 0 || (kind == "cmyk" && (w > 65535 || h > 65535))) {
+    std::fprintf(stderr, "test_image: unknown kind '%s' or bad size\n", kind.c_str());
+    return 2;
+  }
+  const std::vector<uint8_t> bytes = crafter->second();
+  std::FILE* file = std::fopen(argv[5], "wb");
+  const bool written = file != nullptr && std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+  if (file == nullptr || std::fclose(file) != 0 || !written) {
+    std::fprintf(stderr, "test_image: cannot write %s\n", argv[5]);
+    return 1;
+  }
+  return 0;
+}
+
+int Dispatch(int argc, char** argv) {
+  const std::string command = argc > 1 ? argv[1] : "";
+  if (command == "make") return Make(argc, argv);
+  if (command == "craft") return Craft(argc, argv);
+  if (command == "info" && argc == 3) return Info(argv[2]);
+  if (command == "same" && argc == 4) return Same(argv[2], argv[3]);
+  std::fprintf(stderr, "usage: test_image make|craft|info|same ...\n");
+  return 2;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  const std::string command = argc > 1 ? argv[1] : "";
-  if (command == "make") return Make(argc, argv);
-  if (command == "info" && argc == 3) return Info(argv[2]);
-  if (command == "same" && argc == 4) return Same(argv[2], argv[3]);
-  std::fprintf(stderr, "usage: test_image make|info|same ...\n");
-  return 2;
+  try {
+    return Dispatch(argc, argv);
+  } catch (const cv::Exception& e) {
+    std::fprintf(stderr, "test_image: %s\n", e.what());
+    return 1;
+  }
 }
