@@ -12,3 +12,16 @@ if(VANTOREL_SANITIZE)
   add_compile_options(${VANTOREL_SANITIZER_FLAGS})
   add_link_options(${VANTOREL_SANITIZER_FLAGS})
 endif()
+
+# The fuzz targets (fuzz/) for libFuzzer: clang only. The project's own code is
+# instrumented for coverage and checked by both sanitizers; the image library is not.
+option(VANTOREL_FUZZ "Build the fuzz targets for libFuzzer (needs clang)" OFF)
+
+if(VANTOREL_FUZZ)
+  if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+    message(FATAL_ERROR "VANTOREL_FUZZ needs clang (CXX=clang++-14)")
+  endif()
+  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all
+                      -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined)
+endif()

@@ -7,6 +7,7 @@ packages=(
   g++ cmake make pkg-config
   libopencv-core-dev libopencv-imgproc-dev libopencv-imgcodecs-dev
   libgtest-dev libbenchmark-dev
+  clang-14 libclang-rt-14-dev time
 )
 
 missing=()

@@ -96,11 +96,12 @@ inline std::vector<uint8_t> GreyAlphaPng(int w, int h) {
   return Png(w, h, 8, 4, {}, rows);
 }
 
-// A colour PNG whose header claims w x h but whose data holds only the first row.
+// A colour PNG whose header claims w x h but whose data holds only the start of the
+// first row.
 inline std::vector<uint8_t> ClaimedSizePng(uint32_t w, uint32_t h) {
-  std::vector<uint8_t> first_row(1 + 3 * static_cast<size_t>(w), 128);
-  first_row[0] = 0;
-  return Png(w, h, 8, 2, {}, first_row);
+  std::vector<uint8_t> row_start(1 + 3 * static_cast<size_t>(std::min<uint32_t>(w, 16)), 128);
+  row_start[0] = 0;
+  return Png(w, h, 8, 2, {}, row_start);
 }
 
 }  // namespace crafted
