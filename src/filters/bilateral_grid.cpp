@@ -5,6 +5,9 @@
 #include <algorithm>
 #include <utility>
 
+#include "filters/bilateral_grid_streaming.h"
+#include "filters/trilinear_weights.h"
+
 namespace vantorel {
 
 namespace {
@@ -130,14 +133,10 @@ GridCell TrilinearSample(const BilateralGrid& grid, double fx, double fy, double
   const float dy = static_cast<float>(fy - y0);
   const float dz = static_cast<float>(fz - z0);
 
-  const float w000 = (1 - dz) * ((1 - dy) * (1 - dx));
-  const float w100 = (1 - dz) * ((1 - dy) * dx);
-  const float w010 = (1 - dz) * ((1 - dx) * dy);
-  const float w110 = (1 - dz) * (dy * dx);
-  const float w001 = ((1 - dy) * (1 - dx)) * dz;
-  const float w101 = ((1 - dy) * dx) * dz;
-  const float w011 = ((1 - dx) * dy) * dz;
-  const float w111 = (dy * dx) * dz;
+  float w[8];
+  TrilinearWeights(dx, dy, dz, w);
+  const float w000 = w[0], w100 = w[1], w010 = w[2], w110 = w[3];
+  const float w001 = w[4], w101 = w[5], w011 = w[6], w111 = w[7];
 
   const GridCell& c000 = grid.storage[CellIndex(grid, x0, y0, z0)];
   const GridCell& c100 = grid.storage[CellIndex(grid, x1, y0, z0)];
@@ -170,13 +169,22 @@ BilateralGrid BuildBlurredGrid(const WorkMatrix& input, const WorkMatrix& edge, 
   return grid;
 }
 
-void BilateralGridCPU(const WorkMatrix& input, const WorkMatrix& edge, double sigma_s,
-                      double sigma_r, WorkMatrix& result) {
+void BilateralGridReferenceCPU(const WorkMatrix& input, const WorkMatrix& edge, double sigma_s,
+                               double sigma_r, WorkMatrix& result) {
   const int32_t width = input.x_size;
   const int32_t height = input.y_size;
   double emin = 0.0;
   const BilateralGrid grid = BuildBlurredGrid(input, edge, sigma_s, sigma_r, emin);
   ReadBack(grid, edge, emin, sigma_s, sigma_r, width, height, result);
+}
+
+}  // namespace vantorel
+
+namespace vantorel {
+
+void BilateralGridCPU(const WorkMatrix& input, const WorkMatrix& edge, double sigma_s,
+                      double sigma_r, WorkMatrix& result) {
+  BilateralGridStreamingCPU(input, edge, sigma_s, sigma_r, result);
 }
 
 }  // namespace vantorel

@@ -25,9 +25,14 @@ struct BilateralGrid {
 //   sigma_s  pixels per grid cell along x and y, > 0.
 //   sigma_r  edge units per grid cell along the edge-value axis, > 0.
 //   result   resized to input's sizes and fully written; must not be `edge`.
-// This is the straightforward reference implementation.
+// Runs the streaming core, which gives the reference core's result bit for bit.
 void BilateralGridCPU(const WorkMatrix& input, const WorkMatrix& edge, double sigma_s,
                       double sigma_r, WorkMatrix& result);
+
+// The straightforward core: the whole grid, six full blur passes, read-back. Slow and
+// memory-hungry; kept as the statement of the arithmetic that the fast core must match.
+void BilateralGridReferenceCPU(const WorkMatrix& input, const WorkMatrix& edge, double sigma_s,
+                               double sigma_r, WorkMatrix& result);
 
 // A grid of all-zero cells sized for a width x height input whose edge values span
 // `edge_span`: trunc(extent / sigma) + 5 cells per axis, a margin of two on each side.
