@@ -10,14 +10,18 @@ void BilateralC3CPU(const cv::Mat& source, cv::Mat& output, double sigma_s, doub
   CV_Assert(source.type() == CV_32FC3 && !source.empty());
   const int rows = source.rows;
   const int cols = source.cols;
-
-  WorkMatrix values[3] = {{cols, rows, 0.0}, {cols, rows, 0.0}, {cols, rows, 0.0}};
-  WorkMatrix results[3] = {{cols, rows, 0.0}, {cols, rows, 0.0}, {cols, rows, 0.0}};
-  for (int k = 0; k < 3; ++k) LoadChannel(source, k, 3, values[k]);
-  for (int k = 0; k < 3; ++k) BilateralGridCPU(values[k], values[k], sigma_s, sigma_r, results[k]);
-
-  PrepareOutput(output, rows, cols, CV_32FC3);
-  for (int k = 0; k < 3; ++k) StoreChannel(results[k], output, k, 3);
+  // A channel reads only itself, so with the output being the source, writing channel k
+  // leaves the channels still to be read untouched; one channel's matrices at a time.
+  cv::Mat target = output.data == source.data ? source : output;
+  PrepareOutput(target, rows, cols, CV_32FC3);
+  WorkMatrix values(cols, rows, 0.0);
+  WorkMatrix result(cols, rows, 0.0);
+  for (int k = 0; k < 3; ++k) {
+    LoadChannel(source, k, 3, values);
+    BilateralGridCPU(values, values, sigma_s, sigma_r, result);
+    StoreChannel(result, target, k, 3);
+  }
+  output = target;
 }
 
 }  // namespace vantorel

@@ -1,26 +1,60 @@
 // Copying image channels into and out of the transposed double-precision work matrix.
+// The copies walk the image in square tiles so that both the image rows and the matrix
+// columns of a tile stay in cache while it is transposed.
 #include "filters/work_matrix.h"
+
+#include <algorithm>
 
 namespace vantorel {
 
-// Rows are addressed through the image's own row step, which for the packed images the
-// pipeline passes is the same as reading one continuous block.
-void LoadChannel(const cv::Mat& image, int k, int n, WorkMatrix& matrix) {
-  for (int32_t r = 0; r < matrix.y_size; ++r) {
-    const float* row = image.ptr<float>(r);
-    for (int32_t c = 0; c < matrix.x_size; ++c) {
-      matrix(c, r) = static_cast<double>(row[static_cast<size_t>(c) * n + k]);
+namespace {
+
+constexpr int32_t kTile = 64;
+
+// Calls visit(column, row) for every element, tile by tile, columns outer within a tile.
+template <typename Visit>
+void ForEachTransposed(int32_t x_size, int32_t y_size, Visit visit) {
+  for (int32_t r0 = 0; r0 < y_size; r0 += kTile) {
+    const int32_t r1 = std::min(r0 + kTile, y_size);
+    for (int32_t c0 = 0; c0 < x_size; c0 += kTile) {
+      const int32_t c1 = std::min(c0 + kTile, x_size);
+      for (int32_t c = c0; c < c1; ++c) {
+        for (int32_t r = r0; r < r1; ++r) visit(c, r);
+      }
     }
   }
 }
 
+}  // namespace
+
+// Rows are addressed through the image's own row step, which for the packed images the
+// pipeline passes is the same as reading one continuous block.
+void LoadChannel(const cv::Mat& image, int k, int n, WorkMatrix& matrix) {
+  ForEachTransposed(matrix.x_size, matrix.y_size, [&](int32_t c, int32_t r) {
+    matrix(c, r) = static_cast<double>(image.ptr<float>(r)[static_cast<size_t>(c) * n + k]);
+  });
+}
+
 void StoreChannel(const WorkMatrix& matrix, cv::Mat& image, int k, int n) {
-  for (int32_t r = 0; r < matrix.y_size; ++r) {
-    float* row = image.ptr<float>(r);
-    for (int32_t c = 0; c < matrix.x_size; ++c) {
-      row[static_cast<size_t>(c) * n + k] = static_cast<float>(matrix(c, r));
-    }
-  }
+  ForEachTransposed(matrix.x_size, matrix.y_size, [&](int32_t c, int32_t r) {
+    image.ptr<float>(r)[static_cast<size_t>(c) * n + k] = static_cast<float>(matrix(c, r));
+  });
+}
+
+void LoadByteChannel(const cv::Mat& image, int k, WorkMatrix& matrix) {
+  ForEachTransposed(matrix.x_size, matrix.y_size, [&](int32_t c, int32_t r) {
+    matrix(c, r) = static_cast<double>(image.ptr<unsigned char>(r)[static_cast<size_t>(c) * 3 + k]) / 255.0;
+  });
+}
+
+// Rounds halves up: v * 255 + 0.5 truncated. The filter's results stay within the range of
+// its inputs, so the sum lies in [0.5, 255.5] up to the rounding of the interpolation
+// weights; the cap only guards that last fraction.
+void StoreByteChannel(const WorkMatrix& matrix, cv::Mat& image, int k) {
+  ForEachTransposed(matrix.x_size, matrix.y_size, [&](int32_t c, int32_t r) {
+    const int level = static_cast<int>(matrix(c, r) * 255.0 + 0.5);
+    image.ptr<unsigned char>(r)[static_cast<size_t>(c) * 3 + k] = static_cast<unsigned char>(std::min(level, 255));
+  });
 }
 
 }  // namespace vantorel
