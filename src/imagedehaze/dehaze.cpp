@@ -8,6 +8,7 @@
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include "imagedehaze/airlight.h"
 #include "imagedehaze/normalize.h"
 
 namespace vantorel {
@@ -47,8 +48,11 @@ bool DehazeCPU(unsigned char* data, int cols, int rows, float haze_thickness) {
   const cv::Mat y_plane = planes[0].clone();
   planes.clear();
 
-  // The airlight, transmission and recovery stages are not in the chain yet: the
-  // normalised picture goes straight to the conversion to bytes.
+  const cv::Vec3f airlight = EstimateAirlightCPU(normalized);
+  (void)airlight;
+
+  // The transmission and recovery stages are not in the chain yet: the normalised picture
+  // goes straight to the conversion to bytes.
   cv::Mat dehazed = normalized;
 
   cv::Mat output_8u;
