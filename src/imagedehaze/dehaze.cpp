@@ -8,8 +8,11 @@
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include "filters/bilateral_filters.h"
 #include "imagedehaze/airlight.h"
 #include "imagedehaze/normalize.h"
+#include "imagedehaze/transmission.h"
+#include "imagedehaze/transmission_steps.h"
 
 namespace vantorel {
 
@@ -29,9 +32,7 @@ bool ArgumentsAccepted(int cols, int rows, float haze_thickness) {
 bool DehazeCPU(unsigned char* data, int cols, int rows, float haze_thickness) {
   if (!ArgumentsAccepted(cols, rows, haze_thickness)) return false;
 
-  // 0.9 x thickness in double, rounded to float: the exponent of the transmission's power step.
-  const float transmission_exponent = static_cast<float>(0.9 * static_cast<double>(haze_thickness));
-  (void)transmission_exponent;
+  const float transmission_exponent = TransmissionExponent(haze_thickness);
 
   const cv::Mat source_view(rows, cols, CV_8UC3, data);
 
@@ -49,14 +50,17 @@ bool DehazeCPU(unsigned char* data, int cols, int rows, float haze_thickness) {
   planes.clear();
 
   const cv::Vec3f airlight = EstimateAirlightCPU(normalized);
-  (void)airlight;
+  const cv::Mat transmission =
+      EstimateTransmissionCPU(normalized, airlight, y_plane, transmission_exponent);
 
-  // The transmission and recovery stages are not in the chain yet: the normalised picture
-  // goes straight to the conversion to bytes.
+  // The recovery stage that consumes the airlight and the transmission is not in the chain
+  // yet: the normalised picture goes straight to the conversion to bytes.
   cv::Mat dehazed = normalized;
 
   cv::Mat output_8u;
   dehazed.convertTo(output_8u, CV_8U, 255.0, 0.0);
+  // A last edge-preserving smoothing of the bytes: 4 x 4-pixel cells, 0.02 of the range.
+  Bilateral8UC3CPU(output_8u, output_8u, 4.0, 0.02);
 
   std::memcpy(data, output_8u.data, static_cast<size_t>(rows) * static_cast<size_t>(cols) * 3);
   return true;

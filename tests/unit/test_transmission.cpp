@@ -1,12 +1,15 @@
-// Transmission: dark channel and raw transmission, row-profile lift, smoothing scale and
-// power step.
+// Transmission: dark channel and raw transmission, row-profile lift, smoothing scale,
+// power step, and the whole stage.
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <vector>
 
 #include <opencv2/core.hpp>
+#include <opencv2/imgproc.hpp>
 
+#include "imagedehaze/airlight.h"
+#include "imagedehaze/transmission.h"
 #include "imagedehaze/transmission_steps.h"
 
 namespace vantorel {
@@ -171,6 +174,88 @@ TEST(PowerStep, RaisesTowardOneAndKeepsZeroAndOne) {
     EXPECT_NEAR(t.at<float>(2), std::pow(0.5, static_cast<double>(exponent)), 1e-6) << exponent;
     EXPECT_EQ(t.at<float>(3), 1.0f) << exponent;
   }
+}
+
+cv::Mat LumaOf(const cv::Mat& bgr) {
+  cv::Mat ycrcb;
+  cv::cvtColor(bgr, ycrcb, cv::COLOR_BGR2YCrCb, 0);
+  cv::Mat y;
+  cv::extractChannel(ycrcb, y, 0);
+  return y;
+}
+
+void ExpectAllNear(const cv::Mat& map, double value, double tolerance) {
+  double lo = 0, hi = 0;
+  cv::minMaxLoc(map, &lo, &hi);
+  EXPECT_NEAR(lo, value, tolerance);
+  EXPECT_NEAR(hi, value, tolerance);
+}
+
+TEST(TransmissionStage, PictureEqualToTheAirlightGetsTheLowestTransmissionRaised) {
+  const cv::Vec3f airlight(0.5f, 0.75f, 1.0f);
+  const cv::Mat img(30, 40, CV_32FC3, cv::Scalar(airlight[0], airlight[1], airlight[2]));
+  const float exponent = TransmissionExponent(0.9f);
+  const cv::Mat t = EstimateTransmissionCPU(img, airlight, LumaOf(img), exponent);
+  ASSERT_EQ(t.type(), CV_32FC1);
+  ASSERT_EQ(t.size(), img.size());
+  ExpectAllNear(t, std::pow(1.0 - 0.949999988079071, static_cast<double>(exponent)), 1e-6);
+}
+
+TEST(TransmissionStage, PictureWithAZeroChannelEverywhereIsFullyClear) {
+  const cv::Mat img(25, 33, CV_32FC3, cv::Scalar(0.0, 0.6, 1.0));
+  const cv::Mat t = EstimateTransmissionCPU(img, EstimateAirlightCPU(img), LumaOf(img), 0.9f);
+  ExpectAllNear(t, 1.0, 1e-6);
+}
+
+// Top half hazy (equal to the airlight), bottom half clear (blue at 0), with a strong luma
+// edge between them.
+cv::Mat HazeAboveClearBelow(int rows, int cols) {
+  cv::Mat img(rows, cols, CV_32FC3, cv::Scalar(1.0, 1.0, 1.0));
+  img.rowRange(rows / 2, rows).setTo(cv::Scalar(0.0, 0.5, 0.5));
+  return img;
+}
+
+TEST(TransmissionStage, SmoothingKeepsTheLumaEdge) {
+  const cv::Mat img = HazeAboveClearBelow(40, 40);
+  const cv::Vec3f airlight(1.0f, 1.0f, 1.0f);
+  const float exponent = 0.9f;
+  const double hazy = std::pow(1.0 - 0.949999988079071, 0.9);
+
+  const cv::Mat t = EstimateTransmissionCPU(img, airlight, LumaOf(img), exponent);
+  ExpectAllNear(t.rowRange(0, 20), hazy, 1e-5);
+  ExpectAllNear(t.rowRange(20, 40), 1.0, 1e-5);
+
+  // Without the edge in the guide the two halves bleed into each other at the border.
+  const cv::Mat flat_guide(40, 40, CV_32FC1, cv::Scalar(0.5));
+  const cv::Mat blurred = EstimateTransmissionCPU(img, airlight, flat_guide, exponent);
+  EXPECT_GT(blurred.at<float>(19, 20), hazy + 0.05);
+  EXPECT_LT(blurred.at<float>(20, 20), 1.0 - 0.05);
+}
+
+TEST(TransmissionStage, ThinnerHazeRaisesTheSameSmoothedMapFurther) {
+  cv::Mat img(24, 31, CV_32FC3);
+  cv::RNG(7).fill(img, cv::RNG::UNIFORM, 0.0, 1.0);
+  const cv::Vec3f airlight = EstimateAirlightCPU(img);
+  const cv::Mat y = LumaOf(img);
+  const cv::Mat thick = EstimateTransmissionCPU(img, airlight, y, TransmissionExponent(1.0f));
+  const cv::Mat thin = EstimateTransmissionCPU(img, airlight, y, TransmissionExponent(0.5f));
+  for (int i = 0; i < 24 * 31; ++i) {
+    const float a = thick.at<float>(i / 31, i % 31), b = thin.at<float>(i / 31, i % 31);
+    EXPECT_GE(b, a) << i;
+    EXPECT_NEAR(b * b, a, 1e-5) << i;  // s^0.45 squared is s^0.9
+  }
+}
+
+TEST(TransmissionStage, RandomPictureGivesAFiniteMapInRangeAndLeavesItsInputs) {
+  cv::Mat img(37, 29, CV_32FC3);
+  cv::RNG(11).fill(img, cv::RNG::UNIFORM, 0.0, 1.0);
+  const cv::Mat y = LumaOf(img);
+  const cv::Mat img_before = img.clone(), y_before = y.clone();
+  const cv::Mat t = EstimateTransmissionCPU(img, EstimateAirlightCPU(img), y, 0.81f);
+  ASSERT_EQ(t.size(), img.size());
+  EXPECT_TRUE(cv::checkRange(t, true, nullptr, 0.05, 1.0 + 1e-6));
+  EXPECT_EQ(cv::norm(img, img_before, cv::NORM_INF), 0.0);
+  EXPECT_EQ(cv::norm(y, y_before, cv::NORM_INF), 0.0);
 }
 
 }  // namespace
