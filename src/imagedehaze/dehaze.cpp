@@ -9,7 +9,10 @@
 #include <opencv2/imgproc.hpp>
 
 #include "filters/bilateral_filters.h"
+#include "imagedehaze/airlight.h"
 #include "imagedehaze/normalize.h"
+#include "imagedehaze/transmission.h"
+#include "imagedehaze/transmission_steps.h"
 
 namespace vantorel {
 
@@ -29,9 +32,7 @@ bool ArgumentsAccepted(int cols, int rows, float haze_thickness) {
 bool DehazeCPU(unsigned char* data, int cols, int rows, float haze_thickness) {
   if (!ArgumentsAccepted(cols, rows, haze_thickness)) return false;
 
-  // 0.9 x thickness in double, rounded to float: the exponent of the transmission's power step.
-  const float transmission_exponent = static_cast<float>(0.9 * static_cast<double>(haze_thickness));
-  (void)transmission_exponent;
+  const float transmission_exponent = TransmissionExponent(haze_thickness);
 
   const cv::Mat source_view(rows, cols, CV_8UC3, data);
 
@@ -48,8 +49,12 @@ bool DehazeCPU(unsigned char* data, int cols, int rows, float haze_thickness) {
   const cv::Mat y_plane = planes[0].clone();
   planes.clear();
 
-  // The airlight, transmission and recovery stages are not in the chain yet: the
-  // normalised picture goes straight to the conversion to bytes.
+  const cv::Vec3f airlight = EstimateAirlightCPU(normalized);
+  const cv::Mat transmission =
+      EstimateTransmissionCPU(normalized, airlight, y_plane, transmission_exponent);
+
+  // The recovery stage that consumes the airlight and the transmission is not in the chain
+  // yet: the normalised picture goes straight to the conversion to bytes.
   cv::Mat dehazed = normalized;
 
   cv::Mat output_8u;
