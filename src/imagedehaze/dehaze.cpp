@@ -11,6 +11,7 @@
 #include "filters/bilateral_filters.h"
 #include "imagedehaze/airlight.h"
 #include "imagedehaze/normalize.h"
+#include "imagedehaze/recover_radiance.h"
 #include "imagedehaze/transmission.h"
 #include "imagedehaze/transmission_steps.h"
 
@@ -52,10 +53,9 @@ bool DehazeCPU(unsigned char* data, int cols, int rows, float haze_thickness) {
   const cv::Vec3f airlight = EstimateAirlightCPU(normalized);
   const cv::Mat transmission =
       EstimateTransmissionCPU(normalized, airlight, y_plane, transmission_exponent);
+  normalized.release();  // its last reader is done
 
-  // The recovery stage that consumes the airlight and the transmission is not in the chain
-  // yet: the normalised picture goes straight to the conversion to bytes.
-  cv::Mat dehazed = normalized;
+  cv::Mat dehazed = RecoverRadianceCPU(ycrcb, y_plane, airlight, transmission);
 
   cv::Mat output_8u;
   dehazed.convertTo(output_8u, CV_8U, 255.0, 0.0);
