@@ -41,20 +41,4 @@ void StoreChannel(const WorkMatrix& matrix, cv::Mat& image, int k, int n) {
   });
 }
 
-void LoadByteChannel(const cv::Mat& image, int k, WorkMatrix& matrix) {
-  ForEachTransposed(matrix.x_size, matrix.y_size, [&](int32_t c, int32_t r) {
-    matrix(c, r) = static_cast<double>(image.ptr<unsigned char>(r)[static_cast<size_t>(c) * 3 + k]) / 255.0;
-  });
-}
-
-// Rounds halves up: v * 255 + 0.5 truncated. The filter's results stay within the range of
-// its inputs, so the sum lies in [0.5, 255.5] up to the rounding of the interpolation
-// weights; the cap only guards that last fraction.
-void StoreByteChannel(const WorkMatrix& matrix, cv::Mat& image, int k) {
-  ForEachTransposed(matrix.x_size, matrix.y_size, [&](int32_t c, int32_t r) {
-    const int level = static_cast<int>(matrix(c, r) * 255.0 + 0.5);
-    image.ptr<unsigned char>(r)[static_cast<size_t>(c) * 3 + k] = static_cast<unsigned char>(std::min(level, 255));
-  });
-}
-
 }  // namespace vantorel

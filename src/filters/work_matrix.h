@@ -43,10 +43,4 @@ void LoadChannel(const cv::Mat& image, int k, int n, WorkMatrix& matrix);
 // to float. The image already has its final size and type.
 void StoreChannel(const WorkMatrix& matrix, cv::Mat& image, int k, int n);
 
-// Channel k of a CV_8UC3 image into `matrix`, each byte divided by 255 in double.
-void LoadByteChannel(const cv::Mat& image, int k, WorkMatrix& matrix);
-
-// The reverse of LoadByteChannel: v * 255 + 0.5 truncated to a byte (halves round up).
-void StoreByteChannel(const WorkMatrix& matrix, cv::Mat& image, int k);
-
 }  // namespace vantorel
