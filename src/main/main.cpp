@@ -10,6 +10,7 @@
 #include <opencv2/core/utils/logger.hpp>
 
 #include "imagedehaze/dehaze.h"
+#include "main/huge_page_allocator.h"
 #include "main/result_writer.h"
 #include "main/source_reader.h"
 #include "main/thickness_arg.h"
@@ -84,6 +85,7 @@ int main(int argc, char** argv) {
   try {
     // The library's own warnings would repeat, less clearly, what the tool reports itself.
     cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_SILENT);
+    vantorel::UseHugePagesForLargeImages();
     return Run(argc, argv);
   } catch (const cv::Exception& e) {
     return Fail("image library error: " + e.msg);
