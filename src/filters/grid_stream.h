@@ -31,8 +31,14 @@ class SliceStream {
  public:
   SliceStream(const Source& source, const Sink& sink, const GridGeometry& g,
               const std::vector<AxisPlace>& xs, const std::vector<AxisPlace>& ys,
-              const std::vector<int32_t>& first_column)
-      : source_(source), sink_(sink), g_(g), xs_(xs), ys_(ys), first_column_(first_column) {
+              const std::vector<int32_t>& first_column, const std::vector<int32_t>& first_row)
+      : source_(source),
+        sink_(sink),
+        g_(g),
+        xs_(xs),
+        ys_(ys),
+        first_column_(first_column),
+        first_row_(first_row) {
     filled_.Reset(g.y_size, g.z_size);
     first_x_.Reset(g.y_size, g.z_size);
     normalised_.Reset(g.y_size, g.z_size);
@@ -41,8 +47,16 @@ class SliceStream {
     scratch_b_.Reset(g.y_size, g.z_size);
   }
 
+  // Pixel columns that share their lower sample slice are read back together, row by
+  // row, so that the image is walked along its rows.
   void ReadBackColumns(int32_t begin, int32_t end) {
-    for (int32_t px = begin; px < end; ++px) ReadBackColumn(px);
+    int32_t run_begin = begin;
+    while (run_begin < end) {
+      int32_t run_end = run_begin + 1;
+      while (run_end < end && xs_[run_end].lower == xs_[run_begin].lower) ++run_end;
+      ReadBackRun(run_begin, run_end);
+      run_begin = run_end;
+    }
   }
 
  private:
@@ -51,20 +65,21 @@ class SliceStream {
     if (x < kGridMargin || x > g_.x_size - 2) return zero_;
     if (filled_.Holds(x)) return filled_.Get(x);
     GridSlice& slice = filled_.Claim(x);
-    for (int32_t px = first_column_[x]; px < first_column_[x + 1]; ++px) FillColumn(slice, px);
-    return slice;
-  }
-
-  // Pixels in the reference order (x outer, y inner), so each cell sums in the same order.
-  void FillColumn(GridSlice& slice, int32_t px) {
-    for (int32_t y = 0; y < g_.height; ++y) {
-      const int32_t gy = ys_[y].fill;
-      const int32_t gz = FillCellZ(source_.Edge(px, y), g_);
-      const size_t i = slice.Index(gy, gz);
-      slice.value[i] += source_.Value(px, y);
-      slice.weight[i] += 1.0;
-      IncludeInColumn(slice, gy, gz);
+    // A cell only receives pixels of one band of rows (same fill y) and one run of columns
+    // (this slice), so tile by tile, columns outer and rows inner, each cell sums its
+    // pixels in the reference order while the tile stays in cache.
+    for (int32_t gy = kGridMargin; gy <= g_.y_size - 2; ++gy) {
+      for (int32_t px = first_column_[x]; px < first_column_[x + 1]; ++px) {
+        for (int32_t y = first_row_[gy]; y < first_row_[gy + 1]; ++y) {
+          const int32_t gz = FillCellZ(source_.Edge(px, y), g_);
+          const size_t i = slice.Index(gy, gz);
+          slice.value[i] += source_.Value(px, y);
+          slice.weight[i] += 1.0;
+          IncludeInColumn(slice, gy, gz);
+        }
+      }
     }
+    return slice;
   }
 
   const GridSlice& FirstXPass(int32_t x) {
@@ -94,26 +109,31 @@ class SliceStream {
     return slice;
   }
 
-  void ReadBackColumn(int32_t px) {
-    const AxisPlace& xp = xs_[px];
-    const GridSlice& lower = Normalised(static_cast<int32_t>(xp.lower));
-    const GridSlice& upper = Normalised(static_cast<int32_t>(xp.upper));
-    const uint32_t z_last = static_cast<uint32_t>(g_.z_size - 1);
+  void ReadBackRun(int32_t begin, int32_t end) {
+    const GridSlice& lower = Normalised(static_cast<int32_t>(xs_[begin].lower));
+    const GridSlice& upper = Normalised(static_cast<int32_t>(xs_[begin].upper));
     for (int32_t y = 0; y < g_.height; ++y) {
-      const AxisPlace& yp = ys_[y];
-      const double fz = SamplePositionZ(source_.Edge(px, y), g_);
-      const uint32_t z0 = std::min(static_cast<uint32_t>(fz), z_last);
-      const uint32_t z1 = std::min(z0 + 1, z_last);
-      float w[8];
-      TrilinearWeights(xp.fraction, yp.fraction, static_cast<float>(fz - z0), w);
-      const size_t y0z0 = lower.Index(yp.lower, z0), y1z0 = lower.Index(yp.upper, z0);
-      const size_t y0z1 = lower.Index(yp.lower, z1), y1z1 = lower.Index(yp.upper, z1);
-      sink_.Put(px, y,
-                double(w[0]) * lower.value[y0z0] + double(w[1]) * upper.value[y0z0] +
-                    double(w[2]) * lower.value[y1z0] + double(w[3]) * upper.value[y1z0] +
-                    double(w[4]) * lower.value[y0z1] + double(w[5]) * upper.value[y0z1] +
-                    double(w[6]) * lower.value[y1z1] + double(w[7]) * upper.value[y1z1]);
+      for (int32_t px = begin; px < end; ++px) ReadBackPixel(lower, upper, px, y);
     }
+  }
+
+  __attribute__((always_inline)) void ReadBackPixel(const GridSlice& lower, const GridSlice& upper,
+                                                    int32_t px, int32_t y) {
+    const AxisPlace& xp = xs_[px];
+    const AxisPlace& yp = ys_[y];
+    const uint32_t z_last = static_cast<uint32_t>(g_.z_size - 1);
+    const double fz = SamplePositionZ(source_.Edge(px, y), g_);
+    const uint32_t z0 = std::min(static_cast<uint32_t>(fz), z_last);
+    const uint32_t z1 = std::min(z0 + 1, z_last);
+    float w[8];
+    TrilinearWeights(xp.fraction, yp.fraction, static_cast<float>(fz - z0), w);
+    const size_t y0z0 = lower.Index(yp.lower, z0), y1z0 = lower.Index(yp.upper, z0);
+    const size_t y0z1 = lower.Index(yp.lower, z1), y1z1 = lower.Index(yp.upper, z1);
+    sink_.Put(px, y,
+              double(w[0]) * lower.value[y0z0] + double(w[1]) * upper.value[y0z0] +
+                  double(w[2]) * lower.value[y1z0] + double(w[3]) * upper.value[y1z0] +
+                  double(w[4]) * lower.value[y0z1] + double(w[5]) * upper.value[y0z1] +
+                  double(w[6]) * lower.value[y1z1] + double(w[7]) * upper.value[y1z1]);
   }
 
   const Source& source_;
@@ -122,6 +142,7 @@ class SliceStream {
   const std::vector<AxisPlace>& xs_;
   const std::vector<AxisPlace>& ys_;
   const std::vector<int32_t>& first_column_;
+  const std::vector<int32_t>& first_row_;
   SliceRing<3> filled_;
   SliceRing<3> first_x_;
   SliceRing<2> normalised_;
@@ -142,12 +163,13 @@ void StreamBilateralGrid(const Source& source, const Sink& sink, int32_t width, 
   const std::vector<AxisPlace> xs = PlaceAxis(width, sigma_s, g.x_size);
   const std::vector<AxisPlace> ys = PlaceAxis(height, sigma_s, g.y_size);
   const std::vector<int32_t> first_column = FirstColumnOfSlices(xs, g.x_size);
+  const std::vector<int32_t> first_row = FirstColumnOfSlices(ys, g.y_size);
 
   const int32_t tasks = std::max(1, std::min(WorkerCount(), width / kMinColumnsPerTask));
   ParallelFor(tasks, [&](int task) {
     const int32_t begin = static_cast<int32_t>(static_cast<int64_t>(width) * task / tasks);
     const int32_t end = static_cast<int32_t>(static_cast<int64_t>(width) * (task + 1) / tasks);
-    SliceStream<Source, Sink> stream(source, sink, g, xs, ys, first_column);
+    SliceStream<Source, Sink> stream(source, sink, g, xs, ys, first_column, first_row);
     stream.ReadBackColumns(begin, end);
   });
 }

@@ -32,7 +32,8 @@ struct AxisPlace {
 
 std::vector<AxisPlace> PlaceAxis(int32_t pixels, double sigma_s, int32_t size);
 
-// first[x] .. first[x + 1] - 1 are the pixel columns filled into slice x.
+// first[x] .. first[x + 1] - 1 are the pixel columns filled into slice x (or, given the
+// rows' places, the pixel rows filled into grid row x).
 std::vector<int32_t> FirstColumnOfSlices(const std::vector<AxisPlace>& xs, int32_t x_size);
 
 // The z cell a pixel is filled into, and its sample position along z.

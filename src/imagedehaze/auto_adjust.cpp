@@ -12,9 +12,10 @@ namespace vantorel {
 
 namespace {
 
-// Continuous single-precision copy in [0, 1] with the channel count kept.
-cv::Mat FloatCopy(const cv::Mat& img) {
-  if (img.depth() == CV_32F) return img.clone();
+// Single-precision pixels in [0, 1] with the channel count kept, continuous. A continuous
+// float image is used as it is: it is only read until the write-back at the very end.
+cv::Mat FloatPixels(const cv::Mat& img) {
+  if (img.depth() == CV_32F) return img.isContinuous() ? img : img.clone();
   cv::Mat copy;
   img.convertTo(copy, CV_32F, 0.00392156862745098, 0.0);
   return copy;
@@ -33,20 +34,29 @@ cv::Mat LuminanceOfBgr(const cv::Mat& bgr) {
   return luminance;
 }
 
+// Rows converted to YCrCb at a time: the colour conversion treats every row on its own,
+// so bands of whole rows give the same values as whole images, without two more
+// full-size images.
+constexpr int kChromaBandRows = 64;
+
 // The tone-mapped picture keeps its own Y; its Cr and Cb become the means of its own and
 // the input's, which keeps part of the colour the tone curve washes out.
 void RestoreHalfChroma(const cv::Mat& input_bgr, cv::Mat& toned_bgr) {
   cv::Mat input_ycrcb, toned_ycrcb;
-  cv::cvtColor(input_bgr, input_ycrcb, cv::COLOR_BGR2YCrCb, 0);
-  cv::cvtColor(toned_bgr, toned_ycrcb, cv::COLOR_BGR2YCrCb, 0);
-  const float* in = input_ycrcb.ptr<float>();
-  float* out = toned_ycrcb.ptr<float>();
-  const std::size_t count = toned_ycrcb.total() * 3;
-  for (std::size_t i = 0; i < count; i += 3) {
-    out[i + 1] = static_cast<float>(0.5 * static_cast<double>(in[i + 1]) + 0.5 * static_cast<double>(out[i + 1]));
-    out[i + 2] = static_cast<float>(0.5 * static_cast<double>(in[i + 2]) + 0.5 * static_cast<double>(out[i + 2]));
+  for (int r0 = 0; r0 < toned_bgr.rows; r0 += kChromaBandRows) {
+    const cv::Range band(r0, std::min(r0 + kChromaBandRows, toned_bgr.rows));
+    cv::Mat toned_band = toned_bgr.rowRange(band);
+    cv::cvtColor(input_bgr.rowRange(band), input_ycrcb, cv::COLOR_BGR2YCrCb, 0);
+    cv::cvtColor(toned_band, toned_ycrcb, cv::COLOR_BGR2YCrCb, 0);
+    const float* in = input_ycrcb.ptr<float>();
+    float* out = toned_ycrcb.ptr<float>();
+    const std::size_t count = toned_ycrcb.total() * 3;
+    for (std::size_t i = 0; i < count; i += 3) {
+      out[i + 1] = static_cast<float>(0.5 * static_cast<double>(in[i + 1]) + 0.5 * static_cast<double>(out[i + 1]));
+      out[i + 2] = static_cast<float>(0.5 * static_cast<double>(in[i + 2]) + 0.5 * static_cast<double>(out[i + 2]));
+    }
+    cv::cvtColor(toned_ycrcb, toned_band, cv::COLOR_YCrCb2BGR, 0);
   }
-  cv::cvtColor(toned_ycrcb, toned_bgr, cv::COLOR_YCrCb2BGR, 0);
 }
 
 // In img's own depth; the 8-bit conversion rounds to nearest and saturates.
@@ -73,7 +83,7 @@ float AutoAdjustCPU(cv::Mat& img) {
   // No pixels, no statistics: nothing to adjust, and no exposure change to report.
   if (img.empty()) return 1.0f;
 
-  const cv::Mat input = FloatCopy(img);
+  const cv::Mat input = FloatPixels(img);
   // A one-channel picture is its own luminance; it is only read.
   const cv::Mat luminance = input.channels() == 1 ? input : LuminanceOfBgr(input);
   const ToneCurve curve = ComputeToneCurve(luminance);

@@ -3,7 +3,7 @@
 #include "imagedehaze/dehaze.h"
 
 #include <cstring>
-#include <vector>
+#include <utility>
 
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
@@ -45,17 +45,18 @@ bool DehazeCPU(unsigned char* data, int cols, int rows, float haze_thickness) {
 
   cv::Mat ycrcb;
   cv::cvtColor(normalized, ycrcb, cv::COLOR_BGR2YCrCb, 0);
-  std::vector<cv::Mat> planes;
-  cv::split(ycrcb, planes);
-  const cv::Mat y_plane = planes[0].clone();
-  planes.clear();
+  // Only the Y plane is needed on its own: copy it out rather than splitting all three.
+  cv::Mat y_plane;
+  cv::extractChannel(ycrcb, y_plane, 0);
 
   const cv::Vec3f airlight = EstimateAirlightCPU(normalized);
-  const cv::Mat transmission =
+  cv::Mat transmission =
       EstimateTransmissionCPU(normalized, airlight, y_plane, transmission_exponent);
   normalized.release();  // its last reader is done
 
-  cv::Mat dehazed = RecoverRadianceCPU(ycrcb, y_plane, airlight, transmission);
+  // The recovery is the last reader of these: hand them over so it can release them early.
+  cv::Mat dehazed =
+      RecoverRadianceCPU(std::move(ycrcb), std::move(y_plane), airlight, std::move(transmission));
 
   cv::Mat output_8u;
   dehazed.convertTo(output_8u, CV_8U, 255.0, 0.0);

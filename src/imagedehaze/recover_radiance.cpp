@@ -19,15 +19,17 @@ constexpr double kChromaSigmaR = 0.2;
 
 }  // namespace
 
-cv::Mat RecoverRadianceCPU(const cv::Mat& ycrcb, const cv::Mat& y_plane, const cv::Vec3f& airlight,
-                           const cv::Mat& transmission) {
+cv::Mat RecoverRadianceCPU(cv::Mat ycrcb, cv::Mat y_plane, const cv::Vec3f& airlight,
+                           cv::Mat transmission) {
   cv::Mat dehazed;
   dehazed.create(ycrcb.rows, ycrcb.cols, CV_32FC3);
   const cv::Vec3f airlight_ycrcb = AirlightToYCrCb(airlight);
 
   cv::Mat smoothed_y;
   JointBilateralCPU(y_plane, y_plane, smoothed_y, kSmoothSigmaS, kLumaSigmaR);
+  y_plane.release();
   ycrcb.copyTo(dehazed);
+  ycrcb.release();
   RecoverPixels(transmission, airlight_ycrcb, smoothed_y, dehazed);
 
   {
@@ -36,12 +38,13 @@ cv::Mat RecoverRadianceCPU(const cv::Mat& ycrcb, const cv::Mat& y_plane, const c
     BlendPixels(transmission, smoothed_y, dehazed_smoothed, dehazed);
   }
   smoothed_y.release();
+  transmission.release();
 
   cv::cvtColor(dehazed, dehazed, cv::COLOR_YCrCb2BGR, 0);
-  {
-    const cv::Mat at_least_zero = cv::max(0.0, dehazed);
-    dehazed = cv::min(1.0, at_least_zero);
-  }
+  // Each bound is applied to every sample on its own, so doing it in place gives the
+  // same values as through a temporary, without the temporary.
+  dehazed = cv::max(0.0, dehazed);
+  dehazed = cv::min(1.0, dehazed);
   AutoAdjustCPU(dehazed);
   return dehazed;
 }
