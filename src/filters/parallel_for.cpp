@@ -54,4 +54,14 @@ void ParallelFor(int count, const std::function<void(int)>& task) {
   if (failure) std::rethrow_exception(failure);
 }
 
+void ParallelForRange(size_t count, size_t grain, const std::function<void(size_t, size_t)>& body) {
+  const size_t by_grain = grain == 0 ? count : count / grain;
+  const int parts = static_cast<int>(std::max<size_t>(1, std::min<size_t>(by_grain, WorkerCount())));
+  ParallelFor(parts, [&](int part) {
+    const size_t begin = count * part / parts;
+    const size_t end = count * (part + 1) / parts;
+    if (begin < end) body(begin, end);
+  });
+}
+
 }  // namespace vantorel

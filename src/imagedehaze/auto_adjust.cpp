@@ -6,6 +6,7 @@
 
 #include <opencv2/imgproc.hpp>
 
+#include "filters/parallel_for.h"
 #include "imagedehaze/tone_curve.h"
 
 namespace vantorel {
@@ -26,11 +27,12 @@ cv::Mat LuminanceOfBgr(const cv::Mat& bgr) {
   cv::Mat luminance(bgr.rows, bgr.cols, CV_32FC1);
   const float* in = bgr.ptr<float>();
   float* out = luminance.ptr<float>();
-  const std::size_t count = luminance.total();
-  for (std::size_t i = 0; i < count; ++i) {
-    const float b = in[3 * i], g = in[3 * i + 1], r = in[3 * i + 2];
-    out[i] = (r * 0.299f + g * 0.587f) + b * 0.114f;
-  }
+  ParallelForRange(luminance.total(), kPixelsPerTask, [&](std::size_t begin, std::size_t end) {
+    for (std::size_t i = begin; i < end; ++i) {
+      const float b = in[3 * i], g = in[3 * i + 1], r = in[3 * i + 2];
+      out[i] = (r * 0.299f + g * 0.587f) + b * 0.114f;
+    }
+  });
   return luminance;
 }
 

@@ -4,6 +4,8 @@
 
 #include <opencv2/imgproc.hpp>
 
+#include "filters/parallel_for.h"
+
 namespace vantorel {
 
 namespace {
@@ -42,21 +44,23 @@ void RecoverPixels(const cv::Mat& transmission, const cv::Vec3f& airlight_ycrcb,
   const float cb_a = airlight_ycrcb[2];
   const float* t_data = transmission.ptr<float>();
   float* s_data = smoothed_y.ptr<float>();
-  float* pixel = dehazed.ptr<float>();
-  const size_t count = transmission.total();
-  for (size_t i = 0; i < count; ++i, pixel += 3) {
-    const float t = t_data[i];
-    // Chroma is restored against a reference that moves from the pixel's own chroma toward
-    // the airlight's as t rises; from t = 0.8 on it is the airlight's, as for luma.
-    const float p = 1.25f * t;
-    const float w = 1.0f > p ? p : 1.0f;
-    const float cr_m = (1.0f - w) * pixel[1] + w * cr_a;
-    const float cb_m = (1.0f - w) * pixel[2] + w * cb_a;
-    s_data[i] = Restore(y_a, s_data[i], t);
-    pixel[0] = Restore(y_a, pixel[0], t);
-    pixel[1] = Restore(cr_m, pixel[1], t);
-    pixel[2] = Restore(cb_m, pixel[2], t);
-  }
+  float* pixels = dehazed.ptr<float>();
+  ParallelForRange(transmission.total(), kPixelsPerTask, [&](size_t begin, size_t end) {
+    for (size_t i = begin; i < end; ++i) {
+      float* pixel = pixels + 3 * i;
+      const float t = t_data[i];
+      // Chroma is restored against a reference that moves from the pixel's own chroma
+      // toward the airlight's as t rises; from t = 0.8 on it is the airlight's, as for luma.
+      const float p = 1.25f * t;
+      const float w = 1.0f > p ? p : 1.0f;
+      const float cr_m = (1.0f - w) * pixel[1] + w * cr_a;
+      const float cb_m = (1.0f - w) * pixel[2] + w * cb_a;
+      s_data[i] = Restore(y_a, s_data[i], t);
+      pixel[0] = Restore(y_a, pixel[0], t);
+      pixel[1] = Restore(cr_m, pixel[1], t);
+      pixel[2] = Restore(cb_m, pixel[2], t);
+    }
+  });
 }
 
 void BlendPixels(const cv::Mat& transmission, const cv::Mat& smoothed_y,
@@ -65,18 +69,21 @@ void BlendPixels(const cv::Mat& transmission, const cv::Mat& smoothed_y,
             dehazed_smoothed.isContinuous() && dehazed.isContinuous());
   const float* t_data = transmission.ptr<float>();
   const float* s_data = smoothed_y.ptr<float>();
-  const float* smooth = dehazed_smoothed.ptr<float>();
-  float* pixel = dehazed.ptr<float>();
-  const size_t count = transmission.total();
-  for (size_t i = 0; i < count; ++i, pixel += 3, smooth += 3) {
-    // Lower bound first here, so a NaN t gives c = 0 and a full blend.
-    const float q = 1.5f * t_data[i];
-    const float c = q > 0.0f ? (1.0f > q ? q : 1.0f) : 0.0f;
-    const float k = 1.0f - c;
-    pixel[0] = (s_data[i] - pixel[0]) * k + pixel[0];
-    pixel[1] = (smooth[1] - pixel[1]) * k + pixel[1];
-    pixel[2] = (smooth[2] - pixel[2]) * k + pixel[2];
-  }
+  const float* smooth_pixels = dehazed_smoothed.ptr<float>();
+  float* pixels = dehazed.ptr<float>();
+  ParallelForRange(transmission.total(), kPixelsPerTask, [&](size_t begin, size_t end) {
+    for (size_t i = begin; i < end; ++i) {
+      float* pixel = pixels + 3 * i;
+      const float* smooth = smooth_pixels + 3 * i;
+      // Lower bound first here, so a NaN t gives c = 0 and a full blend.
+      const float q = 1.5f * t_data[i];
+      const float c = q > 0.0f ? (1.0f > q ? q : 1.0f) : 0.0f;
+      const float k = 1.0f - c;
+      pixel[0] = (s_data[i] - pixel[0]) * k + pixel[0];
+      pixel[1] = (smooth[1] - pixel[1]) * k + pixel[1];
+      pixel[2] = (smooth[2] - pixel[2]) * k + pixel[2];
+    }
+  });
 }
 
 }  // namespace vantorel

@@ -6,6 +6,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <vector>
+
+#include "filters/parallel_for.h"
 
 #include "imagedehaze/auto_adjust.h"
 
@@ -13,13 +16,23 @@ namespace vantorel {
 
 namespace {
 
+// Pixels whose logarithms are taken in parallel before they are summed in order.
+constexpr std::size_t kLogBlock = std::size_t{1} << 18;
+
 // The logarithm and the running sum are double; the sum is rounded back to float after
-// every pixel.
+// every pixel. The logarithms of a block are independent and computed in parallel; the
+// sum then runs over them in pixel order, so the result does not depend on the threads.
 float LogAverage(const float* luminance, std::size_t count) {
+  std::vector<double> logs(std::min(count, kLogBlock));
   float sum = 0.0f;
-  for (std::size_t i = 0; i < count; ++i) {
-    sum = static_cast<float>(std::log(static_cast<double>(luminance[i]) + 0.0001) +
-                             static_cast<double>(sum));
+  for (std::size_t start = 0; start < count; start += kLogBlock) {
+    const std::size_t block = std::min(kLogBlock, count - start);
+    ParallelForRange(block, kPixelsPerTask, [&](std::size_t begin, std::size_t end) {
+      for (std::size_t i = begin; i < end; ++i) {
+        logs[i] = std::log(static_cast<double>(luminance[start + i]) + 0.0001);
+      }
+    });
+    for (std::size_t i = 0; i < block; ++i) sum = static_cast<float>(logs[i] + static_cast<double>(sum));
   }
   return expf(sum / static_cast<float>(count));
 }
@@ -129,7 +142,9 @@ ToneCurve ComputeToneCurve(const cv::Mat& luminance) {
 void ApplyToneTable(const ToneCurve& curve, cv::Mat& image) {
   float* values = image.ptr<float>();
   const std::size_t count = image.total() * static_cast<std::size_t>(image.channels());
-  for (std::size_t i = 0; i < count; ++i) values[i] = curve.table[ToneLevel(values[i], curve.top)];
+  ParallelForRange(count, kPixelsPerTask, [&](std::size_t begin, std::size_t end) {
+    for (std::size_t i = begin; i < end; ++i) values[i] = curve.table[ToneLevel(values[i], curve.top)];
+  });
 }
 
 }  // namespace vantorel

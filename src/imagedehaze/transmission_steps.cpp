@@ -1,6 +1,8 @@
 // Dark channel, raw transmission, row-profile lift, smoothing scale and power step.
 #include "imagedehaze/transmission_steps.h"
 
+#include "filters/parallel_for.h"
+
 #include <cmath>
 
 namespace vantorel {
@@ -36,8 +38,10 @@ cv::Mat DarkChannel(const cv::Mat& normalized, const cv::Vec3f& airlight) {
   dark_channel.create(normalized.rows, normalized.cols, CV_32FC1);
   const float* pixels = normalized.ptr<float>(0);
   float* dark = dark_channel.ptr<float>(0);
-  const int count = normalized.rows * normalized.cols;
-  for (int i = 0; i < count; ++i) dark[i] = SmallestRatioCapped(pixels + 3 * i, airlight);
+  const size_t count = normalized.total();
+  ParallelForRange(count, kPixelsPerTask, [&](size_t begin, size_t end) {
+    for (size_t i = begin; i < end; ++i) dark[i] = SmallestRatioCapped(pixels + 3 * i, airlight);
+  });
   return dark_channel;
 }
 
