@@ -212,6 +212,24 @@ void CheckWritten(const std::vector<unsigned char>& bytes, const ResultMetadata&
   }
 }
 
+std::vector<std::string> KindsPresent(const SourceMetadata::Parts& parts) {
+  std::vector<std::string> kinds;
+  if (!parts.exif.empty()) kinds.push_back("EXIF");
+  if (!parts.xmp.empty()) kinds.push_back("XMP");
+  if (!parts.iptc.empty()) kinds.push_back("IPTC");
+  if (!parts.icc.empty()) kinds.push_back("ICC profile");
+  return kinds;
+}
+
+ResultMetadata WantedInResult(const SourceMetadata::Parts& parts, int cols, int rows) {
+  ResultMetadata wanted;
+  if (!parts.exif.empty()) wanted.exif = ExifForResult(parts, cols, rows);
+  if (!parts.xmp.empty()) wanted.xmp = XmpForResult(parts, cols, rows);
+  wanted.iptc = parts.iptc;
+  wanted.icc = parts.icc;
+  return wanted;
+}
+
 std::vector<unsigned char> ContentsOf(Exiv2::BasicIo& io) {
   if (io.open() != 0) throw Exiv2::Error(Exiv2::kerDataSourceOpenFailed, io.path());
   std::vector<unsigned char> bytes(io.size());
@@ -237,7 +255,14 @@ std::vector<unsigned char> WriteInto(const std::vector<unsigned char>& encoded, 
   return bytes;
 }
 
-std::string Note(const std::string& path, const std::string& text) { return path + ": " + text; }
+// One line, whatever the library's message holds.
+std::string Note(const std::string& path, const std::string& text) {
+  std::string note = path + ": " + text;
+  for (char& c : note) {
+    if (c == '\n' || c == '\r') c = ' ';
+  }
+  return note;
+}
 
 }  // namespace
 
@@ -276,24 +301,7 @@ std::string SourceMetadata::InsertInto(const std::string& result_path, int cols,
   if (!parts.read_problem.empty()) {
     note = Note(parts.source_path, "some of the metadata could not be read (" + parts.read_problem + ")");
   }
-  ResultMetadata wanted;
-  std::vector<std::string> present;
-  if (!parts.exif.empty()) {
-    wanted.exif = ExifForResult(parts, cols, rows);
-    present.push_back("EXIF");
-  }
-  if (!parts.xmp.empty()) {
-    wanted.xmp = XmpForResult(parts, cols, rows);
-    present.push_back("XMP");
-  }
-  if (!parts.iptc.empty()) {
-    wanted.iptc = parts.iptc;
-    present.push_back("IPTC");
-  }
-  if (!parts.icc.empty()) {
-    wanted.icc = parts.icc;
-    present.push_back("ICC profile");
-  }
+  const std::vector<std::string> present = KindsPresent(parts);
   if (present.empty()) return note;
 
   const auto add = [&note](const std::string& text) { note += (note.empty() ? "" : "; ") + text; };
@@ -301,6 +309,7 @@ std::string SourceMetadata::InsertInto(const std::string& result_path, int cols,
   std::vector<std::string> dropped;
   try {
     const Exiv2ErrorCapture capture;
+    const ResultMetadata wanted = WantedInResult(parts, cols, rows);
     if (!CarriesMetadata(Exiv2::ImageFactory::getType(encoded.data(), static_cast<long>(encoded.size())))) {
       add(Note(result_path, "this file format cannot carry the source's " + JoinKinds(present) +
                                 written_without + (present.size() == 1 ? "it" : "them")));
