@@ -14,6 +14,7 @@
 #include <opencv2/imgcodecs.hpp>
 
 #include "main/png_chunks.h"
+#include "main/webp_chunks.h"
 
 namespace vantorel {
 
@@ -183,7 +184,7 @@ void Offer(Exiv2::Image& image, const ResultMetadata& wanted, std::vector<std::s
     else dropped.push_back("IPTC");
   }
   // exiv2 0.27 files a WebP's profile under the chunk name VP8X, which leaves a malformed
-  // file: there the profile is left out (and reported as such by the check after writing).
+  // file: WriteInto puts it there itself.
   if (!wanted.icc.empty() && image.imageType() != Exiv2::ImageType::webp) {
     Exiv2::DataBuf icc(wanted.icc.data(), static_cast<long>(wanted.icc.size()));
     image.setIccProfile(icc, false);
@@ -241,7 +242,7 @@ std::vector<unsigned char> ContentsOf(Exiv2::BasicIo& io) {
 
 // `encoded` with the metadata written in, or an exception.
 std::vector<unsigned char> WriteInto(const std::vector<unsigned char>& encoded, const ResultMetadata& wanted,
-                                     std::vector<std::string>& dropped) {
+                                     int cols, int rows, std::vector<std::string>& dropped) {
   Exiv2::Image::AutoPtr image = Exiv2::ImageFactory::open(encoded.data(), static_cast<long>(encoded.size()));
   if (image.get() == nullptr) throw Exiv2::Error(Exiv2::kerFileContainsUnknownImageType);
   image->readMetadata();
@@ -250,6 +251,10 @@ std::vector<unsigned char> WriteInto(const std::vector<unsigned char>& encoded, 
   std::vector<unsigned char> bytes = ContentsOf(image->io());
   if (image->imageType() == Exiv2::ImageType::png && !NameUnnamedIccProfile(bytes)) {
     throw Exiv2::Error(Exiv2::kerErrorMessage, "the PNG written is not well-formed");
+  }
+  // Should the file not take it, the check below reports the profile as not kept.
+  if (image->imageType() == Exiv2::ImageType::webp && !wanted.icc.empty()) {
+    SetWebPIccProfile(bytes, wanted.icc, cols, rows);
   }
   CheckWritten(bytes, wanted, dropped);
   return bytes;
@@ -315,7 +320,7 @@ std::string SourceMetadata::InsertInto(const std::string& result_path, int cols,
                                 written_without + (present.size() == 1 ? "it" : "them")));
       return note;
     }
-    std::vector<unsigned char> with_metadata = WriteInto(encoded, wanted, dropped);
+    std::vector<unsigned char> with_metadata = WriteInto(encoded, wanted, cols, rows, dropped);
     if (!capture.first_error().empty()) throw Exiv2::Error(Exiv2::kerErrorMessage, capture.first_error());
     encoded.swap(with_metadata);
   } catch (const std::exception& e) {

@@ -99,14 +99,23 @@ checks=$((checks + 1))
 [[ "$ERR" == *"EXIF, XMP, IPTC and ICC profile"* ]] || fail "BMP result: note does not list what was lost: $ERR"
 expect_image out.bmp "24 40 3 8" "BMP result"
 
-# WebP keeps EXIF and XMP; the IPTC and the profile are named as left out.
+# WebP keeps EXIF, XMP and the profile; the IPTC is named as left out.
 run side.jpg out.webp
 expect_status 0 "WebP result"
-expect_stderr_one_line_with "IPTC and ICC profile" "WebP result"
+expect_stderr_one_line_with "IPTC" "WebP result"
 expect_image out.webp "24 40 3 8" "WebP result"
+expect_red_quarter out.webp top-right "WebP result"
+expect_fields out.webp "${upright_fields/Iptc.Application2.Caption=Hazy test scene/Iptc.Application2.Caption=(none)}" \
+  "WebP result"
+
+# A WebP source: the image library does not turn it, so the orientation is kept.
+"$TEST_METADATA" make-marked 40 24 side.webp && "$TEST_METADATA" tag side.webp 6
+run side.webp out_webp.jpg
+expect_quiet_success "WebP source"
+expect_red_quarter out_webp.jpg top-left "WebP source"
 checks=$((checks + 2))
-"$TEST_METADATA" show out.webp | grep -qx "Exif.Image.Model=VT-100" || fail "WebP result: EXIF lost"
-"$TEST_METADATA" show out.webp | grep -qx "Xmp.tiff.Orientation=1" || fail "WebP result: XMP lost"
+"$TEST_METADATA" show out_webp.jpg | grep -qx "Exif.Image.Orientation=6" || fail "WebP source: orientation not kept"
+"$TEST_METADATA" show out_webp.jpg | grep -qx "$icc_line" || fail "WebP source: profile lost"
 
 # Damaged EXIF. "Exif\0\0" is followed by the EXIF block: byte order "II", 42, the offset
 # of the first directory, which starts with its entry count.

@@ -2,7 +2,7 @@
 //   test_metadata make-marked W H PATH   a W x H picture, red in its top-left quarter as stored
 //   test_metadata tag PATH ORIENTATION [exif-chunk]
 //                                        adds EXIF (camera, date, orientation, a thumbnail),
-//                                        XMP, IPTC and an ICC profile (not to WebP) to the file; with
+//                                        XMP, IPTC and an ICC profile to the file; with
 //                                        exif-chunk, a PNG's EXIF goes into an eXIf chunk
 //                                        (which the image library reads) instead of the
 //                                        text chunk that exiv2 writes
@@ -22,6 +22,7 @@
 #include <opencv2/imgcodecs.hpp>
 
 #include "main/png_chunks.h"
+#include "main/webp_chunks.h"
 
 namespace {
 
@@ -133,9 +134,10 @@ int Tag(const char* path, int orientation, bool exif_chunk) {
   xmp["Xmp.xmp.Rating"] = "4";
   xmp["Xmp.tiff.Orientation"] = std::to_string(orientation);
   image->iptcData()["Iptc.Application2.Caption"] = "Hazy test scene";
-  // exiv2 0.27 would write a WebP's profile under a wrong chunk name.
-  if (image->imageType() != Exiv2::ImageType::webp) {
-    std::vector<Exiv2::byte> icc = IccProfile();
+  // exiv2 0.27 would write a WebP's profile under a wrong chunk name: added after.
+  const bool webp = image->imageType() == Exiv2::ImageType::webp;
+  std::vector<Exiv2::byte> icc = IccProfile();
+  if (!webp) {
     Exiv2::DataBuf icc_buf(icc.data(), static_cast<long>(icc.size()));
     image->setIccProfile(icc_buf, true);
   }
@@ -144,6 +146,13 @@ int Tag(const char* path, int orientation, bool exif_chunk) {
   image->writeMetadata();
   if (png) NameIccProfile(path);
   if (png && exif_chunk) AddExifChunk(path, tagged_exif);
+  if (webp) {
+    std::vector<unsigned char> bytes = ReadFile(path);
+    if (!vantorel::SetWebPIccProfile(bytes, icc, image->pixelWidth(), image->pixelHeight())) {
+      throw std::runtime_error("cannot add the profile to the WebP file");
+    }
+    WriteFile(path, bytes);
+  }
   return 0;
 }
 
