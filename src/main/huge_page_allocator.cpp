@@ -2,6 +2,7 @@
 #include "main/huge_page_allocator.h"
 
 #include <cstdint>
+#include <mutex>
 
 #include <malloc.h>
 #include <sys/mman.h>
@@ -16,6 +17,54 @@ constexpr size_t kLargeImageBytes = size_t{4} << 20;
 constexpr size_t kHugePageBytes = size_t{2} << 20;
 
 size_t MappedSize(size_t bytes) { return (bytes + kHugePageBytes - 1) / kHugePageBytes * kHugePageBytes; }
+
+// A few released mappings kept for the next image of the same size. The pipeline makes
+// many images of a handful of sizes one after another, and a fresh mapping costs the
+// kernel a cleared page for every page touched; a kept one is already in place.
+class MappingCache {
+ public:
+  uchar* Take(size_t size) {
+    std::lock_guard<std::mutex> hold(lock_);
+    for (size_t i = 0; i < count_; ++i) {
+      if (kept_[i].size == size) {
+        uchar* data = kept_[i].data;
+        kept_[i] = kept_[--count_];
+        return data;
+      }
+    }
+    return nullptr;
+  }
+
+  // Keeps the mapping, or unmaps the oldest kept one to make room: at most kSlots stay.
+  void Give(uchar* data, size_t size) {
+    Kept evicted{};
+    {
+      std::lock_guard<std::mutex> hold(lock_);
+      if (count_ == kSlots) {
+        evicted = kept_[0];
+        for (size_t i = 1; i < count_; ++i) kept_[i - 1] = kept_[i];
+        --count_;
+      }
+      kept_[count_++] = {data, size};
+    }
+    if (evicted.data != nullptr) ::munmap(evicted.data, evicted.size);
+  }
+
+ private:
+  struct Kept {
+    uchar* data;
+    size_t size;
+  };
+  static constexpr size_t kSlots = 2;
+  std::mutex lock_;
+  Kept kept_[kSlots] = {};
+  size_t count_ = 0;
+};
+
+MappingCache& Cache() {
+  static MappingCache* cache = new MappingCache();
+  return *cache;
+}
 
 class HugePageAllocator : public cv::MatAllocator {
  public:
@@ -50,7 +99,7 @@ class HugePageAllocator : public cv::MatAllocator {
     if (u == nullptr) return;
     if (!(u->flags & cv::UMatData::USER_ALLOCATED)) {
       if (u->size >= kLargeImageBytes) {
-        ::munmap(u->origdata, MappedSize(u->size));
+        Cache().Give(u->origdata, MappedSize(u->size));
       } else {
         cv::fastFree(u->origdata);
       }
@@ -64,6 +113,7 @@ class HugePageAllocator : public cv::MatAllocator {
   // and give back the unaligned head and tail.
   static uchar* Map(size_t bytes) {
     const size_t size = MappedSize(bytes);
+    if (uchar* kept = Cache().Take(size)) return kept;
     void* p = ::mmap(nullptr, size + kHugePageBytes, PROT_READ | PROT_WRITE,
                      MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (p == MAP_FAILED) CV_Error(cv::Error::StsNoMem, "out of memory for an image");
