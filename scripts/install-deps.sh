@@ -6,6 +6,7 @@ set -euo pipefail
 packages=(
   g++ cmake make pkg-config
   libopencv-core-dev libopencv-imgproc-dev libopencv-imgcodecs-dev
+  libexiv2-dev
   libgtest-dev libbenchmark-dev
   clang-14 libclang-rt-14-dev time
 )

@@ -9,11 +9,15 @@ namespace vantorel {
 
 // Adjusts brightness and contrast of an image in place.
 //   img  CV_8U (0 .. 255) or CV_32F ([0, 1]), 1 or 3 channels (B, G, R); overwritten.
-// Returns the exposure scale g, in [1/3, 3]. Any other depth raises cv::Exception -215
-// and leaves img unchanged.
+// Returns the exposure scale g, in [1/3, 3]. Any other depth or channel count raises
+// cv::Exception -215 and leaves img unchanged. A picture with nothing to stretch (zero
+// luminance everywhere, or a white point not above the black point) keeps its values; an
+// empty one is left alone and gives 1.
 float AutoAdjustCPU(cv::Mat& img);
 
 // Counts the levels int(v * 255 + 0.5) of `count` values in [0, 1] into hist[0 .. bins).
+// Levels past either end (values outside [0, 1]) count in the nearest end bin, NaN in
+// the last.
 void ComputeHistogram(const float* values, std::size_t count, int* hist, int bins);
 
 }  // namespace vantorel

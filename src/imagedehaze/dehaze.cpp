@@ -3,12 +3,17 @@
 #include "imagedehaze/dehaze.h"
 
 #include <cstring>
-#include <vector>
+#include <utility>
 
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include "filters/bilateral_filters.h"
+#include "imagedehaze/airlight.h"
 #include "imagedehaze/normalize.h"
+#include "imagedehaze/recover_radiance.h"
+#include "imagedehaze/transmission.h"
+#include "imagedehaze/transmission_steps.h"
 
 namespace vantorel {
 
@@ -28,9 +33,7 @@ bool ArgumentsAccepted(int cols, int rows, float haze_thickness) {
 bool DehazeCPU(unsigned char* data, int cols, int rows, float haze_thickness) {
   if (!ArgumentsAccepted(cols, rows, haze_thickness)) return false;
 
-  // 0.9 x thickness in double, rounded to float: the exponent of the transmission's power step.
-  const float transmission_exponent = static_cast<float>(0.9 * static_cast<double>(haze_thickness));
-  (void)transmission_exponent;
+  const float transmission_exponent = TransmissionExponent(haze_thickness);
 
   const cv::Mat source_view(rows, cols, CV_8UC3, data);
 
@@ -42,17 +45,23 @@ bool DehazeCPU(unsigned char* data, int cols, int rows, float haze_thickness) {
 
   cv::Mat ycrcb;
   cv::cvtColor(normalized, ycrcb, cv::COLOR_BGR2YCrCb, 0);
-  std::vector<cv::Mat> planes;
-  cv::split(ycrcb, planes);
-  const cv::Mat y_plane = planes[0].clone();
-  planes.clear();
+  // Only the Y plane is needed on its own: copy it out rather than splitting all three.
+  cv::Mat y_plane;
+  cv::extractChannel(ycrcb, y_plane, 0);
 
-  // The airlight, transmission and recovery stages are not in the chain yet: the
-  // normalised picture goes straight to the conversion to bytes.
-  cv::Mat dehazed = normalized;
+  const cv::Vec3f airlight = EstimateAirlightCPU(normalized);
+  cv::Mat transmission =
+      EstimateTransmissionCPU(normalized, airlight, y_plane, transmission_exponent);
+  normalized.release();  // its last reader is done
+
+  // The recovery is the last reader of these: hand them over so it can release them early.
+  cv::Mat dehazed =
+      RecoverRadianceCPU(std::move(ycrcb), std::move(y_plane), airlight, std::move(transmission));
 
   cv::Mat output_8u;
   dehazed.convertTo(output_8u, CV_8U, 255.0, 0.0);
+  // A last edge-preserving smoothing of the bytes: 4 x 4-pixel cells, 0.02 of the range.
+  Bilateral8UC3CPU(output_8u, output_8u, 4.0, 0.02);
 
   std::memcpy(data, output_8u.data, static_cast<size_t>(rows) * static_cast<size_t>(cols) * 3);
   return true;

@@ -5,13 +5,15 @@
 
 namespace vantorel {
 
-// Restores the scene radiance.
-//   ycrcb         CV_32FC3 normalised picture in Y, Cr, Cb; only read.
-//   y_plane       CV_32FC1 copy of its Y channel; only read.
+// Restores the scene radiance. The images are taken by header; their pixels are only
+// read, and each header is released as soon as the stage is done with it, so a caller that
+// hands over its last reference frees that memory early.
+//   ycrcb         CV_32FC3 normalised picture in Y, Cr, Cb.
+//   y_plane       CV_32FC1 copy of its Y channel.
 //   airlight      the airlight in B, G, R order.
-//   transmission  CV_32FC1 refined transmission, non-negative; only read.
+//   transmission  CV_32FC1 refined transmission, non-negative.
 // Returns `dehazed`, CV_32FC3 in B, G, R, clamped to [0, 1] and tone-adjusted.
-cv::Mat RecoverRadianceCPU(const cv::Mat& ycrcb, const cv::Mat& y_plane, const cv::Vec3f& airlight,
-                           const cv::Mat& transmission);
+cv::Mat RecoverRadianceCPU(cv::Mat ycrcb, cv::Mat y_plane, const cv::Vec3f& airlight,
+                           cv::Mat transmission);
 
 }  // namespace vantorel

@@ -5,15 +5,19 @@
 #include <exception>
 #include <new>
 #include <string>
+#include <vector>
 
 #include <opencv2/core.hpp>
 #include <opencv2/core/utils/logger.hpp>
 
 #include "imagedehaze/dehaze.h"
+#include "main/huge_page_allocator.h"
 #include "main/memory_budget.h"
+#include "main/metadata_copy.h"
 #include "main/result_writer.h"
 #include "main/source_reader.h"
 #include "main/thickness_arg.h"
+#include "main/version.h"
 
 namespace {
 
@@ -33,7 +37,17 @@ int Fail(const std::string& message) {
   return kExitFailure;
 }
 
+// Something the user should know although the run succeeded.
+void Note(const std::string& message) {
+  std::fflush(stdout);
+  std::fprintf(stderr, "vantorel: note: %s\n", message.c_str());
+}
+
 int Run(int argc, char** argv) {
+  if (vantorel::IsVersionRequest(argc, argv)) {
+    std::printf("%s\n", vantorel::VersionLine());
+    return 0;
+  }
   if (argc < 3) {
     PrintUsage();
     return kExitUsage;
@@ -69,15 +83,25 @@ int Run(int argc, char** argv) {
   }
   if (!vantorel::PipelineFitsInMemory(working.cols, working.rows, error)) return Fail(source_path + ": " + error);
 
+  // Read before the pipeline changes the pixels, which tell whether they were turned upright.
+  const vantorel::SourceMetadata metadata = vantorel::SourceMetadata::Read(source_path, working);
+
   const auto start = std::chrono::steady_clock::now();
   const bool dehazed = vantorel::DehazeCPU(working.data, working.cols, working.rows, haze_thickness);
   const auto end = std::chrono::steady_clock::now();
   if (!dehazed) return Fail(source_path + ": the picture was refused by the dehazer");
   std::printf("Time cost is %.3f\n", std::chrono::duration<double>(end - start).count());
 
-  if (!vantorel::WriteImageAtomically(result_path, working, error)) {
+  std::vector<unsigned char> encoded;
+  if (!vantorel::EncodeImage(result_path, working, encoded, error)) {
     return Fail(result_path + ": cannot write the result: " + error);
   }
+  // Into the encoded bytes, before the file is written and renamed into place.
+  const std::string metadata_note = metadata.InsertInto(result_path, working.cols, working.rows, encoded);
+  if (!vantorel::WriteFileAtomically(result_path, encoded, error)) {
+    return Fail(result_path + ": cannot write the result: " + error);
+  }
+  if (!metadata_note.empty()) Note(metadata_note);
   return 0;
 }
 
@@ -88,6 +112,7 @@ int main(int argc, char** argv) {
   try {
     // The library's own warnings would repeat, less clearly, what the tool reports itself.
     cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_SILENT);
+    vantorel::UseHugePagesForLargeImages();
     return Run(argc, argv);
   } catch (const cv::Exception& e) {
     return Fail("image library error: " + e.msg);

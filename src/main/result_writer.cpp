@@ -65,13 +65,22 @@ bool CanEncodeTo(const std::string& path) {
   return ext.size() > 1 && cv::haveImageWriter(path);
 }
 
-bool WriteImageAtomically(const std::string& path, const cv::Mat& image, std::string& error) {
-  std::vector<unsigned char> encoded;
+bool EncodeImage(const std::string& path, const cv::Mat& image, std::vector<unsigned char>& encoded,
+                 std::string& error) {
   if (!cv::imencode(Extension(path), image, encoded)) {
     error = "the image could not be encoded";
     return false;
   }
+  return true;
+}
 
+bool WriteImageAtomically(const std::string& path, const cv::Mat& image, std::string& error) {
+  std::vector<unsigned char> encoded;
+  return EncodeImage(path, image, encoded, error) && WriteFileAtomically(path, encoded, error);
+}
+
+bool WriteFileAtomically(const std::string& path, const std::vector<unsigned char>& encoded,
+                         std::string& error) {
   std::string temp = DirectoryOf(path) + "/." + BaseNameOf(path) + ".tmp-XXXXXX";
   const int fd = CreateGuardedTempFile(temp);
   if (fd < 0) {

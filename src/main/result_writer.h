@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include <opencv2/core.hpp>
 
@@ -15,5 +16,12 @@ bool CanEncodeTo(const std::string& path);
 // leaves no partial file and never damages an existing one. On failure returns false and
 // sets `error` to the reason.
 bool WriteImageAtomically(const std::string& path, const cv::Mat& image, std::string& error);
+
+// The two halves of WriteImageAtomically, for a caller that amends the encoded bytes
+// before they are written (the metadata is inserted there, so the rename stays the one step).
+bool EncodeImage(const std::string& path, const cv::Mat& image, std::vector<unsigned char>& encoded,
+                 std::string& error);
+bool WriteFileAtomically(const std::string& path, const std::vector<unsigned char>& encoded,
+                         std::string& error);
 
 }  // namespace vantorel

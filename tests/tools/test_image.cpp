@@ -8,6 +8,11 @@
 //                                          (the same as a BMP header)
 //   test_image info PATH                    prints "WIDTH HEIGHT CHANNELS DEPTHBITS"
 //   test_image same PATH_A PATH_B           exit 0 when both decode to the same pixels
+//   test_image side-by-side BEFORE AFTER PANEL_WIDTH PATH
+//                                          the two pictures scaled to PANEL_WIDTH pixels
+//                                          wide, side by side with a white gap
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -18,6 +23,7 @@
 
 #include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
 
 #include "crafted_bmp.h"
 #include "crafted_jpeg.h"
@@ -141,6 +147,31 @@ int Make(int argc, char** argv) {
   return 0;
 }
 
+cv::Mat ScaledToWidth(const cv::Mat& img, int width) {
+  const int height = std::max(1, static_cast<int>(std::lround(static_cast<double>(img.rows) * width / img.cols)));
+  cv::Mat scaled;
+  cv::resize(img, scaled, cv::Size(width, height), 0, 0, cv::INTER_AREA);
+  return scaled;
+}
+
+int SideBySide(const char* before_path, const char* after_path, int panel_width, const char* path) {
+  const cv::Mat before = cv::imread(before_path, cv::IMREAD_COLOR), after = cv::imread(after_path, cv::IMREAD_COLOR);
+  if (before.empty() || after.empty() || panel_width <= 0) {
+    std::fprintf(stderr, "test_image: cannot decode %s or %s, or bad width\n", before_path, after_path);
+    return 1;
+  }
+  const cv::Mat left = ScaledToWidth(before, panel_width), right = ScaledToWidth(after, panel_width);
+  constexpr int kGap = 8;
+  cv::Mat canvas(std::max(left.rows, right.rows), 2 * panel_width + kGap, CV_8UC3, cv::Scalar(255, 255, 255));
+  left.copyTo(canvas(cv::Rect(0, 0, left.cols, left.rows)));
+  right.copyTo(canvas(cv::Rect(panel_width + kGap, 0, right.cols, right.rows)));
+  if (!cv::imwrite(path, canvas)) {
+    std::fprintf(stderr, "test_image: cannot write %s\n", path);
+    return 1;
+  }
+  return 0;
+}
+
 int Craft(int argc, char** argv) {
   if (argc != 6) {
     std::fprintf(stderr, "usage: test_image craft KIND WIDTH HEIGHT PATH\n");
@@ -177,7 +208,8 @@ int Dispatch(int argc, char** argv) {
   if (command == "craft") return Craft(argc, argv);
   if (command == "info" && argc == 3) return Info(argv[2]);
   if (command == "same" && argc == 4) return Same(argv[2], argv[3]);
-  std::fprintf(stderr, "usage: test_image make|craft|info|same ...\n");
+  if (command == "side-by-side" && argc == 6) return SideBySide(argv[2], argv[3], std::atoi(argv[4]), argv[5]);
+  std::fprintf(stderr, "usage: test_image make|craft|info|same|side-by-side ...\n");
   return 2;
 }
 

@@ -1,0 +1,48 @@
+// The three-channel filters: each channel of the source smoothed by its own edges, one
+// channel at a time, so only one channel's working memory exists at once.
+#pragma once
+
+#include <opencv2/core.hpp>
+
+#include "filters/grid_stream.h"
+#include "filters/image_channels.h"
+#include "filters/output_matrix.h"
+
+namespace vantorel {
+
+template <typename Channel>
+Channel ChannelOf(const cv::Mat& image, int k);
+template <>
+inline FloatChannel ChannelOf<FloatChannel>(const cv::Mat& image, int k) { return FloatChannel(image, 3, k); }
+template <>
+inline ByteChannel ChannelOf<ByteChannel>(const cv::Mat& image, int k) { return ByteChannel(image, k); }
+
+template <typename Channel, typename Sink>
+void FilterChannelByChannel(const cv::Mat& source, cv::Mat& output, int type, int plane_type,
+                            double sigma_s, double sigma_r) {
+  const int rows = source.rows;
+  const int cols = source.cols;
+  if (!SharesMemory(output, source)) {
+    PrepareOutput(output, rows, cols, type);
+    for (int k = 0; k < 3; ++k) {
+      const Channel channel = ChannelOf<Channel>(source, k);
+      StreamBilateralGrid(ChannelSource<Channel>{channel, channel, cols, rows}, Sink(output, 3, k),
+                          cols, rows, sigma_s, sigma_r);
+    }
+    return;
+  }
+  // In place: channel k is read until its last task ends, so its result waits in a plane.
+  // The other channels are not touched by writing channel k.
+  cv::Mat target = output;
+  PrepareOutput(target, rows, cols, type);
+  cv::Mat plane(rows, cols, plane_type);
+  for (int k = 0; k < 3; ++k) {
+    const Channel channel = ChannelOf<Channel>(source, k);
+    StreamBilateralGrid(ChannelSource<Channel>{channel, channel, cols, rows}, Sink(plane, 1, 0),
+                        cols, rows, sigma_s, sigma_r);
+    cv::insertChannel(plane, target, k);
+  }
+  output = target;
+}
+
+}  // namespace vantorel

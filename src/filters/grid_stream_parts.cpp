@@ -1,0 +1,138 @@
+// The building blocks of the streaming grid core.
+#include "filters/grid_stream_parts.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace vantorel {
+
+namespace {
+
+struct Range {
+  int32_t lo = 1, hi = 0;  // empty when lo > hi
+  bool Empty() const { return lo > hi; }
+};
+
+void Include(Range& r, const GridSlice& slice, int32_t y) {
+  if (slice.lo[y] > slice.hi[y]) return;
+  if (r.Empty()) {
+    r = {slice.lo[y], slice.hi[y]};
+  } else {
+    r.lo = std::min(r.lo, slice.lo[y]);
+    r.hi = std::max(r.hi, slice.hi[y]);
+  }
+}
+
+Range Interior(Range r, int32_t z_size) { return {std::max(r.lo, 1), std::min(r.hi, z_size - 2)}; }
+
+// out = ((before + after) + 2 centre) * 0.25 over the cells of column y in `range`, for
+// value and weight alike; the rest of the column becomes zero.
+void BlurColumn(GridSlice& out, int32_t y, Range range, const double* before_v,
+                const double* after_v, const double* centre_v, const double* before_w,
+                const double* after_w, const double* centre_w) {
+  out.ClearColumn(y);
+  if (range.Empty()) return;
+  double* value = out.value.data() + out.Index(y, 0);
+  double* weight = out.weight.data() + out.Index(y, 0);
+  for (int32_t z = range.lo; z <= range.hi; ++z) {
+    value[z] = ((before_v[z] + after_v[z]) + 2.0 * centre_v[z]) * 0.25;
+    weight[z] = ((before_w[z] + after_w[z]) + 2.0 * centre_w[z]) * 0.25;
+  }
+  out.lo[y] = range.lo;
+  out.hi[y] = range.hi;
+}
+
+AxisPlace PlaceOnAxis(uint32_t pixel, double sigma_s, int32_t size) {
+  AxisPlace place;
+  place.fill = static_cast<int32_t>(pixel / sigma_s + 0.5) + kGridMargin;
+  const double f = pixel / sigma_s + 2.0;
+  place.lower = std::min(static_cast<uint32_t>(f), static_cast<uint32_t>(size - 1));
+  place.upper = std::min(place.lower + 1, static_cast<uint32_t>(size - 1));
+  place.fraction = static_cast<float>(f - place.lower);
+  return place;
+}
+
+}  // namespace
+
+GridGeometry MakeGridGeometry(int32_t width, int32_t height, double emin, double emax,
+                              double sigma_s, double sigma_r) {
+  GridGeometry g;
+  g.width = width;
+  g.height = height;
+  g.sigma_s = sigma_s;
+  g.sigma_r = sigma_r;
+  g.emin = emin;
+  g.x_size = static_cast<int32_t>(static_cast<uint32_t>(width - 1) / sigma_s) + 5;
+  g.y_size = static_cast<int32_t>(static_cast<uint32_t>(height - 1) / sigma_s) + 5;
+  g.z_size = static_cast<int32_t>((emax - emin) / sigma_r) + 5;
+  return g;
+}
+
+std::vector<AxisPlace> PlaceAxis(int32_t pixels, double sigma_s, int32_t size) {
+  std::vector<AxisPlace> places(pixels);
+  for (int32_t i = 0; i < pixels; ++i) places[i] = PlaceOnAxis(static_cast<uint32_t>(i), sigma_s, size);
+  return places;
+}
+
+// The fill cells grow with the pixel column, so each slice's columns are one run.
+std::vector<int32_t> FirstColumnOfSlices(const std::vector<AxisPlace>& xs, int32_t x_size) {
+  std::vector<int32_t> first(x_size + 1);
+  const int32_t width = static_cast<int32_t>(xs.size());
+  int32_t px = 0;
+  for (int32_t x = 0; x <= x_size; ++x) {
+    while (px < width && xs[px].fill < x) ++px;
+    first[x] = px;
+  }
+  return first;
+}
+
+void XPass(GridSlice& out, const GridSlice& before, const GridSlice& centre, const GridSlice& after) {
+  for (int32_t y = 1; y <= out.y_size - 2; ++y) {
+    Range range;
+    Include(range, before, y);
+    Include(range, centre, y);
+    Include(range, after, y);
+    const size_t at = out.Index(y, 0);
+    BlurColumn(out, y, Interior(range, out.z_size), &before.value[at], &after.value[at],
+               &centre.value[at], &before.weight[at], &after.weight[at], &centre.weight[at]);
+  }
+}
+
+void YPass(GridSlice& out, const GridSlice& in) {
+  for (int32_t y = 1; y <= out.y_size - 2; ++y) {
+    Range range;
+    Include(range, in, y - 1);
+    Include(range, in, y);
+    Include(range, in, y + 1);
+    const size_t below = in.Index(y - 1, 0), at = in.Index(y, 0), above = in.Index(y + 1, 0);
+    BlurColumn(out, y, Interior(range, out.z_size), &in.value[below], &in.value[above],
+               &in.value[at], &in.weight[below], &in.weight[above], &in.weight[at]);
+  }
+}
+
+void ZPass(GridSlice& out, const GridSlice& in) {
+  for (int32_t y = 1; y <= out.y_size - 2; ++y) {
+    Range range;
+    if (in.lo[y] <= in.hi[y]) range = Interior({in.lo[y] - 1, in.hi[y] + 1}, out.z_size);
+    // Cell z reads z - 1 and z + 1; z runs over 1 .. z_size - 2, so both stay in the column.
+    const double* value = in.value.data() + in.Index(y, 0);
+    const double* weight = in.weight.data() + in.Index(y, 0);
+    BlurColumn(out, y, range, value - 1, value + 1, value, weight - 1, weight + 1, weight);
+  }
+}
+
+void Normalise(GridSlice& out, const GridSlice& in) {
+  for (int32_t y = 0; y < out.y_size; ++y) {
+    out.ClearColumn(y);
+    if (in.lo[y] > in.hi[y]) continue;
+    for (int32_t z = in.lo[y]; z <= in.hi[y]; ++z) {
+      const size_t i = in.Index(y, z);
+      const double d = in.weight[i] != 0.0 ? in.weight[i] : 1.0;
+      out.value[i] = in.value[i] / d;
+    }
+    out.lo[y] = in.lo[y];
+    out.hi[y] = in.hi[y];
+  }
+}
+
+}  // namespace vantorel

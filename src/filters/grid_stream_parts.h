@@ -1,0 +1,92 @@
+// The building blocks of the streaming grid core: the grid's geometry, where each pixel
+// goes on it, and the blur passes over one x-slice.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+#include "filters/grid_slice.h"
+
+namespace vantorel {
+
+constexpr int32_t kGridMargin = 2;
+
+struct GridGeometry {
+  int32_t width = 0, height = 0;  // pixels
+  int32_t x_size = 0, y_size = 0, z_size = 0;
+  double sigma_s = 0, sigma_r = 0, emin = 0;
+};
+
+// The grid sizes: trunc(extent / sigma) + 5 per axis, the extents converted from unsigned.
+GridGeometry MakeGridGeometry(int32_t width, int32_t height, double emin, double emax,
+                              double sigma_s, double sigma_r);
+
+// Where one pixel coordinate goes: its fill cell, and its two sample corners with the
+// single-precision fraction between them.
+struct AxisPlace {
+  int32_t fill = 0;
+  uint32_t lower = 0, upper = 0;
+  float fraction = 0;
+};
+
+std::vector<AxisPlace> PlaceAxis(int32_t pixels, double sigma_s, int32_t size);
+
+// first[x] .. first[x + 1] - 1 are the pixel columns filled into slice x (or, given the
+// rows' places, the pixel rows filled into grid row x).
+std::vector<int32_t> FirstColumnOfSlices(const std::vector<AxisPlace>& xs, int32_t x_size);
+
+// The z cell a pixel is filled into, and its sample position along z.
+inline int32_t FillCellZ(double edge, const GridGeometry& g) {
+  return static_cast<int32_t>((edge - g.emin) / g.sigma_r + 0.5) + kGridMargin;
+}
+inline double SamplePositionZ(double edge, const GridGeometry& g) {
+  return (edge - g.emin) / g.sigma_r + 2.0;
+}
+
+// Widens column y's non-zero range of a slice being filled to include z.
+inline void IncludeInColumn(GridSlice& slice, int32_t y, int32_t z) {
+  if (slice.lo[y] > slice.hi[y]) {
+    slice.lo[y] = slice.hi[y] = z;
+  } else {
+    if (z < slice.lo[y]) slice.lo[y] = z;
+    if (z > slice.hi[y]) slice.hi[y] = z;
+  }
+}
+
+// One [1 2 1] / 4 pass along x from three adjacent slices, along y or z within a slice.
+// Only cells of the interior (index 1 .. size - 2) are written, as in the full grid.
+void XPass(GridSlice& out, const GridSlice& before, const GridSlice& centre, const GridSlice& after);
+void YPass(GridSlice& out, const GridSlice& in);
+void ZPass(GridSlice& out, const GridSlice& in);
+
+// value / weight, a zero weight counting as 1; only the value is kept.
+void Normalise(GridSlice& out, const GridSlice& in);
+
+// A few slices of one stage, keyed by their x index; requests come in increasing x, and
+// N consecutive slices never share a slot.
+template <size_t N>
+class SliceRing {
+ public:
+  void Reset(int32_t ys, int32_t zs) {
+    for (size_t i = 0; i < N; ++i) {
+      slots_[i].Reset(ys, zs);
+      keys_[i] = -1;
+    }
+  }
+  bool Holds(int32_t x) const { return keys_[Slot(x)] == x; }
+  GridSlice& Claim(int32_t x) {
+    GridSlice& slice = slots_[Slot(x)];
+    slice.ClearAll();
+    keys_[Slot(x)] = x;
+    return slice;
+  }
+  const GridSlice& Get(int32_t x) const { return slots_[Slot(x)]; }
+
+ private:
+  static size_t Slot(int32_t x) { return static_cast<size_t>(x) % N; }
+  std::array<GridSlice, N> slots_;
+  std::array<int32_t, N> keys_{};
+};
+
+}  // namespace vantorel

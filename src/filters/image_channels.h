@@ -1,0 +1,86 @@
+// Sources and sinks that let the streaming grid core read and write image channels where
+// they lie, instead of through transposed work-matrix copies. Each converts exactly as the
+// work-matrix copies do, so results are the same bit for bit.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+
+#include <opencv2/core.hpp>
+
+namespace vantorel {
+
+// Channel k of an n-channel float image, widened to double.
+struct FloatChannel {
+  const uchar* data;
+  size_t step;
+  int n, k;
+  FloatChannel(const cv::Mat& image, int channels, int channel)
+      : data(image.data), step(image.step[0]), n(channels), k(channel) {}
+  double At(int32_t x, int32_t y) const {
+    return static_cast<double>(reinterpret_cast<const float*>(data + y * step)[x * n + k]);
+  }
+};
+
+// Channel k of a CV_8UC3 image on the 0-to-1 scale: the byte divided by 255 in double.
+struct ByteChannel {
+  const uchar* data;
+  size_t step;
+  int k;
+  ByteChannel(const cv::Mat& image, int channel) : data(image.data), step(image.step[0]), k(channel) {}
+  double At(int32_t x, int32_t y) const { return static_cast<double>(data[y * step + x * 3 + k]) / 255.0; }
+};
+
+// Values from one channel, edges from another (or the same).
+template <typename Channel>
+struct ChannelSource {
+  Channel values;
+  Channel edges;
+  int32_t width, height;
+  double Value(int32_t x, int32_t y) const { return values.At(x, y); }
+  double Edge(int32_t x, int32_t y) const { return edges.At(x, y); }
+  void EdgeRange(double& emin, double& emax) const {
+    emin = emax = edges.At(0, 0);
+    for (int32_t y = 0; y < height; ++y) {
+      for (int32_t x = 0; x < width; ++x) {
+        const double e = edges.At(x, y);
+        if (e < emin) emin = e;
+        if (e > emax) emax = e;
+      }
+    }
+  }
+};
+
+// Writes channel k of an n-channel float image, rounding to float.
+struct FloatChannelSink {
+  uchar* data;
+  size_t step;
+  int n, k;
+  FloatChannelSink(cv::Mat& image, int channels, int channel)
+      : data(image.data), step(image.step[0]), n(channels), k(channel) {}
+  void Put(int32_t x, int32_t y, double v) const {
+    reinterpret_cast<float*>(data + y * step)[x * n + k] = static_cast<float>(v);
+  }
+};
+
+// Writes channel k of an n-channel byte image: v * 255 + 0.5 truncated, halves up. The
+// filter's results stay within the range of its inputs, so the sum lies in [0.5, 255.5]
+// up to the rounding of the interpolation weights; the cap only guards that last fraction.
+struct ByteChannelSink {
+  uchar* data;
+  size_t step;
+  int n, k;
+  ByteChannelSink(cv::Mat& image, int channels, int channel)
+      : data(image.data), step(image.step[0]), n(channels), k(channel) {}
+  void Put(int32_t x, int32_t y, double v) const {
+    const int level = static_cast<int>(v * 255.0 + 0.5);
+    data[y * step + x * n + k] = static_cast<uchar>(std::min(level, 255));
+  }
+};
+
+// True when two matrices' pixel memory overlaps.
+inline bool SharesMemory(const cv::Mat& a, const cv::Mat& b) {
+  return a.data != nullptr && b.data != nullptr && a.datastart < b.dataend && b.datastart < a.dataend;
+}
+
+}  // namespace vantorel

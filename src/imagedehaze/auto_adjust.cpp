@@ -1,0 +1,103 @@
+// Automatic tone adjustment: the tone curve applied to every channel through its table,
+// then half of the input's chroma put back.
+#include "imagedehaze/auto_adjust.h"
+
+#include <algorithm>
+
+#include <opencv2/imgproc.hpp>
+
+#include "filters/parallel_for.h"
+#include "imagedehaze/tone_curve.h"
+
+namespace vantorel {
+
+namespace {
+
+// Single-precision pixels in [0, 1] with the channel count kept, continuous. A continuous
+// float image is used as it is: it is only read until the write-back at the very end.
+cv::Mat FloatPixels(const cv::Mat& img) {
+  if (img.depth() == CV_32F) return img.isContinuous() ? img : img.clone();
+  cv::Mat copy;
+  img.convertTo(copy, CV_32F, 0.00392156862745098, 0.0);
+  return copy;
+}
+
+// Weighted in single precision, red and green added first.
+cv::Mat LuminanceOfBgr(const cv::Mat& bgr) {
+  cv::Mat luminance(bgr.rows, bgr.cols, CV_32FC1);
+  const float* in = bgr.ptr<float>();
+  float* out = luminance.ptr<float>();
+  ParallelForRange(luminance.total(), kPixelsPerTask, [&](std::size_t begin, std::size_t end) {
+    for (std::size_t i = begin; i < end; ++i) {
+      const float b = in[3 * i], g = in[3 * i + 1], r = in[3 * i + 2];
+      out[i] = (r * 0.299f + g * 0.587f) + b * 0.114f;
+    }
+  });
+  return luminance;
+}
+
+// Rows converted to YCrCb at a time: the colour conversion treats every row on its own,
+// so bands of whole rows give the same values as whole images, without two more
+// full-size images.
+constexpr int kChromaBandRows = 64;
+
+// The tone-mapped picture keeps its own Y; its Cr and Cb become the means of its own and
+// the input's, which keeps part of the colour the tone curve washes out.
+void RestoreHalfChroma(const cv::Mat& input_bgr, cv::Mat& toned_bgr) {
+  cv::Mat input_ycrcb, toned_ycrcb;
+  for (int r0 = 0; r0 < toned_bgr.rows; r0 += kChromaBandRows) {
+    const cv::Range band(r0, std::min(r0 + kChromaBandRows, toned_bgr.rows));
+    cv::Mat toned_band = toned_bgr.rowRange(band);
+    cv::cvtColor(input_bgr.rowRange(band), input_ycrcb, cv::COLOR_BGR2YCrCb, 0);
+    cv::cvtColor(toned_band, toned_ycrcb, cv::COLOR_BGR2YCrCb, 0);
+    const float* in = input_ycrcb.ptr<float>();
+    float* out = toned_ycrcb.ptr<float>();
+    const std::size_t count = toned_ycrcb.total() * 3;
+    for (std::size_t i = 0; i < count; i += 3) {
+      out[i + 1] = static_cast<float>(0.5 * static_cast<double>(in[i + 1]) + 0.5 * static_cast<double>(out[i + 1]));
+      out[i + 2] = static_cast<float>(0.5 * static_cast<double>(in[i + 2]) + 0.5 * static_cast<double>(out[i + 2]));
+    }
+    cv::cvtColor(toned_ycrcb, toned_band, cv::COLOR_YCrCb2BGR, 0);
+  }
+}
+
+// In img's own depth; the 8-bit conversion rounds to nearest and saturates.
+void WriteBack(const cv::Mat& result, cv::Mat& img) {
+  if (img.depth() == CV_8U) {
+    result.convertTo(img, CV_8U, 255.0, 0.0);
+  } else {
+    result.copyTo(img);
+  }
+}
+
+}  // namespace
+
+void ComputeHistogram(const float* values, std::size_t count, int* hist, int bins) {
+  if (bins <= 0) return;
+  std::fill(hist, hist + bins, 0);
+  for (std::size_t i = 0; i < count; ++i) ++hist[ToneLevel(values[i], bins - 1)];
+}
+
+float AutoAdjustCPU(cv::Mat& img) {
+  CV_Assert(img.depth()==CV_8U || img.depth()==CV_32F);
+  // Other channel counts have no defined luminance (two channels would read past each pixel).
+  CV_Assert(img.channels() == 1 || img.channels() == 3);
+  // No pixels, no statistics: nothing to adjust, and no exposure change to report.
+  if (img.empty()) return 1.0f;
+
+  const cv::Mat input = FloatPixels(img);
+  // A one-channel picture is its own luminance; it is only read.
+  const cv::Mat luminance = input.channels() == 1 ? input : LuminanceOfBgr(input);
+  const ToneCurve curve = ComputeToneCurve(luminance);
+
+  cv::Mat result = input;
+  if (curve.stretchable) {
+    result = input.clone();
+    ApplyToneTable(curve, result);
+    if (result.channels() == 3) RestoreHalfChroma(input, result);
+  }
+  WriteBack(result, img);
+  return curve.exposure;
+}
+
+}  // namespace vantorel

@@ -1,0 +1,89 @@
+// The per-pixel loops of the radiance recovery. All arithmetic is single precision, in the
+// order written; the images are continuous and walked with one running index.
+#include "imagedehaze/recovery_loops.h"
+
+#include <opencv2/imgproc.hpp>
+
+#include "filters/parallel_for.h"
+
+namespace vantorel {
+
+namespace {
+
+// Upper bound first, then lower: a value that is not a number ends as 1.
+inline float ClampToUnit(float v) {
+  const float u = 1.0f > v ? v : 1.0f;
+  return u > 0.0f ? u : 0.0f;
+}
+
+// Scattering model solved for the scene value: the reference minus the difference to it,
+// amplified by 1 / t. No guard against t = 0: the clamp settles the infinities.
+inline float Restore(float reference, float observed, float t) {
+  return ClampToUnit(reference - (reference - observed) / t);
+}
+
+}  // namespace
+
+cv::Vec3f AirlightToYCrCb(const cv::Vec3f& airlight_bgr) {
+  cv::Vec3f bgr = airlight_bgr;
+  cv::Vec3f ycrcb(0.0f, 0.0f, 0.0f);
+  const cv::Mat source(1, 1, CV_32FC3, bgr.val);
+  // A header over the three floats: it already has the destination's size and type, so
+  // the conversion writes into them instead of allocating.
+  cv::Mat destination(1, 1, CV_32FC3, ycrcb.val);
+  cv::cvtColor(source, destination, cv::COLOR_BGR2YCrCb, 3);
+  CV_Assert(destination.data == reinterpret_cast<uchar*>(ycrcb.val));
+  return ycrcb;
+}
+
+void RecoverPixels(const cv::Mat& transmission, const cv::Vec3f& airlight_ycrcb,
+                   cv::Mat& smoothed_y, cv::Mat& dehazed) {
+  CV_Assert(transmission.isContinuous() && smoothed_y.isContinuous() && dehazed.isContinuous());
+  const float y_a = airlight_ycrcb[0];
+  const float cr_a = airlight_ycrcb[1];
+  const float cb_a = airlight_ycrcb[2];
+  const float* t_data = transmission.ptr<float>();
+  float* s_data = smoothed_y.ptr<float>();
+  float* pixels = dehazed.ptr<float>();
+  ParallelForRange(transmission.total(), kPixelsPerTask, [&](size_t begin, size_t end) {
+    for (size_t i = begin; i < end; ++i) {
+      float* pixel = pixels + 3 * i;
+      const float t = t_data[i];
+      // Chroma is restored against a reference that moves from the pixel's own chroma
+      // toward the airlight's as t rises; from t = 0.8 on it is the airlight's, as for luma.
+      const float p = 1.25f * t;
+      const float w = 1.0f > p ? p : 1.0f;
+      const float cr_m = (1.0f - w) * pixel[1] + w * cr_a;
+      const float cb_m = (1.0f - w) * pixel[2] + w * cb_a;
+      s_data[i] = Restore(y_a, s_data[i], t);
+      pixel[0] = Restore(y_a, pixel[0], t);
+      pixel[1] = Restore(cr_m, pixel[1], t);
+      pixel[2] = Restore(cb_m, pixel[2], t);
+    }
+  });
+}
+
+void BlendPixels(const cv::Mat& transmission, const cv::Mat& smoothed_y,
+                 const cv::Mat& dehazed_smoothed, cv::Mat& dehazed) {
+  CV_Assert(transmission.isContinuous() && smoothed_y.isContinuous() &&
+            dehazed_smoothed.isContinuous() && dehazed.isContinuous());
+  const float* t_data = transmission.ptr<float>();
+  const float* s_data = smoothed_y.ptr<float>();
+  const float* smooth_pixels = dehazed_smoothed.ptr<float>();
+  float* pixels = dehazed.ptr<float>();
+  ParallelForRange(transmission.total(), kPixelsPerTask, [&](size_t begin, size_t end) {
+    for (size_t i = begin; i < end; ++i) {
+      float* pixel = pixels + 3 * i;
+      const float* smooth = smooth_pixels + 3 * i;
+      // Lower bound first here, so a NaN t gives c = 0 and a full blend.
+      const float q = 1.5f * t_data[i];
+      const float c = q > 0.0f ? (1.0f > q ? q : 1.0f) : 0.0f;
+      const float k = 1.0f - c;
+      pixel[0] = (s_data[i] - pixel[0]) * k + pixel[0];
+      pixel[1] = (smooth[1] - pixel[1]) * k + pixel[1];
+      pixel[2] = (smooth[2] - pixel[2]) * k + pixel[2];
+    }
+  });
+}
+
+}  // namespace vantorel

@@ -1,0 +1,24 @@
+// The per-pixel loops of the radiance recovery, in YCrCb.
+#pragma once
+
+#include <opencv2/core.hpp>
+
+namespace vantorel {
+
+// The airlight converted with the same colour conversion as the picture itself.
+cv::Vec3f AirlightToYCrCb(const cv::Vec3f& airlight_bgr);
+
+// Restores luma and chroma against the airlight, in place.
+//   transmission    CV_32FC1 t per pixel; only read.
+//   airlight_ycrcb  Y_A, Cr_A, Cb_A.
+//   smoothed_y      CV_32FC1 smoothed input luma, replaced by its restored value S'.
+//   dehazed         CV_32FC3 Y, Cr, Cb, restored in place; every written value in [0, 1].
+void RecoverPixels(const cv::Mat& transmission, const cv::Vec3f& airlight_ycrcb,
+                   cv::Mat& smoothed_y, cv::Mat& dehazed);
+
+// Pulls low-transmission pixels toward smoothed values, fully at t = 0, not at all from
+// t = 2/3: luma toward S', chroma toward channels 1 and 2 of `dehazed_smoothed`.
+void BlendPixels(const cv::Mat& transmission, const cv::Mat& smoothed_y,
+                 const cv::Mat& dehazed_smoothed, cv::Mat& dehazed);
+
+}  // namespace vantorel

@@ -1,0 +1,45 @@
+// The tone curve of the automatic adjustment, tabulated for the 256 levels 0 .. 255
+// (level j stands for the value j / 255), and its application to an image.
+#pragma once
+
+#include <array>
+
+#include <opencv2/core.hpp>
+
+namespace vantorel {
+
+constexpr int kToneLevels = 256;
+
+struct ToneCurve {
+  float log_average = 0.0f;  // gm: exp of the mean of log(L + 0.0001)
+  float exposure = 0.0f;     // g: 0.36 / gm, limited to [1/3, 3]
+  int top = 0;               // ceil(255 x largest luminance): the highest filled entry
+  int lo = 0;                // black level, 0 .. top
+  int hi = 0;                // white level, 0 .. top
+  float black = 0.0f;        // compressed curve at lo, times 0.9
+  float white = 0.0f;        // compressed curve at hi, over 0.9, at most its value at top
+  // False when the luminance gives nothing to stretch between (all zero, or the white
+  // point not above the black point): the picture's tone is then left as it is.
+  bool stretchable = false;
+  std::array<float, kToneLevels> table{};  // entries 0 .. top are meaningful
+};
+
+// The level int(v * 255 + 0.5) of a value v in [0, 1] (single precision, truncated toward
+// zero), limited to 0 .. last. For values in [0, 1] the limit changes nothing but the
+// levels above `last`. Values outside [0, 1], the infinities and NaN (which goes to `last`,
+// as in the value clamps) would otherwise index outside the tables, or overflow the
+// conversion to int.
+inline int ToneLevel(float value, int last) {
+  const float scaled = value * 255.0f + 0.5f;
+  if (!(scaled < static_cast<float>(last))) return last;
+  return scaled > 0.0f ? static_cast<int>(scaled) : 0;
+}
+
+// Builds the curve from a non-empty CV_32FC1 continuous luminance plane.
+ToneCurve ComputeToneCurve(const cv::Mat& luminance);
+
+// Replaces every sample of a continuous CV_32F image (any channel count) by the table entry
+// of its level, levels at or above `top` taking the entry of `top`.
+void ApplyToneTable(const ToneCurve& curve, cv::Mat& image);
+
+}  // namespace vantorel

@@ -1,0 +1,107 @@
+// Dark channel, raw transmission, row-profile lift, smoothing scale and power step.
+#include "imagedehaze/transmission_steps.h"
+
+#include "filters/parallel_for.h"
+
+#include <cmath>
+
+namespace vantorel {
+
+namespace {
+
+// Float constants used in double expressions keep their single-precision value.
+constexpr double kHazeFraction = static_cast<double>(0.95f);  // 0.949999988079071
+constexpr double kMinTransmission = 0.05;
+constexpr double kFallFactor = 0.75;
+
+// The order of the tests is part of the result. A ratio that is not a number (0 / 0) loses
+// every comparison: in g or r it never wins, in b it is carried to the cap, which turns it
+// into 1. Since the airlight estimate keeps every component positive, 0 / 0 does not arise
+// in the pipeline; the rules alone keep the map free of NaN if it did.
+float SmallestRatioCapped(const float* pixel, const cv::Vec3f& airlight) {
+  const float b = pixel[0] / airlight[0];
+  const float g = pixel[1] / airlight[1];
+  const float r = pixel[2] / airlight[2];
+  float m = g < b ? g : b;
+  m = r < m ? r : m;
+  return m < 1.0f ? m : 1.0f;
+}
+
+}  // namespace
+
+float TransmissionExponent(float haze_thickness) {
+  return static_cast<float>(0.9 * static_cast<double>(haze_thickness));
+}
+
+cv::Mat DarkChannel(const cv::Mat& normalized, const cv::Vec3f& airlight) {
+  cv::Mat dark_channel;
+  dark_channel.create(normalized.rows, normalized.cols, CV_32FC1);
+  const float* pixels = normalized.ptr<float>(0);
+  float* dark = dark_channel.ptr<float>(0);
+  const size_t count = normalized.total();
+  ParallelForRange(count, kPixelsPerTask, [&](size_t begin, size_t end) {
+    for (size_t i = begin; i < end; ++i) dark[i] = SmallestRatioCapped(pixels + 3 * i, airlight);
+  });
+  return dark_channel;
+}
+
+cv::Mat RawTransmission(const cv::Mat& dark_channel) {
+  // Library expressions, not a loop: the library's rounding is the reference.
+  cv::Mat raw_transmission = 1.0 - kHazeFraction * dark_channel;
+  raw_transmission = cv::max(kMinTransmission, raw_transmission);
+  return raw_transmission;
+}
+
+cv::Mat RowMeans(const cv::Mat& image) {
+  cv::Mat row_mean;
+  row_mean.create(image.rows, 1, CV_32FC1);
+  for (int i = 0; i < image.rows; ++i) {
+    row_mean.at<float>(i) = static_cast<float>(cv::mean(image.row(i))[0]);
+  }
+  return row_mean;
+}
+
+cv::Mat DampedRowProfile(const cv::Mat& row_mean) {
+  cv::Mat row_profile;
+  row_profile.create(row_mean.rows, 1, CV_32FC1);
+  const float* mean = row_mean.ptr<float>(0);
+  float* profile = row_profile.ptr<float>(0);
+  profile[0] = mean[0];
+  for (int i = 1; i < row_mean.rows; ++i) {
+    const float d = mean[i] - mean[i - 1];
+    const double step = d < 0.0f ? kFallFactor * static_cast<double>(d) : static_cast<double>(d);
+    profile[i] = static_cast<float>(static_cast<double>(profile[i - 1]) + step);
+  }
+  return row_profile;
+}
+
+cv::Mat CapRowProfile(const cv::Mat& row_profile) {
+  cv::Mat clamped_profile = cv::min(row_profile, 1.0);
+  return clamped_profile;
+}
+
+void LiftTowardRowProfile(cv::Mat& raw_transmission, const cv::Mat& clamped_profile) {
+  float* values = raw_transmission.ptr<float>(0);
+  const float* profile = clamped_profile.ptr<float>(0);
+  int index = 0;
+  for (int y = 0; y < raw_transmission.rows; ++y) {
+    const float p = profile[y];
+    for (int x = 0; x < raw_transmission.cols; ++x, ++index) {
+      const float v = values[index];
+      const float c = (v + p) * 0.5f;
+      values[index] = c > v ? c : v;
+    }
+  }
+}
+
+double TransmissionSigmaS(int rows, int cols) {
+  const float s = sqrtf(static_cast<float>(rows) * static_cast<float>(cols)) * 0.0625f;
+  const float capped = 35.0f > s ? s : 35.0f;
+  return static_cast<double>(capped);
+}
+
+void RaiseTransmission(cv::Mat& transmission, float exponent) {
+  cv::pow(transmission, static_cast<double>(exponent), transmission);
+}
+
+}  // namespace vantorel

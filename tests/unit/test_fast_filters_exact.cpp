@@ -1,0 +1,130 @@
+// The fast filter adapters and the whole pipeline against the plain reference path, byte
+// for byte, and the same bytes for any thread count.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include <opencv2/core.hpp>
+
+#include "filters/bilateral_filters.h"
+#include "filters/reference_filters.h"
+#include "imagedehaze/dehaze.h"
+
+namespace vantorel {
+namespace {
+
+bool SameBytes(const cv::Mat& a, const cv::Mat& b) {
+  return a.size() == b.size() && a.type() == b.type() &&
+         std::memcmp(a.data, b.data, a.total() * a.elemSize()) == 0;
+}
+
+cv::Mat Random(int rows, int cols, int type, uint64_t seed) {
+  cv::Mat m(rows, cols, type);
+  cv::RNG rng(seed);
+  if (CV_MAT_DEPTH(type) == CV_8U) {
+    rng.fill(m, cv::RNG::UNIFORM, 0, 256);
+  } else {
+    rng.fill(m, cv::RNG::UNIFORM, 0.0, 1.0);
+  }
+  return m;
+}
+
+// A picture with smooth regions, edges and noise, closer to a photo than pure noise.
+cv::Mat Scene(int rows, int cols, uint64_t seed) {
+  cv::Mat m(rows, cols, CV_8UC3);
+  cv::RNG rng(seed);
+  for (int y = 0; y < rows; ++y) {
+    for (int x = 0; x < cols; ++x) {
+      const int band = (x * 3 / std::max(cols, 1) + y * 2 / std::max(rows, 1)) % 3;
+      for (int k = 0; k < 3; ++k) {
+        m.at<cv::Vec3b>(y, x)[k] = cv::saturate_cast<uchar>(60 + 60 * band + 40 * k + rng.uniform(-12, 13));
+      }
+    }
+  }
+  return m;
+}
+
+class ReferencePath {
+ public:
+  ReferencePath() { UseReferenceFilters(true); }
+  ~ReferencePath() { UseReferenceFilters(false); }
+};
+
+struct Size {
+  int rows, cols;
+};
+const Size kSizes[] = {{1, 1}, {1, 7}, {9, 1}, {17, 23}, {64, 129}, {131, 97}};
+
+TEST(FastFilters, JointBilateralMatchesTheReference) {
+  uint64_t seed = 1;
+  for (const Size s : kSizes) {
+    const cv::Mat source = Random(s.rows, s.cols, CV_32FC1, ++seed);
+    const cv::Mat guide = Random(s.rows, s.cols, CV_32FC1, ++seed);
+    const std::array<double, 2> call_sites[] = {{35.0, 0.1}, {6.25, double(0.1f)}, {2.0, 0.03}};
+    for (const auto& sigmas : call_sites) {
+      cv::Mat fast, reference;
+      JointBilateralCPU(source, guide, fast, sigmas[0], sigmas[1]);
+      {
+        ReferencePath on;
+        JointBilateralCPU(source, guide, reference, sigmas[0], sigmas[1]);
+      }
+      EXPECT_TRUE(SameBytes(fast, reference)) << s.rows << "x" << s.cols << " sigma_s " << sigmas[0];
+    }
+  }
+}
+
+TEST(FastFilters, ThreeChannelFiltersMatchTheReferenceInAndOutOfPlace) {
+  uint64_t seed = 50;
+  for (const Size s : kSizes) {
+    const cv::Mat floats = Random(s.rows, s.cols, CV_32FC3, ++seed);
+    const cv::Mat bytes = Scene(s.rows, s.cols, ++seed);
+    cv::Mat float_ref, byte_ref;
+    {
+      ReferencePath on;
+      BilateralC3CPU(floats, float_ref, 35.0, 0.2);
+      Bilateral8UC3CPU(bytes, byte_ref, 4.0, 0.02);
+    }
+    cv::Mat float_fast, byte_fast;
+    BilateralC3CPU(floats, float_fast, 35.0, 0.2);
+    Bilateral8UC3CPU(bytes, byte_fast, 4.0, 0.02);
+    EXPECT_TRUE(SameBytes(float_fast, float_ref)) << s.rows << "x" << s.cols;
+    EXPECT_TRUE(SameBytes(byte_fast, byte_ref)) << s.rows << "x" << s.cols;
+
+    cv::Mat float_in_place = floats.clone(), byte_in_place = bytes.clone();
+    BilateralC3CPU(float_in_place, float_in_place, 35.0, 0.2);
+    Bilateral8UC3CPU(byte_in_place, byte_in_place, 4.0, 0.02);
+    EXPECT_TRUE(SameBytes(float_in_place, float_ref)) << s.rows << "x" << s.cols;
+    EXPECT_TRUE(SameBytes(byte_in_place, byte_ref)) << s.rows << "x" << s.cols;
+  }
+}
+
+std::vector<unsigned char> Dehazed(const cv::Mat& picture, float thickness) {
+  cv::Mat work = picture.clone();
+  EXPECT_TRUE(DehazeCPU(work.data, work.cols, work.rows, thickness));
+  return std::vector<unsigned char>(work.data, work.data + work.total() * 3);
+}
+
+TEST(FastPipeline, SameBytesAsTheReferencePathAndForAnyThreadCount) {
+  const cv::Mat pictures[] = {Scene(97, 143, 7), Scene(300, 211, 8), Scene(1, 40, 9),
+                              Random(33, 35, CV_8UC3, 10)};
+  for (const cv::Mat& picture : pictures) {
+    const std::string size = std::to_string(picture.rows) + "x" + std::to_string(picture.cols);
+    std::vector<unsigned char> reference;
+    {
+      ReferencePath on;
+      setenv("VANTOREL_THREADS", "1", 1);
+      reference = Dehazed(picture, 0.9f);
+    }
+    for (const char* threads : {"1", "2", "5"}) {
+      setenv("VANTOREL_THREADS", threads, 1);
+      EXPECT_EQ(Dehazed(picture, 0.9f), reference) << size << " with " << threads << " threads";
+    }
+    unsetenv("VANTOREL_THREADS");
+  }
+}
+
+}  // namespace
+}  // namespace vantorel

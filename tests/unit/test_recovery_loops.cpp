@@ -1,0 +1,132 @@
+// The recovery and blending loops: the worked example, the weight thresholds, and the
+// limits at a transmission of 0.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include <opencv2/core.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include "imagedehaze/recovery_loops.h"
+
+namespace vantorel {
+namespace {
+
+struct OnePixel {
+  cv::Mat t = cv::Mat(1, 1, CV_32FC1);
+  cv::Mat s = cv::Mat(1, 1, CV_32FC1);
+  cv::Mat ycrcb = cv::Mat(1, 1, CV_32FC3);
+  cv::Mat smoothed = cv::Mat(1, 1, CV_32FC3, cv::Scalar(0.0f, 0.5f, 0.5f));
+
+  OnePixel(float t_value, float s_value, cv::Vec3f pixel) {
+    t.at<float>(0) = t_value;
+    s.at<float>(0) = s_value;
+    ycrcb.at<cv::Vec3f>(0) = pixel;
+  }
+  void Recover(cv::Vec3f airlight) { RecoverPixels(t, airlight, s, ycrcb); }
+  void Blend() { BlendPixels(t, s, smoothed, ycrcb); }
+  cv::Vec3f Pixel() const { return ycrcb.at<cv::Vec3f>(0); }
+  float S() const { return s.at<float>(0); }
+};
+
+const cv::Vec3f kAirlight(0.9f, 0.5f, 0.5f);
+
+TEST(RecoveryLoops, WorkedExample) {
+  OnePixel px(0.5f, 0.8f, {0.8f, 0.55f, 0.45f});
+  px.Recover(kAirlight);
+  EXPECT_NEAR(px.S(), 0.7f, 1e-6);
+  EXPECT_NEAR(px.Pixel()[0], 0.7f, 1e-6);
+  EXPECT_NEAR(px.Pixel()[1], 0.58125f, 1e-6);
+  EXPECT_NEAR(px.Pixel()[2], 0.41875f, 1e-6);
+  // Blend weight 1 - 1.5 * 0.5 = 0.25 toward S' (equal to Y) and the smoothed chroma 0.5.
+  px.Blend();
+  EXPECT_NEAR(px.Pixel()[0], 0.7f, 1e-6);
+  EXPECT_NEAR(px.Pixel()[1], 0.58125f + (0.5f - 0.58125f) * 0.25f, 1e-6);
+  EXPECT_NEAR(px.Pixel()[2], 0.41875f + (0.5f - 0.41875f) * 0.25f, 1e-6);
+}
+
+TEST(RecoveryLoops, FullTransmissionChangesNothing) {
+  OnePixel px(1.0f, 0.3f, {0.3f, 0.62f, 0.41f});
+  px.Recover(kAirlight);
+  EXPECT_NEAR(px.S(), 0.3f, 1e-7);
+  EXPECT_NEAR(px.Pixel()[0], 0.3f, 1e-7);
+  EXPECT_NEAR(px.Pixel()[1], 0.62f, 1e-7);
+  EXPECT_NEAR(px.Pixel()[2], 0.41f, 1e-7);
+  const cv::Vec3f before = px.Pixel();
+  px.Blend();
+  EXPECT_EQ(px.Pixel(), before);
+}
+
+TEST(RecoveryLoops, ChromaWeightReachesOneAtPointEight) {
+  // At w = 1 chroma is restored against the airlight's exactly like luma.
+  OnePixel px(0.8f, 0.6f, {0.6f, 0.6f, 0.6f});
+  px.Recover(kAirlight);
+  const float expected = 0.5f - (0.5f - 0.6f) / 0.8f;
+  EXPECT_EQ(px.Pixel()[1], expected);
+  EXPECT_EQ(px.Pixel()[2], expected);
+}
+
+TEST(RecoveryLoops, ChromaWeightIsHalfAtPointFour) {
+  OnePixel px(0.4f, 0.6f, {0.6f, 0.7f, 0.3f});
+  px.Recover(kAirlight);
+  const float cr_m = 0.5f * 0.7f + 0.5f * 0.5f;
+  const float cb_m = 0.5f * 0.3f + 0.5f * 0.5f;
+  EXPECT_NEAR(px.Pixel()[1], cr_m - (cr_m - 0.7f) / 0.4f, 1e-6);
+  EXPECT_NEAR(px.Pixel()[2], cb_m - (cb_m - 0.3f) / 0.4f, 1e-6);
+}
+
+TEST(RecoveryLoops, BlendWeightIsZeroFromTwoThirdsAndHalfAtOneThird) {
+  OnePixel two_thirds(2.0f / 3.0f, 0.2f, {0.6f, 0.3f, 0.7f});
+  two_thirds.Blend();
+  EXPECT_EQ(two_thirds.Pixel(), cv::Vec3f(0.6f, 0.3f, 0.7f));
+
+  OnePixel one_third(1.0f / 3.0f, 0.2f, {0.6f, 0.3f, 0.7f});
+  one_third.Blend();
+  EXPECT_NEAR(one_third.Pixel()[0], 0.4f, 1e-6);
+  EXPECT_NEAR(one_third.Pixel()[1], 0.4f, 1e-6);
+  EXPECT_NEAR(one_third.Pixel()[2], 0.6f, 1e-6);
+}
+
+TEST(RecoveryLoops, ZeroTransmissionEndsAtTheLimits) {
+  // Below the reference: -inf, clamped to 0. Above: +inf, 1. Equal: NaN, which ends as 1.
+  OnePixel below(0.0f, 0.3f, {0.3f, 0.5f, 0.5f});
+  below.Recover(kAirlight);
+  EXPECT_EQ(below.S(), 0.0f);
+  EXPECT_EQ(below.Pixel()[0], 0.0f);
+  // At t = 0 the chroma reference is the pixel's own chroma: equal, so NaN, so 1.
+  EXPECT_EQ(below.Pixel()[1], 1.0f);
+  EXPECT_EQ(below.Pixel()[2], 1.0f);
+
+  OnePixel above(0.0f, 0.95f, {0.95f, 0.5f, 0.5f});
+  above.Recover(kAirlight);
+  EXPECT_EQ(above.S(), 1.0f);
+  EXPECT_EQ(above.Pixel()[0], 1.0f);
+
+  OnePixel equal(0.0f, 0.9f, {0.9f, 0.5f, 0.5f});
+  equal.Recover(kAirlight);
+  EXPECT_EQ(equal.Pixel()[0], 1.0f);
+
+  // The blend then takes S' and the smoothed chroma in full.
+  below.smoothed.at<cv::Vec3f>(0) = cv::Vec3f(0.8f, 0.25f, 0.75f);
+  below.Blend();
+  EXPECT_EQ(below.Pixel(), cv::Vec3f(0.0f, 0.25f, 0.75f));
+}
+
+TEST(RecoveryLoops, LumaEqualToTheAirlightsIsKeptForEveryTransmission) {
+  for (float t : {0.05f, 0.3f, 0.7f, 1.0f}) {
+    OnePixel px(t, 0.9f, {0.9f, 0.5f, 0.5f});
+    px.Recover(kAirlight);
+    EXPECT_EQ(px.Pixel()[0], 0.9f) << t;
+  }
+}
+
+TEST(AirlightToYCrCb, MatchesTheConversionOfThePicture) {
+  const cv::Vec3f airlight(0.2125f, 0.275f, 0.7125f);
+  const cv::Mat picture(2, 2, CV_32FC3, cv::Scalar(airlight[0], airlight[1], airlight[2]));
+  cv::Mat converted;
+  cv::cvtColor(picture, converted, cv::COLOR_BGR2YCrCb);
+  EXPECT_EQ(AirlightToYCrCb(airlight), converted.at<cv::Vec3f>(1, 1));
+}
+
+}  // namespace
+}  // namespace vantorel
