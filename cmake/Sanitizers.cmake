@@ -9,8 +9,12 @@ if(VANTOREL_SANITIZE)
     -fsanitize=address,undefined,float-cast-overflow
     -fno-sanitize-recover=all
     -fno-omit-frame-pointer)
-  add_compile_options(${VANTOREL_SANITIZER_FLAGS})
-  add_link_options(${VANTOREL_SANITIZER_FLAGS})
+  # Through the flag variables rather than per-target options, so that whatever is built
+  # against this build (the installed-package test's example) gets them too.
+  string(JOIN " " VANTOREL_SANITIZER_FLAG_STRING ${VANTOREL_SANITIZER_FLAGS})
+  string(APPEND CMAKE_CXX_FLAGS " ${VANTOREL_SANITIZER_FLAG_STRING}")
+  string(APPEND CMAKE_EXE_LINKER_FLAGS " ${VANTOREL_SANITIZER_FLAG_STRING}")
+  string(APPEND CMAKE_SHARED_LINKER_FLAGS " ${VANTOREL_SANITIZER_FLAG_STRING}")
 endif()
 
 # The fuzz targets (fuzz/) for libFuzzer: clang only. The project's own code is
