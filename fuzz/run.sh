@@ -14,9 +14,14 @@ root=$(cd "$here/.." && pwd)
 build=${VANTOREL_FUZZ_BUILD_DIR:-$root/build-fuzz}
 jobs=$(nproc 2>/dev/null || echo 2)
 
-CC=clang-14 CXX=clang++-14 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DVANTOREL_FUZZ=ON -DVANTOREL_BUILD_BENCHMARKS=OFF >/dev/null
-cmake --build "$build" --parallel "$jobs" --target fuzz_decode fuzz_dehaze test_image >/dev/null
+mkdir -p "$build"
+if ! { CC=clang-14 CXX=clang++-14 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DVANTOREL_FUZZ=ON -DVANTOREL_BUILD_BENCHMARKS=OFF &&
+  cmake --build "$build" --parallel "$jobs" --target fuzz_decode fuzz_dehaze test_image; } >"$build/build.log" 2>&1; then
+  cat "$build/build.log" >&2
+  echo "fuzz: the fuzz targets did not build" >&2
+  exit 1
+fi
 
 rm -rf "$build/seeds"
 "$here/make_seeds.sh" "$build/tests/test_image" "$build/seeds"
