@@ -61,6 +61,7 @@ struct ChannelSource {
   int EdgeLevel(int32_t x, int32_t y) const { return edges.Level(x, y); }
   double EdgeOfLevel(int level) const { return edges.OfLevel(level); }
   void EdgeRange(double& emin, double& emax) const {
+    if constexpr (Channel::kLevels > 0) return LevelRange(emin, emax);
     emin = emax = edges.At(0, 0);
     for (int32_t y = 0; y < height; ++y) {
       for (int32_t x = 0; x < width; ++x) {
@@ -69,6 +70,21 @@ struct ChannelSource {
         if (e > emax) emax = e;
       }
     }
+  }
+
+  // Levels map to edges in increasing order, so the extreme levels give the extreme edges;
+  // comparing small integers is cheaper than comparing doubles.
+  void LevelRange(double& emin, double& emax) const {
+    int lo = edges.Level(0, 0), hi = lo;
+    for (int32_t y = 0; y < height; ++y) {
+      for (int32_t x = 0; x < width; ++x) {
+        const int level = edges.Level(x, y);
+        lo = std::min(lo, level);
+        hi = std::max(hi, level);
+      }
+    }
+    emin = edges.OfLevel(lo);
+    emax = edges.OfLevel(hi);
   }
 };
 
