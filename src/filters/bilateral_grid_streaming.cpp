@@ -10,20 +10,23 @@ namespace vantorel {
 
 namespace {
 
+// Raw pointers rather than the matrices, so that the hot loops keep them in registers.
 struct WorkMatrixSource {
-  const WorkMatrix& values;
-  const WorkMatrix& edges;
-  double Value(int32_t x, int32_t y) const { return values(x, y); }
-  double Edge(int32_t x, int32_t y) const { return edges(x, y); }
+  const double* values;
+  const double* edges;
+  size_t y_size, count;
+  double Value(int32_t x, int32_t y) const { return values[static_cast<size_t>(x) * y_size + y]; }
+  double Edge(int32_t x, int32_t y) const { return edges[static_cast<size_t>(x) * y_size + y]; }
   void EdgeRange(double& emin, double& emax) const {
-    emin = *std::min_element(edges.storage.begin(), edges.storage.end());
-    emax = *std::max_element(edges.storage.begin(), edges.storage.end());
+    emin = *std::min_element(edges, edges + count);
+    emax = *std::max_element(edges, edges + count);
   }
 };
 
 struct WorkMatrixSink {
-  WorkMatrix& out;
-  void Put(int32_t x, int32_t y, double v) const { out(x, y) = v; }
+  double* out;
+  size_t y_size;
+  void Put(int32_t x, int32_t y, double v) const { out[static_cast<size_t>(x) * y_size + y] = v; }
 };
 
 }  // namespace
@@ -34,8 +37,10 @@ void BilateralGridStreamingCPU(const WorkMatrix& input, const WorkMatrix& edge, 
   WorkMatrix separate;
   WorkMatrix& out = &result == &input ? separate : result;
   out.Resize(input.x_size, input.y_size);
-  StreamBilateralGrid(WorkMatrixSource{input, edge}, WorkMatrixSink{out}, input.x_size,
-                      input.y_size, sigma_s, sigma_r);
+  const size_t y_size = static_cast<size_t>(input.y_size);
+  StreamBilateralGrid(WorkMatrixSource{input.storage.data(), edge.storage.data(), y_size, edge.storage.size()},
+                      WorkMatrixSink{out.storage.data(), y_size}, input.x_size, input.y_size, sigma_s,
+                      sigma_r);
   if (&out == &separate) result = std::move(separate);
 }
 

@@ -30,16 +30,33 @@ struct GridSlice {
 
   // Zeroes whatever column y held, so that a new range can be written into it.
   void ClearColumn(int32_t y) {
-    if (lo[y] <= hi[y]) {
-      std::fill(value.begin() + Index(y, lo[y]), value.begin() + Index(y, hi[y]) + 1, 0.0);
-      std::fill(weight.begin() + Index(y, lo[y]), weight.begin() + Index(y, hi[y]) + 1, 0.0);
-    }
+    if (lo[y] <= hi[y]) Zero(y, lo[y], hi[y]);
     lo[y] = 1;
     hi[y] = 0;
   }
 
+  // Makes [new_lo, new_hi] (empty when new_lo > new_hi) the non-zero range of column y,
+  // for a caller that then writes every cell of it: only the cells of the old range
+  // outside the new one need zeroing.
+  __attribute__((always_inline)) void RangeColumn(int32_t y, int32_t new_lo, int32_t new_hi) {
+    if (new_lo > new_hi) return ClearColumn(y);
+    if (lo[y] <= hi[y]) {
+      Zero(y, lo[y], std::min(hi[y], new_lo - 1));
+      Zero(y, std::max(lo[y], new_hi + 1), hi[y]);
+    }
+    lo[y] = new_lo;
+    hi[y] = new_hi;
+  }
+
   void ClearAll() {
     for (int32_t y = 0; y < y_size; ++y) ClearColumn(y);
+  }
+
+ private:
+  __attribute__((always_inline)) void Zero(int32_t y, int32_t from, int32_t to) {
+    if (from > to) return;
+    std::fill(value.begin() + Index(y, from), value.begin() + Index(y, to) + 1, 0.0);
+    std::fill(weight.begin() + Index(y, from), weight.begin() + Index(y, to) + 1, 0.0);
   }
 };
 

@@ -12,29 +12,35 @@
 //  - Value and weight live in separate arrays; only the normalised value is read back.
 //  - Pixels are read where they lie (a work matrix, an image channel) through a Source,
 //    and results go straight to a Sink, so no full-size copies are needed.
-// A Source has Value(x, y) and Edge(x, y) as doubles and EdgeRange(emin, emax); a Sink
-// has Put(x, y, v), called once per pixel, from several threads for disjoint columns.
+// A Source has Value(x, y) and Edge(x, y) as doubles and EdgeRange(emin, emax), and may
+// offer its edges as levels (see z_places.h); a Sink has Put(x, y, v), called once per
+// pixel, from several threads for disjoint columns.
+// The hot loops copy the source, the sink and the places into locals: a sink that stores
+// bytes could otherwise alias every member, and the compiler would reload them per pixel.
 #pragma once
 
 #include <algorithm>
 #include <cstdint>
+#include <limits>
 #include <vector>
 
 #include "filters/grid_stream_parts.h"
 #include "filters/parallel_for.h"
 #include "filters/trilinear_weights.h"
+#include "filters/z_places.h"
 
 namespace vantorel {
 
 template <typename Source, typename Sink>
 class SliceStream {
  public:
-  SliceStream(const Source& source, const Sink& sink, const GridGeometry& g,
+  SliceStream(const Source& source, const Sink& sink, const GridGeometry& g, const ZPlacer<Source>& zs,
               const std::vector<AxisPlace>& xs, const std::vector<AxisPlace>& ys,
               const std::vector<int32_t>& first_column, const std::vector<int32_t>& first_row)
       : source_(source),
         sink_(sink),
         g_(g),
+        zs_(zs),
         xs_(xs),
         ys_(ys),
         first_column_(first_column),
@@ -65,18 +71,29 @@ class SliceStream {
     if (x < kGridMargin || x > g_.x_size - 2) return zero_;
     if (filled_.Holds(x)) return filled_.Get(x);
     GridSlice& slice = filled_.Claim(x);
+    const Source source = source_;
+    const ZPlacer<Source> zs = zs_;
+    double* const value = slice.value.data();
+    double* const weight = slice.weight.data();
     // A cell only receives pixels of one band of rows (same fill y) and one run of columns
     // (this slice), so tile by tile, columns outer and rows inner, each cell sums its
-    // pixels in the reference order while the tile stays in cache.
+    // pixels in the reference order while the tile stays in cache. All of a tile goes
+    // into one column of the slice, whose non-zero range is then known.
     for (int32_t gy = kGridMargin; gy <= g_.y_size - 2; ++gy) {
+      int32_t lo = std::numeric_limits<int32_t>::max(), hi = std::numeric_limits<int32_t>::min();
+      const size_t column = slice.Index(gy, 0);
       for (int32_t px = first_column_[x]; px < first_column_[x + 1]; ++px) {
         for (int32_t y = first_row_[gy]; y < first_row_[gy + 1]; ++y) {
-          const int32_t gz = FillCellZ(source_.Edge(px, y), g_);
-          const size_t i = slice.Index(gy, gz);
-          slice.value[i] += source_.Value(px, y);
-          slice.weight[i] += 1.0;
-          IncludeInColumn(slice, gy, gz);
+          const int32_t gz = zs.At(source, px, y).fill;
+          value[column + gz] += source.Value(px, y);
+          weight[column + gz] += 1.0;
+          lo = std::min(lo, gz);
+          hi = std::max(hi, gz);
         }
+      }
+      if (lo <= hi) {
+        slice.lo[gy] = lo;
+        slice.hi[gy] = hi;
       }
     }
     return slice;
@@ -88,7 +105,7 @@ class SliceStream {
     const GridSlice& before = Filled(x - 1);
     const GridSlice& centre = Filled(x);
     const GridSlice& after = Filled(x + 1);
-    GridSlice& slice = first_x_.Claim(x);
+    GridSlice& slice = first_x_.Take(x);
     XPass(slice, before, centre, after);
     return slice;
   }
@@ -104,41 +121,45 @@ class SliceStream {
     YPass(scratch_a_, scratch_b_);
     ZPass(scratch_b_, scratch_a_);
     ZPass(scratch_a_, scratch_b_);
-    GridSlice& slice = normalised_.Claim(x);
+    GridSlice& slice = normalised_.Take(x);
     Normalise(slice, scratch_a_);
     return slice;
   }
 
   void ReadBackRun(int32_t begin, int32_t end) {
-    const GridSlice& lower = Normalised(static_cast<int32_t>(xs_[begin].lower));
-    const GridSlice& upper = Normalised(static_cast<int32_t>(xs_[begin].upper));
-    for (int32_t y = 0; y < g_.height; ++y) {
-      for (int32_t px = begin; px < end; ++px) ReadBackPixel(lower, upper, px, y);
+    const double* const lower = Normalised(static_cast<int32_t>(xs_[begin].lower)).value.data();
+    const double* const upper = Normalised(static_cast<int32_t>(xs_[begin].upper)).value.data();
+    const Source source = source_;
+    const Sink sink = sink_;
+    const ZPlacer<Source> zs = zs_;
+    const AxisPlace* const xs = xs_.data();
+    const AxisPlace* const ys = ys_.data();
+    const size_t z_size = static_cast<size_t>(g_.z_size);
+    const int32_t height = g_.height;
+    for (int32_t y = 0; y < height; ++y) {
+      const AxisPlace yp = ys[y];
+      // GridSlice::Index(y, 0) of the two sample rows.
+      const size_t row0 = static_cast<size_t>(static_cast<int32_t>(yp.lower)) * z_size;
+      const size_t row1 = static_cast<size_t>(static_cast<int32_t>(yp.upper)) * z_size;
+      for (int32_t px = begin; px < end; ++px) {
+        const AxisPlace zp = zs.At(source, px, y);
+        float w[8];
+        TrilinearWeights(xs[px].fraction, yp.fraction, zp.fraction, w);
+        const size_t y0z0 = row0 + zp.lower, y1z0 = row1 + zp.lower;
+        const size_t y0z1 = row0 + zp.upper, y1z1 = row1 + zp.upper;
+        sink.Put(px, y,
+                 double(w[0]) * lower[y0z0] + double(w[1]) * upper[y0z0] +
+                     double(w[2]) * lower[y1z0] + double(w[3]) * upper[y1z0] +
+                     double(w[4]) * lower[y0z1] + double(w[5]) * upper[y0z1] +
+                     double(w[6]) * lower[y1z1] + double(w[7]) * upper[y1z1]);
+      }
     }
-  }
-
-  __attribute__((always_inline)) void ReadBackPixel(const GridSlice& lower, const GridSlice& upper,
-                                                    int32_t px, int32_t y) {
-    const AxisPlace& xp = xs_[px];
-    const AxisPlace& yp = ys_[y];
-    const uint32_t z_last = static_cast<uint32_t>(g_.z_size - 1);
-    const double fz = SamplePositionZ(source_.Edge(px, y), g_);
-    const uint32_t z0 = std::min(static_cast<uint32_t>(fz), z_last);
-    const uint32_t z1 = std::min(z0 + 1, z_last);
-    float w[8];
-    TrilinearWeights(xp.fraction, yp.fraction, static_cast<float>(fz - z0), w);
-    const size_t y0z0 = lower.Index(yp.lower, z0), y1z0 = lower.Index(yp.upper, z0);
-    const size_t y0z1 = lower.Index(yp.lower, z1), y1z1 = lower.Index(yp.upper, z1);
-    sink_.Put(px, y,
-              double(w[0]) * lower.value[y0z0] + double(w[1]) * upper.value[y0z0] +
-                  double(w[2]) * lower.value[y1z0] + double(w[3]) * upper.value[y1z0] +
-                  double(w[4]) * lower.value[y0z1] + double(w[5]) * upper.value[y0z1] +
-                  double(w[6]) * lower.value[y1z1] + double(w[7]) * upper.value[y1z1]);
   }
 
   const Source& source_;
   const Sink& sink_;
   const GridGeometry& g_;
+  const ZPlacer<Source>& zs_;
   const std::vector<AxisPlace>& xs_;
   const std::vector<AxisPlace>& ys_;
   const std::vector<int32_t>& first_column_;
@@ -164,12 +185,14 @@ void StreamBilateralGrid(const Source& source, const Sink& sink, int32_t width, 
   const std::vector<AxisPlace> ys = PlaceAxis(height, sigma_s, g.y_size);
   const std::vector<int32_t> first_column = FirstColumnOfSlices(xs, g.x_size);
   const std::vector<int32_t> first_row = FirstColumnOfSlices(ys, g.y_size);
+  const std::vector<AxisPlace> edge_levels = PlacesOfEdgeLevels(source, g, emax);
+  const ZPlacer<Source> zs(g, edge_levels);
 
   const int32_t tasks = std::max(1, std::min(WorkerCount(), width / kMinColumnsPerTask));
   ParallelFor(tasks, [&](int task) {
     const int32_t begin = static_cast<int32_t>(static_cast<int64_t>(width) * task / tasks);
     const int32_t end = static_cast<int32_t>(static_cast<int64_t>(width) * (task + 1) / tasks);
-    SliceStream<Source, Sink> stream(source, sink, g, xs, ys, first_column, first_row);
+    SliceStream<Source, Sink> stream(source, sink, g, zs, xs, ys, first_column, first_row);
     stream.ReadBackColumns(begin, end);
   });
 }

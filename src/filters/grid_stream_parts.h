@@ -2,6 +2,7 @@
 // goes on it, and the blur passes over one x-slice.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <vector>
@@ -44,23 +45,30 @@ inline double SamplePositionZ(double edge, const GridGeometry& g) {
   return (edge - g.emin) / g.sigma_r + 2.0;
 }
 
-// Widens column y's non-zero range of a slice being filled to include z.
-inline void IncludeInColumn(GridSlice& slice, int32_t y, int32_t z) {
-  if (slice.lo[y] > slice.hi[y]) {
-    slice.lo[y] = slice.hi[y] = z;
-  } else {
-    if (z < slice.lo[y]) slice.lo[y] = z;
-    if (z > slice.hi[y]) slice.hi[y] = z;
-  }
+// Where one edge value goes along z, in the same terms as a pixel coordinate along x or
+// y. Both positions divide the same difference by sigma_r, so inlined they share one
+// division. The edge must lie in [emin, emax].
+inline AxisPlace PlaceOnZ(double edge, const GridGeometry& g) {
+  const uint32_t z_last = static_cast<uint32_t>(g.z_size - 1);
+  const double fz = SamplePositionZ(edge, g);
+  AxisPlace place;
+  place.fill = FillCellZ(edge, g);
+  place.lower = std::min(static_cast<uint32_t>(fz), z_last);
+  place.upper = std::min(place.lower + 1, z_last);
+  place.fraction = static_cast<float>(fz - place.lower);
+  return place;
 }
 
 // One [1 2 1] / 4 pass along x from three adjacent slices, along y or z within a slice.
-// Only cells of the interior (index 1 .. size - 2) are written, as in the full grid.
+// Only cells of the interior (index 1 .. size - 2) are written, as in the full grid; the
+// output's columns 0 and y_size - 1 must be empty already. Every other column of the
+// output is rewritten, whatever it held before.
 void XPass(GridSlice& out, const GridSlice& before, const GridSlice& centre, const GridSlice& after);
 void YPass(GridSlice& out, const GridSlice& in);
 void ZPass(GridSlice& out, const GridSlice& in);
 
-// value / weight, a zero weight counting as 1; only the value is kept.
+// value / weight, a zero weight counting as 1; only the value is kept. Every column of
+// the output is rewritten, whatever it held before.
 void Normalise(GridSlice& out, const GridSlice& in);
 
 // A few slices of one stage, keyed by their x index; requests come in increasing x, and
@@ -75,11 +83,17 @@ class SliceRing {
     }
   }
   bool Holds(int32_t x) const { return keys_[Slot(x)] == x; }
+  // A slot for slice x, all zero.
   GridSlice& Claim(int32_t x) {
-    GridSlice& slice = slots_[Slot(x)];
+    GridSlice& slice = Take(x);
     slice.ClearAll();
-    keys_[Slot(x)] = x;
     return slice;
+  }
+  // A slot for slice x still holding an older slice, for a caller that sets every
+  // column's range anew (GridSlice::RangeColumn) and writes it.
+  GridSlice& Take(int32_t x) {
+    keys_[Slot(x)] = x;
+    return slots_[Slot(x)];
   }
   const GridSlice& Get(int32_t x) const { return slots_[Slot(x)]; }
 

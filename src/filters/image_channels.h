@@ -4,6 +4,7 @@
 #pragma once
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 
 #include <opencv2/core.hpp>
@@ -12,6 +13,7 @@ namespace vantorel {
 
 // Channel k of an n-channel float image, widened to double.
 struct FloatChannel {
+  static constexpr int kLevels = 0;  // any float
   const uchar* data;
   size_t step;
   int n, k;
@@ -22,24 +24,44 @@ struct FloatChannel {
   }
 };
 
-// Channel k of a CV_8UC3 image on the 0-to-1 scale: the byte divided by 255 in double.
+// Every byte on the 0-to-1 scale: the byte divided by 255 in double.
+inline const double* ByteScale() {
+  static const std::array<double, 256> scale = [] {
+    std::array<double, 256> s{};
+    for (int level = 0; level < 256; ++level) s[level] = static_cast<double>(level) / 255.0;
+    return s;
+  }();
+  return scale.data();
+}
+
+// Channel k of a CV_8UC3 image on the 0-to-1 scale, looked up rather than divided.
 struct ByteChannel {
+  static constexpr int kLevels = 256;
   const uchar* data;
   size_t step;
   int k;
-  ByteChannel(const cv::Mat& image, int channel) : data(image.data), step(image.step[0]), k(channel) {}
-  double At(int32_t x, int32_t y) const { return static_cast<double>(data[y * step + x * 3 + k]) / 255.0; }
+  const double* scale;
+  ByteChannel(const cv::Mat& image, int channel)
+      : data(image.data), step(image.step[0]), k(channel), scale(ByteScale()) {}
+  int Level(int32_t x, int32_t y) const { return data[y * step + x * 3 + k]; }
+  double OfLevel(int level) const { return scale[level]; }
+  double At(int32_t x, int32_t y) const { return OfLevel(Level(x, y)); }
 };
 
-// Values from one channel, edges from another (or the same).
+// Values from one channel, edges from another (or the same). Byte channels give their
+// edges as levels too (see z_places.h).
 template <typename Channel>
 struct ChannelSource {
+  static constexpr int kEdgeLevels = Channel::kLevels;
   Channel values;
   Channel edges;
   int32_t width, height;
   double Value(int32_t x, int32_t y) const { return values.At(x, y); }
   double Edge(int32_t x, int32_t y) const { return edges.At(x, y); }
+  int EdgeLevel(int32_t x, int32_t y) const { return edges.Level(x, y); }
+  double EdgeOfLevel(int level) const { return edges.OfLevel(level); }
   void EdgeRange(double& emin, double& emax) const {
+    if constexpr (Channel::kLevels > 0) return LevelRange(emin, emax);
     emin = emax = edges.At(0, 0);
     for (int32_t y = 0; y < height; ++y) {
       for (int32_t x = 0; x < width; ++x) {
@@ -48,6 +70,21 @@ struct ChannelSource {
         if (e > emax) emax = e;
       }
     }
+  }
+
+  // Levels map to edges in increasing order, so the extreme levels give the extreme edges;
+  // comparing small integers is cheaper than comparing doubles.
+  void LevelRange(double& emin, double& emax) const {
+    int lo = edges.Level(0, 0), hi = lo;
+    for (int32_t y = 0; y < height; ++y) {
+      for (int32_t x = 0; x < width; ++x) {
+        const int level = edges.Level(x, y);
+        lo = std::min(lo, level);
+        hi = std::max(hi, level);
+      }
+    }
+    emin = edges.OfLevel(lo);
+    emax = edges.OfLevel(hi);
   }
 };
 
