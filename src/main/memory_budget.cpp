@@ -23,7 +23,8 @@ namespace {
 // mapped size (VmPeak, what an address-space limit counts) grows by about 38 bytes per
 // pixel. 64 leaves room on top. This figure must follow the pipeline: re-measure and
 // update it whenever a stage or a filter changes what it keeps alive at once (the plain
-// reference filters, for one, need several times more).
+// reference filters, for one, would need more: the two full grids of the final 8-bit
+// filter alone come to about 110 bytes per pixel).
 constexpr uint64_t kPipelineBytesPerPixel = 64;
 
 // A fixed allowance on top: the stacks and allocator arenas of the worker threads (about
