@@ -32,6 +32,9 @@ std::string DirectoryOf(const std::string& path) {
   return path.substr(0, slash);
 }
 
+// Characters of the result's name kept in the temporary file's name.
+constexpr size_t kTempNameStem = 200;
+
 std::string BaseNameOf(const std::string& path) {
   const size_t slash = path.find_last_of('/');
   return slash == std::string::npos ? path : path.substr(slash + 1);
@@ -81,7 +84,9 @@ bool WriteImageAtomically(const std::string& path, const cv::Mat& image, std::st
 
 bool WriteFileAtomically(const std::string& path, const std::vector<unsigned char>& encoded,
                          std::string& error) {
-  std::string temp = DirectoryOf(path) + "/." + BaseNameOf(path) + ".tmp-XXXXXX";
+  // The temporary name adds 13 characters to the result's; a result name near the
+  // file-name limit keeps only its start in the temporary one.
+  std::string temp = DirectoryOf(path) + "/." + BaseNameOf(path).substr(0, kTempNameStem) + ".tmp-XXXXXX";
   const int fd = CreateGuardedTempFile(temp);
   if (fd < 0) {
     error = std::strerror(errno);

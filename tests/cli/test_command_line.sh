@@ -112,6 +112,12 @@ for source in grey.png grey16.png rgba.png; do
   expect_image "out_$source" "33 21 3 8" "$source"
 done
 
+# A result name at the file-name limit (255 bytes) is written all the same.
+long_name=$(printf 'n%.0s' $(seq 251)).png
+run scene.png "$long_name" 0.9
+expect_status 0 "255-character result name"
+expect_image "$long_name" "40 30 3 8" "255-character result name"
+
 # The result may replace the source itself.
 cp scene.png inplace.png
 run inplace.png inplace.png 0.9
