@@ -1,11 +1,12 @@
-// Filter timings on generated pictures: the grid core on one channel and the 8-bit
-// three-channel filter, at the final filter's sigmas (4 pixels, 0.02 of the range).
+// Filter timings on generated pictures: the grid core on one channel, streaming and
+// reference, and the 8-bit three-channel filter, fast and reference.
 #include <benchmark/benchmark.h>
 
 #include <opencv2/core.hpp>
 
 #include "filters/bilateral_filters.h"
 #include "filters/bilateral_grid.h"
+#include "filters/reference_filters.h"
 
 namespace vantorel {
 namespace {
@@ -25,20 +26,33 @@ cv::Mat BenchPicture(int rows, int cols) {
   return picture;
 }
 
-void BM_GridCoreOneChannel(benchmark::State& state) {
-  const int side = static_cast<int>(state.range(0));
-  const cv::Mat picture = BenchPicture(side, side);
-  WorkMatrix values(side, side, 0.0);
-  for (int y = 0; y < side; ++y)
-    for (int x = 0; x < side; ++x) values(x, y) = picture.at<cv::Vec3b>(y, x)[0] / 255.0;
+// One channel of rows x cols in a work matrix, filtered by itself with the sigmas given in
+// hundredths (range(2) sigma_s, range(3) sigma_r), by the streaming or the reference core.
+template <bool kReference>
+void BM_GridCore(benchmark::State& state) {
+  const int rows = static_cast<int>(state.range(0)), cols = static_cast<int>(state.range(1));
+  const double sigma_s = state.range(2) / 100.0, sigma_r = state.range(3) / 100.0;
+  const cv::Mat picture = BenchPicture(rows, cols);
+  WorkMatrix values(cols, rows, 0.0);
+  for (int y = 0; y < rows; ++y)
+    for (int x = 0; x < cols; ++x) values(x, y) = picture.at<cv::Vec3b>(y, x)[0] / 255.0;
   WorkMatrix result;
   for (auto _ : state) {
-    BilateralGridCPU(values, values, 4.0, 0.02, result);
+    if (kReference) {
+      BilateralGridReferenceCPU(values, values, sigma_s, sigma_r, result);
+    } else {
+      BilateralGridCPU(values, values, sigma_s, sigma_r, result);
+    }
     benchmark::DoNotOptimize(result.storage.data());
   }
-  state.SetItemsProcessed(state.iterations() * side * side);
+  state.SetItemsProcessed(state.iterations() * rows * cols);
 }
-BENCHMARK(BM_GridCoreOneChannel)->Arg(1000)->Unit(benchmark::kMillisecond);
+// The final 8-bit filter's sigmas (4, 0.02) and the recovery's (35, 0.2), at 1 and 12 MP.
+#define VANTOREL_CORE_CASES                                                                  \
+  ->Args({1000, 1000, 400, 2})->Args({1000, 1000, 3500, 20})->Args({3000, 4000, 400, 2})   \
+      ->Args({3000, 4000, 3500, 20})->Unit(benchmark::kMillisecond)->UseRealTime()
+BENCHMARK_TEMPLATE(BM_GridCore, false) VANTOREL_CORE_CASES;
+BENCHMARK_TEMPLATE(BM_GridCore, true) VANTOREL_CORE_CASES;
 
 void BM_Bilateral8UC3(benchmark::State& state) {
   const int side = static_cast<int>(state.range(0));
@@ -50,7 +64,19 @@ void BM_Bilateral8UC3(benchmark::State& state) {
   }
   state.SetItemsProcessed(state.iterations() * side * side);
 }
-BENCHMARK(BM_Bilateral8UC3)->Arg(1000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Bilateral8UC3)->Arg(1000)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_Bilateral8UC3Reference(benchmark::State& state) {
+  const int side = static_cast<int>(state.range(0));
+  const cv::Mat picture = BenchPicture(side, side);
+  cv::Mat output;
+  for (auto _ : state) {
+    Bilateral8UC3ReferenceCPU(picture, output, 4.0, 0.02);
+    benchmark::DoNotOptimize(output.data);
+  }
+  state.SetItemsProcessed(state.iterations() * side * side);
+}
+BENCHMARK(BM_Bilateral8UC3Reference)->Arg(1000)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
 }  // namespace vantorel
