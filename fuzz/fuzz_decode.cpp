@@ -13,9 +13,9 @@
 #include <vector>
 
 #include <opencv2/core.hpp>
-#include <opencv2/core/utils/logger.hpp>
 #include <opencv2/imgcodecs.hpp>
 
+#include "fuzz_common.h"
 #include "imagedehaze/dehaze.h"
 #include "main/image_header.h"
 
@@ -23,17 +23,12 @@ namespace {
 
 constexpr uint64_t kMaxPixels = 64 * 64;
 
-[[noreturn]] void Broken(const char* what) {
-  std::fprintf(stderr, "fuzz_decode: %s\n", what);
-  std::abort();
-}
+[[noreturn]] void Broken(const char* what) { vantorel::FuzzPropertyBroken("fuzz_decode", what); }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_SILENT);
-  // One thread: the runs stay deterministic and the sanitizers see every access.
-  cv::setNumThreads(0);
+  vantorel::PrepareLibraryForFuzzing();
   return 0;
 }
 

@@ -14,8 +14,8 @@
 #include <vector>
 
 #include <opencv2/core.hpp>
-#include <opencv2/core/utils/logger.hpp>
 
+#include "fuzz_common.h"
 #include "imagedehaze/dehaze.h"
 
 namespace {
@@ -24,16 +24,12 @@ constexpr size_t kHeaderBytes = 6;
 constexpr size_t kGuardBytes = 16;
 constexpr uint8_t kGuard = 0xA5;
 
-[[noreturn]] void Broken(const char* what) {
-  std::fprintf(stderr, "fuzz_dehaze: %s\n", what);
-  std::abort();
-}
+[[noreturn]] void Broken(const char* what) { vantorel::FuzzPropertyBroken("fuzz_dehaze", what); }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_SILENT);
-  cv::setNumThreads(0);
+  vantorel::PrepareLibraryForFuzzing();
   return 0;
 }
 

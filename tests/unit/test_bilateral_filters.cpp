@@ -6,25 +6,10 @@
 #include <opencv2/core.hpp>
 
 #include "filters/bilateral_filters.h"
+#include "test_pictures.h"
 
 namespace vantorel {
 namespace {
-
-cv::Mat RandomImage(int rows, int cols, int type, uint64_t seed) {
-  cv::Mat image(rows, cols, type);
-  cv::RNG rng(seed);
-  if (CV_MAT_DEPTH(type) == CV_8U) {
-    rng.fill(image, cv::RNG::UNIFORM, 0, 256);
-  } else {
-    rng.fill(image, cv::RNG::UNIFORM, 0.0, 1.0);
-  }
-  return image;
-}
-
-bool SameBytes(const cv::Mat& a, const cv::Mat& b) {
-  return a.size() == b.size() && a.type() == b.type() && a.isContinuous() && b.isContinuous() &&
-         std::memcmp(a.data, b.data, a.total() * a.elemSize()) == 0;
-}
 
 cv::Mat Channel(const cv::Mat& image, int k) {
   cv::Mat plane;

@@ -12,25 +12,10 @@
 #include "filters/bilateral_filters.h"
 #include "filters/reference_filters.h"
 #include "imagedehaze/dehaze.h"
+#include "test_pictures.h"
 
 namespace vantorel {
 namespace {
-
-bool SameBytes(const cv::Mat& a, const cv::Mat& b) {
-  return a.size() == b.size() && a.type() == b.type() &&
-         std::memcmp(a.data, b.data, a.total() * a.elemSize()) == 0;
-}
-
-cv::Mat Random(int rows, int cols, int type, uint64_t seed) {
-  cv::Mat m(rows, cols, type);
-  cv::RNG rng(seed);
-  if (CV_MAT_DEPTH(type) == CV_8U) {
-    rng.fill(m, cv::RNG::UNIFORM, 0, 256);
-  } else {
-    rng.fill(m, cv::RNG::UNIFORM, 0.0, 1.0);
-  }
-  return m;
-}
 
 // A picture with smooth regions, edges and noise, closer to a photo than pure noise.
 cv::Mat Scene(int rows, int cols, uint64_t seed) {
@@ -61,8 +46,8 @@ const Size kSizes[] = {{1, 1}, {1, 7}, {9, 1}, {17, 23}, {64, 129}, {131, 97}};
 TEST(FastFilters, JointBilateralMatchesTheReference) {
   uint64_t seed = 1;
   for (const Size s : kSizes) {
-    const cv::Mat source = Random(s.rows, s.cols, CV_32FC1, ++seed);
-    const cv::Mat guide = Random(s.rows, s.cols, CV_32FC1, ++seed);
+    const cv::Mat source = RandomImage(s.rows, s.cols, CV_32FC1, ++seed);
+    const cv::Mat guide = RandomImage(s.rows, s.cols, CV_32FC1, ++seed);
     const std::array<double, 2> call_sites[] = {{35.0, 0.1}, {6.25, double(0.1f)}, {2.0, 0.03}};
     for (const auto& sigmas : call_sites) {
       cv::Mat fast, reference;
@@ -79,7 +64,7 @@ TEST(FastFilters, JointBilateralMatchesTheReference) {
 TEST(FastFilters, ThreeChannelFiltersMatchTheReferenceInAndOutOfPlace) {
   uint64_t seed = 50;
   for (const Size s : kSizes) {
-    const cv::Mat floats = Random(s.rows, s.cols, CV_32FC3, ++seed);
+    const cv::Mat floats = RandomImage(s.rows, s.cols, CV_32FC3, ++seed);
     const cv::Mat bytes = Scene(s.rows, s.cols, ++seed);
     cv::Mat float_ref, byte_ref;
     {
@@ -109,7 +94,7 @@ std::vector<unsigned char> Dehazed(const cv::Mat& picture, float thickness) {
 
 TEST(FastPipeline, SameBytesAsTheReferencePathAndForAnyThreadCount) {
   const cv::Mat pictures[] = {Scene(97, 143, 7), Scene(300, 211, 8), Scene(1, 40, 9),
-                              Random(33, 35, CV_8UC3, 10)};
+                              RandomImage(33, 35, CV_8UC3, 10)};
   for (const cv::Mat& picture : pictures) {
     const std::string size = std::to_string(picture.rows) + "x" + std::to_string(picture.cols);
     std::vector<unsigned char> reference;
