@@ -24,12 +24,17 @@
 #include <limits>
 #include <vector>
 
+#include "filters/grid_sample_row.h"
 #include "filters/grid_stream_parts.h"
+#include "filters/grid_z_places.h"
 #include "filters/parallel_for.h"
-#include "filters/trilinear_weights.h"
 #include "filters/z_places.h"
 
 namespace vantorel {
+
+// Pixels placed, filled or sampled together: enough to amortise the vector code's set-up
+// over the narrow runs of a small sigma_s, few enough to stay in the first-level cache.
+constexpr int32_t kBatchPixels = 512;
 
 template <typename Source, typename Sink>
 class SliceStream {
@@ -51,6 +56,12 @@ class SliceStream {
     zero_.Reset(g.y_size, g.z_size);
     scratch_a_.Reset(g.y_size, g.z_size);
     scratch_b_.Reset(g.y_size, g.z_size);
+    for (auto* batch : {&batch_dx_, &batch_dy_, &batch_dz_}) batch->resize(kBatchPixels);
+    for (auto* batch : {&batch_row0_, &batch_row1_}) batch->resize(kBatchPixels);
+    for (auto* batch : {&batch_z0_, &batch_z1_}) batch->resize(kBatchPixels);
+    batch_edges_.resize(kBatchPixels);
+    batch_cells_.resize(kBatchPixels);
+    batch_out_.resize(kBatchPixels);
   }
 
   // Pixel columns that share their lower sample slice are read back together, row by
@@ -71,32 +82,136 @@ class SliceStream {
     if (x < kGridMargin || x > g_.x_size - 2) return zero_;
     if (filled_.Holds(x)) return filled_.Get(x);
     GridSlice& slice = filled_.Claim(x);
-    const Source source = source_;
-    const ZPlacer<Source> zs = zs_;
-    double* const value = slice.value.data();
-    double* const weight = slice.weight.data();
     // A cell only receives pixels of one band of rows (same fill y) and one run of columns
     // (this slice), so tile by tile, columns outer and rows inner, each cell sums its
     // pixels in the reference order while the tile stays in cache. All of a tile goes
     // into one column of the slice, whose non-zero range is then known.
+    const int32_t column_begin = first_column_[x], column_end = first_column_[x + 1];
     for (int32_t gy = kGridMargin; gy <= g_.y_size - 2; ++gy) {
-      int32_t lo = std::numeric_limits<int32_t>::max(), hi = std::numeric_limits<int32_t>::min();
-      const size_t column = slice.Index(gy, 0);
-      for (int32_t px = first_column_[x]; px < first_column_[x + 1]; ++px) {
-        for (int32_t y = first_row_[gy]; y < first_row_[gy + 1]; ++y) {
-          const int32_t gz = zs.At(source, px, y).fill;
-          value[column + gz] += source.Value(px, y);
-          weight[column + gz] += 1.0;
-          lo = std::min(lo, gz);
-          hi = std::max(hi, gz);
+      const int32_t row_begin = first_row_[gy], rows = first_row_[gy + 1] - row_begin;
+      if (rows == 0) continue;
+      // Whole columns per batch, so that the order above holds across batches; a column
+      // longer than a batch alone (a huge sigma_s) is split along its rows.
+      const int32_t columns_per_batch = std::max<int32_t>(1, kBatchPixels / rows);
+      for (int32_t px = column_begin; px < column_end; px += columns_per_batch) {
+        const int32_t columns = std::min(columns_per_batch, column_end - px);
+        for (int32_t r = 0; r < rows; r += kBatchPixels) {
+          FillBatch(slice, gy, px, columns, row_begin + r, std::min(kBatchPixels, rows - r));
         }
-      }
-      if (lo <= hi) {
-        slice.lo[gy] = lo;
-        slice.hi[gy] = hi;
       }
     }
     return slice;
+  }
+
+  // Pixels of `columns` columns from px on, rows [row_begin, row_begin + rows), columns
+  // outer, into column gy of the slice; widens the column's non-zero range.
+  void FillBatch(GridSlice& slice, int32_t gy, int32_t px_begin, int32_t columns, int32_t row_begin,
+                 int32_t rows) {
+    const Source source = source_;
+    int32_t* const cells = batch_cells_.data();
+    if constexpr (EdgeLevelCount<Source>::value > 0) {
+      const ZPlacer<Source> zs = zs_;
+      for (int32_t c = 0, k = 0; c < columns; ++c) {
+        for (int32_t i = 0; i < rows; ++i, ++k) cells[k] = zs.At(source, px_begin + c, row_begin + i).fill;
+      }
+    } else {
+      double* const edges = batch_edges_.data();
+      for (int32_t c = 0, k = 0; c < columns; ++c) {
+        for (int32_t i = 0; i < rows; ++i, ++k) edges[k] = source.Edge(px_begin + c, row_begin + i);
+      }
+      FillCellsOnZ(edges, columns * rows, g_, cells);
+    }
+    double* const value = slice.value.data() + slice.Index(gy, 0);
+    double* const weight = slice.weight.data() + slice.Index(gy, 0);
+    int32_t lo = slice.lo[gy] <= slice.hi[gy] ? slice.lo[gy] : std::numeric_limits<int32_t>::max();
+    int32_t hi = slice.lo[gy] <= slice.hi[gy] ? slice.hi[gy] : std::numeric_limits<int32_t>::min();
+    for (int32_t c = 0, k = 0; c < columns; ++c) {
+      for (int32_t i = 0; i < rows; ++i, ++k) {
+        const int32_t gz = cells[k];
+        value[gz] += source.Value(px_begin + c, row_begin + i);
+        weight[gz] += 1.0;
+        lo = std::min(lo, gz);
+        hi = std::max(hi, gz);
+      }
+    }
+    slice.lo[gy] = lo;
+    slice.hi[gy] = hi;
+  }
+
+  // The run's pixels, a batch of rows at a time: their places first, then their samples,
+  // then the sink.
+  void ReadBackRun(int32_t begin, int32_t end) {
+    const int32_t count = end - begin;
+    SampleJob job{};
+    job.lower = Normalised(static_cast<int32_t>(xs_[begin].lower)).value.data();
+    job.upper = Normalised(static_cast<int32_t>(xs_[begin].upper)).value.data();
+    job.dx = batch_dx_.data();
+    job.dy = batch_dy_.data();
+    job.dz = batch_dz_.data();
+    job.row0 = batch_row0_.data();
+    job.row1 = batch_row1_.data();
+    job.z0 = batch_z0_.data();
+    job.z1 = batch_z1_.data();
+    job.out = batch_out_.data();
+    // Whole rows per batch; a row longer than a batch alone (a huge sigma_s) is split.
+    const int32_t rows_per_batch = std::max<int32_t>(1, kBatchPixels / count);
+    for (int32_t y = 0; y < g_.height; y += rows_per_batch) {
+      const int32_t rows = std::min(rows_per_batch, g_.height - y);
+      for (int32_t c = begin; c < end; c += kBatchPixels) {
+        const int32_t columns = std::min(kBatchPixels, end - c);
+        job.count = columns * rows;
+        PlaceBatch(c, columns, y, rows);
+        sample_(job);
+        const Sink sink = sink_;
+        const double* const out = batch_out_.data();
+        for (int32_t r = 0, k = 0; r < rows; ++r) {
+          for (int32_t i = 0; i < columns; ++i, ++k) sink.Put(c + i, y + r, out[k]);
+        }
+      }
+    }
+  }
+
+  // Where each pixel of the batch samples the grid, rows outer.
+  void PlaceBatch(int32_t px_begin, int32_t columns, int32_t y_begin, int32_t rows) {
+    const Source source = source_;
+    const AxisPlace* const xs = xs_.data();
+    const size_t z_size = static_cast<size_t>(g_.z_size);
+    float* const dx = batch_dx_.data();
+    float* const dy = batch_dy_.data();
+    size_t* const row0 = batch_row0_.data();
+    size_t* const row1 = batch_row1_.data();
+    for (int32_t r = 0, k = 0; r < rows; ++r) {
+      const AxisPlace yp = ys_[y_begin + r];
+      // GridSlice::Index(y, 0) of the two sample rows.
+      const size_t first0 = static_cast<size_t>(static_cast<int32_t>(yp.lower)) * z_size;
+      const size_t first1 = static_cast<size_t>(static_cast<int32_t>(yp.upper)) * z_size;
+      for (int32_t i = 0; i < columns; ++i, ++k) {
+        dx[k] = xs[px_begin + i].fraction;
+        dy[k] = yp.fraction;
+        row0[k] = first0;
+        row1[k] = first1;
+      }
+    }
+    uint32_t* const z0 = batch_z0_.data();
+    uint32_t* const z1 = batch_z1_.data();
+    float* const dz = batch_dz_.data();
+    if constexpr (EdgeLevelCount<Source>::value > 0) {
+      const ZPlacer<Source> zs = zs_;
+      for (int32_t r = 0, k = 0; r < rows; ++r) {
+        for (int32_t i = 0; i < columns; ++i, ++k) {
+          const AxisPlace zp = zs.At(source, px_begin + i, y_begin + r);
+          z0[k] = zp.lower;
+          z1[k] = zp.upper;
+          dz[k] = zp.fraction;
+        }
+      }
+    } else {
+      double* const edges = batch_edges_.data();
+      for (int32_t r = 0, k = 0; r < rows; ++r) {
+        for (int32_t i = 0; i < columns; ++i, ++k) edges[k] = source.Edge(px_begin + i, y_begin + r);
+      }
+      PlaceEdgesOnZ(edges, columns * rows, g_, z0, z1, dz);
+    }
   }
 
   const GridSlice& FirstXPass(int32_t x) {
@@ -126,36 +241,6 @@ class SliceStream {
     return slice;
   }
 
-  void ReadBackRun(int32_t begin, int32_t end) {
-    const double* const lower = Normalised(static_cast<int32_t>(xs_[begin].lower)).value.data();
-    const double* const upper = Normalised(static_cast<int32_t>(xs_[begin].upper)).value.data();
-    const Source source = source_;
-    const Sink sink = sink_;
-    const ZPlacer<Source> zs = zs_;
-    const AxisPlace* const xs = xs_.data();
-    const AxisPlace* const ys = ys_.data();
-    const size_t z_size = static_cast<size_t>(g_.z_size);
-    const int32_t height = g_.height;
-    for (int32_t y = 0; y < height; ++y) {
-      const AxisPlace yp = ys[y];
-      // GridSlice::Index(y, 0) of the two sample rows.
-      const size_t row0 = static_cast<size_t>(static_cast<int32_t>(yp.lower)) * z_size;
-      const size_t row1 = static_cast<size_t>(static_cast<int32_t>(yp.upper)) * z_size;
-      for (int32_t px = begin; px < end; ++px) {
-        const AxisPlace zp = zs.At(source, px, y);
-        float w[8];
-        TrilinearWeights(xs[px].fraction, yp.fraction, zp.fraction, w);
-        const size_t y0z0 = row0 + zp.lower, y1z0 = row1 + zp.lower;
-        const size_t y0z1 = row0 + zp.upper, y1z1 = row1 + zp.upper;
-        sink.Put(px, y,
-                 double(w[0]) * lower[y0z0] + double(w[1]) * upper[y0z0] +
-                     double(w[2]) * lower[y1z0] + double(w[3]) * upper[y1z0] +
-                     double(w[4]) * lower[y0z1] + double(w[5]) * upper[y0z1] +
-                     double(w[6]) * lower[y1z1] + double(w[7]) * upper[y1z1]);
-      }
-    }
-  }
-
   const Source& source_;
   const Sink& sink_;
   const GridGeometry& g_;
@@ -164,6 +249,14 @@ class SliceStream {
   const std::vector<AxisPlace>& ys_;
   const std::vector<int32_t>& first_column_;
   const std::vector<int32_t>& first_row_;
+  const SampleFunction sample_ = BestSamplePixels();
+  // The pixels of one batch: their edges, fill cells or sample places, and samples.
+  std::vector<double> batch_edges_;
+  std::vector<int32_t> batch_cells_;
+  std::vector<float> batch_dx_, batch_dy_, batch_dz_;
+  std::vector<size_t> batch_row0_, batch_row1_;
+  std::vector<uint32_t> batch_z0_, batch_z1_;
+  std::vector<double> batch_out_;
   SliceRing<3> filled_;
   SliceRing<3> first_x_;
   SliceRing<2> normalised_;

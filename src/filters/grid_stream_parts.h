@@ -38,17 +38,17 @@ std::vector<AxisPlace> PlaceAxis(int32_t pixels, double sigma_s, int32_t size);
 std::vector<int32_t> FirstColumnOfSlices(const std::vector<AxisPlace>& xs, int32_t x_size);
 
 // The z cell a pixel is filled into, and its sample position along z.
-inline int32_t FillCellZ(double edge, const GridGeometry& g) {
+__attribute__((always_inline)) inline int32_t FillCellZ(double edge, const GridGeometry& g) {
   return static_cast<int32_t>((edge - g.emin) / g.sigma_r + 0.5) + kGridMargin;
 }
-inline double SamplePositionZ(double edge, const GridGeometry& g) {
+__attribute__((always_inline)) inline double SamplePositionZ(double edge, const GridGeometry& g) {
   return (edge - g.emin) / g.sigma_r + 2.0;
 }
 
 // Where one edge value goes along z, in the same terms as a pixel coordinate along x or
 // y. Both positions divide the same difference by sigma_r, so inlined they share one
 // division. The edge must lie in [emin, emax].
-inline AxisPlace PlaceOnZ(double edge, const GridGeometry& g) {
+__attribute__((always_inline)) inline AxisPlace PlaceOnZ(double edge, const GridGeometry& g) {
   const uint32_t z_last = static_cast<uint32_t>(g.z_size - 1);
   const double fz = SamplePositionZ(edge, g);
   AxisPlace place;

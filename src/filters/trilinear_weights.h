@@ -6,7 +6,7 @@ namespace vantorel {
 
 // Order: 000, 100, 010, 110, 001, 101, 011, 111 (digits x, y, z; 1 = upper corner).
 // The (x, y) factor is formed first, then multiplied by the z factor.
-inline void TrilinearWeights(float dx, float dy, float dz, float (&w)[8]) {
+__attribute__((always_inline)) inline void TrilinearWeights(float dx, float dy, float dz, float (&w)[8]) {
   w[0] = (1 - dz) * ((1 - dy) * (1 - dx));
   w[1] = (1 - dz) * ((1 - dy) * dx);
   w[2] = (1 - dz) * ((1 - dx) * dy);
