@@ -7,6 +7,7 @@
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include "bench_scenes.h"
 #include "filters/bilateral_filters.h"
 #include "imagedehaze/airlight.h"
 #include "imagedehaze/auto_adjust.h"
@@ -17,25 +18,6 @@
 
 namespace vantorel {
 namespace {
-
-// A scene with texture and depth: noise-textured colour bands, hazier toward the top.
-cv::Mat HazyScene(int rows, int cols) {
-  cv::Mat scene(rows, cols, CV_8UC3);
-  cv::RNG rng(42);
-  for (int y = 0; y < rows; ++y) {
-    const double t = 0.3 + 0.7 * y / rows;  // transmission grows toward the bottom
-    for (int x = 0; x < cols; ++x) {
-      const double band = ((x / 37 + y / 53) % 5) / 5.0;
-      const double clear[3] = {0.2 + 0.3 * band, 0.5 - 0.2 * band, 0.3 + 0.4 * band};
-      cv::Vec3b& p = scene.at<cv::Vec3b>(y, x);
-      for (int k = 0; k < 3; ++k) {
-        const double v = clear[k] * t + 0.85 * (1 - t) + rng.gaussian(0.02);
-        p[k] = cv::saturate_cast<uchar>(v * 255.0);
-      }
-    }
-  }
-  return scene;
-}
 
 struct Stages {
   cv::Mat normalized, ycrcb, y_plane, transmission;
