@@ -27,6 +27,7 @@
 #include "filters/grid_sample_row.h"
 #include "filters/grid_stream_parts.h"
 #include "filters/grid_z_places.h"
+#include "filters/trilinear_weights.h"
 #include "filters/parallel_for.h"
 #include "filters/z_places.h"
 
@@ -90,6 +91,10 @@ class SliceStream {
     for (int32_t gy = kGridMargin; gy <= g_.y_size - 2; ++gy) {
       const int32_t row_begin = first_row_[gy], rows = first_row_[gy + 1] - row_begin;
       if (rows == 0) continue;
+      if constexpr (EdgeLevelCount<Source>::value > 0) {
+        FillTileOfLevels(slice, gy, column_begin, column_end - column_begin, row_begin, rows);
+        continue;
+      }
       // Whole columns per batch, so that the order above holds across batches; a column
       // longer than a batch alone (a huge sigma_s) is split along its rows.
       const int32_t columns_per_batch = std::max<int32_t>(1, kBatchPixels / rows);
@@ -103,44 +108,77 @@ class SliceStream {
     return slice;
   }
 
+  // A tile of a source with edge levels: its cells are looked up, cheaply enough to do it
+  // on the way, and its pixels change cells too often for the running sums of FillBatch.
+  void FillTileOfLevels(GridSlice& slice, int32_t gy, int32_t px_begin, int32_t columns,
+                        int32_t row_begin, int32_t rows) {
+    const Source source = source_;
+    const ZPlacer<Source> zs = zs_;
+    double* const value = slice.value.data() + slice.Index(gy, 0);
+    double* const weight = slice.weight.data() + slice.Index(gy, 0);
+    int32_t lo = std::numeric_limits<int32_t>::max(), hi = std::numeric_limits<int32_t>::min();
+    for (int32_t px = px_begin; px < px_begin + columns; ++px) {
+      for (int32_t y = row_begin; y < row_begin + rows; ++y) {
+        const int32_t gz = zs.At(source, px, y).fill;
+        value[gz] += source.Value(px, y);
+        weight[gz] += 1.0;
+        lo = std::min(lo, gz);
+        hi = std::max(hi, gz);
+      }
+    }
+    if (lo <= hi) {
+      slice.lo[gy] = lo;
+      slice.hi[gy] = hi;
+    }
+  }
+
   // Pixels of `columns` columns from px on, rows [row_begin, row_begin + rows), columns
   // outer, into column gy of the slice; widens the column's non-zero range.
   void FillBatch(GridSlice& slice, int32_t gy, int32_t px_begin, int32_t columns, int32_t row_begin,
                  int32_t rows) {
     const Source source = source_;
     int32_t* const cells = batch_cells_.data();
-    if constexpr (EdgeLevelCount<Source>::value > 0) {
-      const ZPlacer<Source> zs = zs_;
-      for (int32_t c = 0, k = 0; c < columns; ++c) {
-        for (int32_t i = 0; i < rows; ++i, ++k) cells[k] = zs.At(source, px_begin + c, row_begin + i).fill;
-      }
-    } else {
-      double* const edges = batch_edges_.data();
-      for (int32_t c = 0, k = 0; c < columns; ++c) {
-        for (int32_t i = 0; i < rows; ++i, ++k) edges[k] = source.Edge(px_begin + c, row_begin + i);
-      }
-      FillCellsOnZ(edges, columns * rows, g_, cells);
+    double* const edges = batch_edges_.data();
+    for (int32_t c = 0, k = 0; c < columns; ++c) {
+      for (int32_t i = 0; i < rows; ++i, ++k) edges[k] = source.Edge(px_begin + c, row_begin + i);
     }
+    FillCellsOnZ(edges, columns * rows, g_, cells);
+    // Pixels in a row often share their cell: the running sum of a cell stays in a
+    // register while they do, so that each addition need not wait for the store of the
+    // one before. The additions and their order are the same; the weight is a count, and
+    // adding the count at once equals adding 1.0 that many times.
     double* const value = slice.value.data() + slice.Index(gy, 0);
     double* const weight = slice.weight.data() + slice.Index(gy, 0);
     int32_t lo = slice.lo[gy] <= slice.hi[gy] ? slice.lo[gy] : std::numeric_limits<int32_t>::max();
     int32_t hi = slice.lo[gy] <= slice.hi[gy] ? slice.hi[gy] : std::numeric_limits<int32_t>::min();
+    int32_t cell = cells[0];
+    double sum = value[cell];
+    int32_t count = 0;
     for (int32_t c = 0, k = 0; c < columns; ++c) {
       for (int32_t i = 0; i < rows; ++i, ++k) {
-        const int32_t gz = cells[k];
-        value[gz] += source.Value(px_begin + c, row_begin + i);
-        weight[gz] += 1.0;
-        lo = std::min(lo, gz);
-        hi = std::max(hi, gz);
+        if (cells[k] != cell) {
+          value[cell] = sum;
+          weight[cell] += static_cast<double>(count);
+          lo = std::min(lo, cell);
+          hi = std::max(hi, cell);
+          cell = cells[k];
+          sum = value[cell];
+          count = 0;
+        }
+        sum += source.Value(px_begin + c, row_begin + i);
+        ++count;
       }
     }
-    slice.lo[gy] = lo;
-    slice.hi[gy] = hi;
+    value[cell] = sum;
+    weight[cell] += static_cast<double>(count);
+    slice.lo[gy] = std::min(lo, cell);
+    slice.hi[gy] = std::max(hi, cell);
   }
 
   // The run's pixels, a batch of rows at a time: their places first, then their samples,
   // then the sink.
   void ReadBackRun(int32_t begin, int32_t end) {
+    if constexpr (EdgeLevelCount<Source>::value > 0) return ReadBackRunOfLevels(begin, end);
     const int32_t count = end - begin;
     SampleJob job{};
     job.lower = Normalised(static_cast<int32_t>(xs_[begin].lower)).value.data();
@@ -195,22 +233,40 @@ class SliceStream {
     uint32_t* const z0 = batch_z0_.data();
     uint32_t* const z1 = batch_z1_.data();
     float* const dz = batch_dz_.data();
-    if constexpr (EdgeLevelCount<Source>::value > 0) {
-      const ZPlacer<Source> zs = zs_;
-      for (int32_t r = 0, k = 0; r < rows; ++r) {
-        for (int32_t i = 0; i < columns; ++i, ++k) {
-          const AxisPlace zp = zs.At(source, px_begin + i, y_begin + r);
-          z0[k] = zp.lower;
-          z1[k] = zp.upper;
-          dz[k] = zp.fraction;
-        }
+    double* const edges = batch_edges_.data();
+    for (int32_t r = 0, k = 0; r < rows; ++r) {
+      for (int32_t i = 0; i < columns; ++i, ++k) edges[k] = source.Edge(px_begin + i, y_begin + r);
+    }
+    PlaceEdgesOnZ(edges, columns * rows, g_, z0, z1, dz);
+  }
+
+  // A source with edge levels looks its places up, cheaply enough to sample each pixel
+  // on the way: batches would cost more than they save.
+  void ReadBackRunOfLevels(int32_t begin, int32_t end) {
+    const double* const lower = Normalised(static_cast<int32_t>(xs_[begin].lower)).value.data();
+    const double* const upper = Normalised(static_cast<int32_t>(xs_[begin].upper)).value.data();
+    const Source source = source_;
+    const Sink sink = sink_;
+    const ZPlacer<Source> zs = zs_;
+    const AxisPlace* const xs = xs_.data();
+    const size_t z_size = static_cast<size_t>(g_.z_size);
+    for (int32_t y = 0; y < g_.height; ++y) {
+      const AxisPlace yp = ys_[y];
+      // GridSlice::Index(y, 0) of the two sample rows.
+      const size_t row0 = static_cast<size_t>(static_cast<int32_t>(yp.lower)) * z_size;
+      const size_t row1 = static_cast<size_t>(static_cast<int32_t>(yp.upper)) * z_size;
+      for (int32_t px = begin; px < end; ++px) {
+        const AxisPlace zp = zs.At(source, px, y);
+        float w[8];
+        TrilinearWeights(xs[px].fraction, yp.fraction, zp.fraction, w);
+        const size_t y0z0 = row0 + zp.lower, y1z0 = row1 + zp.lower;
+        const size_t y0z1 = row0 + zp.upper, y1z1 = row1 + zp.upper;
+        sink.Put(px, y,
+                 double(w[0]) * lower[y0z0] + double(w[1]) * upper[y0z0] +
+                     double(w[2]) * lower[y1z0] + double(w[3]) * upper[y1z0] +
+                     double(w[4]) * lower[y0z1] + double(w[5]) * upper[y0z1] +
+                     double(w[6]) * lower[y1z1] + double(w[7]) * upper[y1z1]);
       }
-    } else {
-      double* const edges = batch_edges_.data();
-      for (int32_t r = 0, k = 0; r < rows; ++r) {
-        for (int32_t i = 0; i < columns; ++i, ++k) edges[k] = source.Edge(px_begin + i, y_begin + r);
-      }
-      PlaceEdgesOnZ(edges, columns * rows, g_, z0, z1, dz);
     }
   }
 
