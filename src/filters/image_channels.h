@@ -9,6 +9,8 @@
 
 #include <opencv2/core.hpp>
 
+#include "filters/edge_range.h"
+
 namespace vantorel {
 
 // Channel k of an n-channel float image, widened to double.
@@ -21,6 +23,12 @@ struct FloatChannel {
       : data(image.data), step(image.step[0]), n(channels), k(channel) {}
   double At(int32_t x, int32_t y) const {
     return static_cast<double>(reinterpret_cast<const float*>(data + y * step)[x * n + k]);
+  }
+  void Range(int32_t width, int32_t height, double& lo, double& hi) const {
+    float l = 0, h = 0;
+    FloatChannelRange(data, step, n, k, width, height, l, h);
+    lo = l;
+    hi = h;
   }
 };
 
@@ -46,6 +54,12 @@ struct ByteChannel {
   int Level(int32_t x, int32_t y) const { return data[y * step + x * 3 + k]; }
   double OfLevel(int level) const { return scale[level]; }
   double At(int32_t x, int32_t y) const { return OfLevel(Level(x, y)); }
+  void Range(int32_t width, int32_t height, double& lo, double& hi) const {
+    uint8_t l = 0, h = 0;
+    ByteChannelRange(data, step, 3, k, width, height, l, h);
+    lo = OfLevel(l);
+    hi = OfLevel(h);
+  }
 };
 
 // Values from one channel, edges from another (or the same). Byte channels give their
@@ -60,32 +74,9 @@ struct ChannelSource {
   double Edge(int32_t x, int32_t y) const { return edges.At(x, y); }
   int EdgeLevel(int32_t x, int32_t y) const { return edges.Level(x, y); }
   double EdgeOfLevel(int level) const { return edges.OfLevel(level); }
-  void EdgeRange(double& emin, double& emax) const {
-    if constexpr (Channel::kLevels > 0) return LevelRange(emin, emax);
-    emin = emax = edges.At(0, 0);
-    for (int32_t y = 0; y < height; ++y) {
-      for (int32_t x = 0; x < width; ++x) {
-        const double e = edges.At(x, y);
-        if (e < emin) emin = e;
-        if (e > emax) emax = e;
-      }
-    }
-  }
-
-  // Levels map to edges in increasing order, so the extreme levels give the extreme edges;
-  // comparing small integers is cheaper than comparing doubles.
-  void LevelRange(double& emin, double& emax) const {
-    int lo = edges.Level(0, 0), hi = lo;
-    for (int32_t y = 0; y < height; ++y) {
-      for (int32_t x = 0; x < width; ++x) {
-        const int level = edges.Level(x, y);
-        lo = std::min(lo, level);
-        hi = std::max(hi, level);
-      }
-    }
-    emin = edges.OfLevel(lo);
-    emax = edges.OfLevel(hi);
-  }
+  // Widening to double keeps the order, so the extremes of the stored samples give the
+  // extremes of the edges; levels map to edges in increasing order likewise.
+  void EdgeRange(double& emin, double& emax) const { edges.Range(width, height, emin, emax); }
 };
 
 // Writes channel k of an n-channel float image, rounding to float.
