@@ -17,6 +17,8 @@ struct WorkMatrixSource {
   size_t y_size, count;
   double Value(int32_t x, int32_t y) const { return values[static_cast<size_t>(x) * y_size + y]; }
   double Edge(int32_t x, int32_t y) const { return edges[static_cast<size_t>(x) * y_size + y]; }
+  const double* EdgePointer(int32_t x, int32_t y) const { return edges + static_cast<size_t>(x) * y_size + y; }
+  size_t EdgeStride() const { return y_size; }
   void EdgeRange(double& emin, double& emax) const {
     emin = *std::min_element(edges, edges + count);
     emax = *std::max_element(edges, edges + count);
@@ -26,7 +28,9 @@ struct WorkMatrixSource {
 struct WorkMatrixSink {
   double* out;
   size_t y_size;
-  void Put(int32_t x, int32_t y, double v) const { out[static_cast<size_t>(x) * y_size + y] = v; }
+  double* Pointer(int32_t x, int32_t y) const { return out + static_cast<size_t>(x) * y_size + y; }
+  size_t Stride() const { return y_size; }
+  void Put(int32_t x, int32_t y, double v) const { *Pointer(x, y) = v; }
 };
 
 }  // namespace

@@ -22,19 +22,20 @@
 #include <algorithm>
 #include <cstdint>
 #include <limits>
+#include <type_traits>
 #include <vector>
 
-#include "filters/grid_sample_row.h"
+#include "filters/cpu_features.h"
+#include "filters/grid_row_kernels.h"
 #include "filters/grid_stream_parts.h"
 #include "filters/grid_z_places.h"
-#include "filters/trilinear_weights.h"
 #include "filters/parallel_for.h"
 #include "filters/z_places.h"
 
 namespace vantorel {
 
-// Pixels placed, filled or sampled together: enough to amortise the vector code's set-up
-// over the narrow runs of a small sigma_s, few enough to stay in the first-level cache.
+// Pixels placed together on the fill: enough to amortise the vector code's set-up over the
+// small tiles of a small sigma_s, few enough to stay in the first-level cache.
 constexpr int32_t kBatchPixels = 512;
 
 template <typename Source, typename Sink>
@@ -57,12 +58,8 @@ class SliceStream {
     zero_.Reset(g.y_size, g.z_size);
     scratch_a_.Reset(g.y_size, g.z_size);
     scratch_b_.Reset(g.y_size, g.z_size);
-    for (auto* batch : {&batch_dx_, &batch_dy_, &batch_dz_}) batch->resize(kBatchPixels);
-    for (auto* batch : {&batch_row0_, &batch_row1_}) batch->resize(kBatchPixels);
-    for (auto* batch : {&batch_z0_, &batch_z1_}) batch->resize(kBatchPixels);
     batch_edges_.resize(kBatchPixels);
     batch_cells_.resize(kBatchPixels);
-    batch_out_.resize(kBatchPixels);
   }
 
   // Pixel columns that share their lower sample slice are read back together, row by
@@ -175,98 +172,51 @@ class SliceStream {
     slice.hi[gy] = std::max(hi, cell);
   }
 
-  // The run's pixels, a batch of rows at a time: their places first, then their samples,
-  // then the sink.
+  // The run's pixels row by row, each row through the row kernel.
   void ReadBackRun(int32_t begin, int32_t end) {
-    if constexpr (EdgeLevelCount<Source>::value > 0) return ReadBackRunOfLevels(begin, end);
     const int32_t count = end - begin;
-    SampleJob job{};
-    job.lower = Normalised(static_cast<int32_t>(xs_[begin].lower)).value.data();
-    job.upper = Normalised(static_cast<int32_t>(xs_[begin].upper)).value.data();
-    job.dx = batch_dx_.data();
-    job.dy = batch_dy_.data();
-    job.dz = batch_dz_.data();
-    job.row0 = batch_row0_.data();
-    job.row1 = batch_row1_.data();
-    job.z0 = batch_z0_.data();
-    job.z1 = batch_z1_.data();
-    job.out = batch_out_.data();
-    // Whole rows per batch; a row longer than a batch alone (a huge sigma_s) is split.
-    const int32_t rows_per_batch = std::max<int32_t>(1, kBatchPixels / count);
-    for (int32_t y = 0; y < g_.height; y += rows_per_batch) {
-      const int32_t rows = std::min(rows_per_batch, g_.height - y);
-      for (int32_t c = begin; c < end; c += kBatchPixels) {
-        const int32_t columns = std::min(kBatchPixels, end - c);
-        job.count = columns * rows;
-        PlaceBatch(c, columns, y, rows);
-        sample_(job);
-        const Sink sink = sink_;
-        const double* const out = batch_out_.data();
-        for (int32_t r = 0, k = 0; r < rows; ++r) {
-          for (int32_t i = 0; i < columns; ++i, ++k) sink.Put(c + i, y + r, out[k]);
-        }
-      }
-    }
-  }
-
-  // Where each pixel of the batch samples the grid, rows outer.
-  void PlaceBatch(int32_t px_begin, int32_t columns, int32_t y_begin, int32_t rows) {
-    const Source source = source_;
-    const AxisPlace* const xs = xs_.data();
-    const size_t z_size = static_cast<size_t>(g_.z_size);
-    float* const dx = batch_dx_.data();
-    float* const dy = batch_dy_.data();
-    size_t* const row0 = batch_row0_.data();
-    size_t* const row1 = batch_row1_.data();
-    for (int32_t r = 0, k = 0; r < rows; ++r) {
-      const AxisPlace yp = ys_[y_begin + r];
-      // GridSlice::Index(y, 0) of the two sample rows.
-      const size_t first0 = static_cast<size_t>(static_cast<int32_t>(yp.lower)) * z_size;
-      const size_t first1 = static_cast<size_t>(static_cast<int32_t>(yp.upper)) * z_size;
-      for (int32_t i = 0; i < columns; ++i, ++k) {
-        dx[k] = xs[px_begin + i].fraction;
-        dy[k] = yp.fraction;
-        row0[k] = first0;
-        row1[k] = first1;
-      }
-    }
-    uint32_t* const z0 = batch_z0_.data();
-    uint32_t* const z1 = batch_z1_.data();
-    float* const dz = batch_dz_.data();
-    double* const edges = batch_edges_.data();
-    for (int32_t r = 0, k = 0; r < rows; ++r) {
-      for (int32_t i = 0; i < columns; ++i, ++k) edges[k] = source.Edge(px_begin + i, y_begin + r);
-    }
-    PlaceEdgesOnZ(edges, columns * rows, g_, z0, z1, dz);
-  }
-
-  // A source with edge levels looks its places up, cheaply enough to sample each pixel
-  // on the way: batches would cost more than they save.
-  void ReadBackRunOfLevels(int32_t begin, int32_t end) {
-    const double* const lower = Normalised(static_cast<int32_t>(xs_[begin].lower)).value.data();
-    const double* const upper = Normalised(static_cast<int32_t>(xs_[begin].upper)).value.data();
+    if (run_dx_.size() < static_cast<size_t>(count)) run_dx_.resize(count);
+    for (int32_t i = 0; i < count; ++i) run_dx_[i] = xs_[begin + i].fraction;
+    RunRow row{};
+    row.lower = Normalised(static_cast<int32_t>(xs_[begin].lower)).value.data();
+    row.upper = Normalised(static_cast<int32_t>(xs_[begin].upper)).value.data();
+    row.dx = run_dx_.data();
+    row.count = count;
     const Source source = source_;
     const Sink sink = sink_;
-    const ZPlacer<Source> zs = zs_;
-    const AxisPlace* const xs = xs_.data();
     const size_t z_size = static_cast<size_t>(g_.z_size);
+    const bool vector = vector_code_;
     for (int32_t y = 0; y < g_.height; ++y) {
       const AxisPlace yp = ys_[y];
       // GridSlice::Index(y, 0) of the two sample rows.
-      const size_t row0 = static_cast<size_t>(static_cast<int32_t>(yp.lower)) * z_size;
-      const size_t row1 = static_cast<size_t>(static_cast<int32_t>(yp.upper)) * z_size;
-      for (int32_t px = begin; px < end; ++px) {
-        const AxisPlace zp = zs.At(source, px, y);
-        float w[8];
-        TrilinearWeights(xs[px].fraction, yp.fraction, zp.fraction, w);
-        const size_t y0z0 = row0 + zp.lower, y1z0 = row1 + zp.lower;
-        const size_t y0z1 = row0 + zp.upper, y1z1 = row1 + zp.upper;
-        sink.Put(px, y,
-                 double(w[0]) * lower[y0z0] + double(w[1]) * upper[y0z0] +
-                     double(w[2]) * lower[y1z0] + double(w[3]) * upper[y1z0] +
-                     double(w[4]) * lower[y0z1] + double(w[5]) * upper[y0z1] +
-                     double(w[6]) * lower[y1z1] + double(w[7]) * upper[y1z1]);
+      row.row0 = static_cast<size_t>(static_cast<int32_t>(yp.lower)) * z_size;
+      row.row1 = static_cast<size_t>(static_cast<int32_t>(yp.upper)) * z_size;
+      row.dy = yp.fraction;
+      const auto edges = EdgesOf(source, begin, y);
+      const auto out = OutputOf(sink, begin, y);
+      if (vector) {
+        SampleRunRowVector(row, edges, out);
+      } else {
+        SampleRunRowPlain(row, edges, out);
       }
+    }
+  }
+
+  auto EdgesOf(const Source& source, int32_t x, int32_t y) const {
+    if constexpr (EdgeLevelCount<Source>::value > 0) {
+      return LevelsOfRow{source.EdgePointer(x, y), source.EdgeStride(), zs_.ByLevel()};
+    } else {
+      using T = std::remove_const_t<std::remove_pointer_t<decltype(source.EdgePointer(x, y))>>;
+      return EdgesOfRow<T>{source.EdgePointer(x, y), source.EdgeStride(), &g_};
+    }
+  }
+
+  static auto OutputOf(const Sink& sink, int32_t x, int32_t y) {
+    using T = std::remove_pointer_t<decltype(sink.Pointer(x, y))>;
+    if constexpr (std::is_same_v<T, uint8_t>) {
+      return BytesOfRow{sink.Pointer(x, y), sink.Stride()};
+    } else {
+      return ValuesOfRow<T>{sink.Pointer(x, y), sink.Stride()};
     }
   }
 
@@ -305,14 +255,11 @@ class SliceStream {
   const std::vector<AxisPlace>& ys_;
   const std::vector<int32_t>& first_column_;
   const std::vector<int32_t>& first_row_;
-  const SampleFunction sample_ = BestSamplePixels();
-  // The pixels of one batch: their edges, fill cells or sample places, and samples.
+  const bool vector_code_ = HasAvx2();
+  std::vector<float> run_dx_;  // the x fractions of the current run
+  // The edges of a batch of the fill, and their cells.
   std::vector<double> batch_edges_;
   std::vector<int32_t> batch_cells_;
-  std::vector<float> batch_dx_, batch_dy_, batch_dz_;
-  std::vector<size_t> batch_row0_, batch_row1_;
-  std::vector<uint32_t> batch_z0_, batch_z1_;
-  std::vector<double> batch_out_;
   SliceRing<3> filled_;
   SliceRing<3> first_x_;
   SliceRing<2> normalised_;

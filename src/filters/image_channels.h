@@ -21,9 +21,11 @@ struct FloatChannel {
   int n, k;
   FloatChannel(const cv::Mat& image, int channels, int channel)
       : data(image.data), step(image.step[0]), n(channels), k(channel) {}
-  double At(int32_t x, int32_t y) const {
-    return static_cast<double>(reinterpret_cast<const float*>(data + y * step)[x * n + k]);
+  const float* Pointer(int32_t x, int32_t y) const {
+    return reinterpret_cast<const float*>(data + y * step) + x * n + k;
   }
+  size_t Stride() const { return static_cast<size_t>(n); }
+  double At(int32_t x, int32_t y) const { return static_cast<double>(*Pointer(x, y)); }
   void Range(int32_t width, int32_t height, double& lo, double& hi) const {
     float l = 0, h = 0;
     FloatChannelRange(data, step, n, k, width, height, l, h);
@@ -51,7 +53,9 @@ struct ByteChannel {
   const double* scale;
   ByteChannel(const cv::Mat& image, int channel)
       : data(image.data), step(image.step[0]), k(channel), scale(ByteScale()) {}
-  int Level(int32_t x, int32_t y) const { return data[y * step + x * 3 + k]; }
+  const uint8_t* Pointer(int32_t x, int32_t y) const { return data + y * step + x * 3 + k; }
+  size_t Stride() const { return 3; }
+  int Level(int32_t x, int32_t y) const { return *Pointer(x, y); }
   double OfLevel(int level) const { return scale[level]; }
   double At(int32_t x, int32_t y) const { return OfLevel(Level(x, y)); }
   void Range(int32_t width, int32_t height, double& lo, double& hi) const {
@@ -74,6 +78,9 @@ struct ChannelSource {
   double Edge(int32_t x, int32_t y) const { return edges.At(x, y); }
   int EdgeLevel(int32_t x, int32_t y) const { return edges.Level(x, y); }
   double EdgeOfLevel(int level) const { return edges.OfLevel(level); }
+  // Where the edges of row y start at column x, and how many samples apart they lie.
+  auto EdgePointer(int32_t x, int32_t y) const { return edges.Pointer(x, y); }
+  size_t EdgeStride() const { return edges.Stride(); }
   // Widening to double keeps the order, so the extremes of the stored samples give the
   // extremes of the edges; levels map to edges in increasing order likewise.
   void EdgeRange(double& emin, double& emax) const { edges.Range(width, height, emin, emax); }
@@ -86,9 +93,9 @@ struct FloatChannelSink {
   int n, k;
   FloatChannelSink(cv::Mat& image, int channels, int channel)
       : data(image.data), step(image.step[0]), n(channels), k(channel) {}
-  void Put(int32_t x, int32_t y, double v) const {
-    reinterpret_cast<float*>(data + y * step)[x * n + k] = static_cast<float>(v);
-  }
+  float* Pointer(int32_t x, int32_t y) const { return reinterpret_cast<float*>(data + y * step) + x * n + k; }
+  size_t Stride() const { return static_cast<size_t>(n); }
+  void Put(int32_t x, int32_t y, double v) const { *Pointer(x, y) = static_cast<float>(v); }
 };
 
 // Writes channel k of an n-channel byte image: v * 255 + 0.5 truncated, halves up. The
@@ -100,9 +107,11 @@ struct ByteChannelSink {
   int n, k;
   ByteChannelSink(cv::Mat& image, int channels, int channel)
       : data(image.data), step(image.step[0]), n(channels), k(channel) {}
+  uint8_t* Pointer(int32_t x, int32_t y) const { return data + y * step + x * n + k; }
+  size_t Stride() const { return static_cast<size_t>(n); }
   void Put(int32_t x, int32_t y, double v) const {
     const int level = static_cast<int>(v * 255.0 + 0.5);
-    data[y * step + x * n + k] = static_cast<uchar>(std::min(level, 255));
+    *Pointer(x, y) = static_cast<uchar>(std::min(level, 255));
   }
 };
 

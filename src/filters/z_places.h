@@ -42,6 +42,9 @@ class ZPlacer {
   ZPlacer(const GridGeometry& g, const std::vector<AxisPlace>& by_level)
       : g_(g), by_level_(by_level.data()) {}
 
+  // The places of the edge levels (sources with levels only).
+  const AxisPlace* ByLevel() const { return by_level_; }
+
   AxisPlace At(const Source& source, int32_t x, int32_t y) const {
     if constexpr (EdgeLevelCount<Source>::value > 0) {
       return by_level_[source.EdgeLevel(x, y)];

@@ -19,7 +19,8 @@ namespace {
 // Keeps the core's doubles, unrounded, in a work matrix.
 struct WorkMatrixSink {
   WorkMatrix* out;
-  void Put(int32_t x, int32_t y, double v) const { (*out)(x, y) = v; }
+  double* Pointer(int32_t x, int32_t y) const { return &(*out)(x, y); }
+  size_t Stride() const { return static_cast<size_t>(out->y_size); }
 };
 
 // Channel k of a random CV_8UC3 picture with bytes in [lo, hi]; the first pixels of

@@ -1,55 +1,101 @@
 // The AVX2 kernels of the grid read-back and placement against their plain versions, bit
-// for bit, on random batches (the machine running the tests decides whether the vector
-// code is exercised; the plain code is what the reference core computes).
+// for bit, on random rows and batches (the machine running the tests decides whether the
+// vector code is exercised; the plain code computes what the reference core computes).
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <random>
 #include <vector>
 
 #include "filters/cpu_features.h"
-#include "filters/grid_sample_row.h"
+#include "filters/grid_row_kernels.h"
 #include "filters/grid_z_places.h"
 
 namespace vantorel {
 namespace {
 
-bool SameBits(const std::vector<double>& a, const std::vector<double>& b) {
-  return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0;
-}
-
-TEST(VectorKernels, SamplesMatchThePlainCodeBitForBit) {
-  if (!HasAvx2()) GTEST_SKIP() << "no AVX2 here: only the plain code runs";
-  std::mt19937 rng(7);
-  std::uniform_real_distribution<double> cell(-2.0, 2.0);
-  std::uniform_real_distribution<float> fraction(0.0f, 1.0f);
-  const int32_t y_size = 9, z_size = 12;
-  std::vector<double> lower(y_size * z_size), upper(y_size * z_size);
-  for (int round = 0; round < 200; ++round) {
+// One random run row: slices, fractions and geometry.
+struct RandomRow {
+  std::vector<double> lower, upper;
+  std::vector<float> dx;
+  GridGeometry g;
+  RunRow row{};
+  RandomRow(std::mt19937& rng, int32_t count) {
+    std::uniform_real_distribution<double> cell(-2.0, 2.0);
+    std::uniform_real_distribution<float> fraction(0.0f, 1.0f);
+    g = MakeGridGeometry(40, 30, 0.0, 1.0, 5.0, 0.05 + 0.2 * fraction(rng));
+    lower.resize(static_cast<size_t>(g.y_size) * g.z_size);
+    upper.resize(lower.size());
     for (double& v : lower) v = cell(rng);
     for (double& v : upper) v = cell(rng);
+    dx.resize(count);
+    for (float& f : dx) f = fraction(rng);
+    const size_t y = rng() % (g.y_size - 1);
+    row = RunRow{lower.data(), upper.data(), y * g.z_size, (y + 1) * g.z_size, fraction(rng), dx.data(), count};
+  }
+};
+
+template <typename Out, typename Edges, typename T>
+void ExpectSameRows(const RunRow& row, const Edges& edges, std::vector<T>& plain, std::vector<T>& vector,
+                    size_t stride, int round) {
+  std::fill(plain.begin(), plain.end(), T(7));
+  std::fill(vector.begin(), vector.end(), T(7));
+  SampleRunRowPlain(row, edges, Out{plain.data(), stride});
+  SampleRunRowVector(row, edges, Out{vector.data(), stride});
+  ASSERT_EQ(0, std::memcmp(plain.data(), vector.data(), plain.size() * sizeof(T))) << "round " << round;
+}
+
+TEST(VectorKernels, RowSamplesMatchThePlainCodeBitForBit) {
+  if (!HasAvx2()) GTEST_SKIP() << "no AVX2 here: only the plain code runs";
+  std::mt19937 rng(7);
+  std::uniform_real_distribution<double> unit(0.0, 1.0);
+  for (int round = 0; round < 300; ++round) {
     const int32_t count = 1 + static_cast<int32_t>(rng() % 40);
-    std::vector<float> dx(count), dy(count), dz(count);
-    std::vector<size_t> row0(count), row1(count);
-    std::vector<uint32_t> z0(count), z1(count);
-    for (int32_t i = 0; i < count; ++i) {
-      dx[i] = fraction(rng);
-      dy[i] = fraction(rng);
-      dz[i] = fraction(rng);
-      const size_t y = rng() % (y_size - 1);
-      row0[i] = y * z_size;
-      row1[i] = (y + 1) * z_size;
-      z0[i] = rng() % z_size;
-      // Mostly the next cell; at the top of a column the upper corner is clamped.
-      z1[i] = z0[i] + 1 < static_cast<uint32_t>(z_size) && rng() % 8 != 0 ? z0[i] + 1 : z0[i];
+    const size_t stride = 1 + rng() % 3;
+    RandomRow r(rng, count);
+    // Float and double edges; one in eight beyond the top of the grid, where the upper
+    // z corner is clamped.
+    std::vector<float> float_edges(count * stride);
+    std::vector<double> double_edges(count * stride);
+    for (size_t i = 0; i < float_edges.size(); ++i) {
+      double_edges[i] = rng() % 8 == 0 ? 1.0 + 0.5 * unit(rng) : unit(rng);
+      float_edges[i] = static_cast<float>(double_edges[i]);
     }
-    std::vector<double> plain(count), vector(count);
-    SampleJob job{lower.data(), upper.data(), count, dx.data(), dy.data(), dz.data(),
-                  row0.data(), row1.data(), z0.data(), z1.data(), plain.data()};
-    SamplePixelsPlain(job);
-    job.out = vector.data();
-    SamplePixelsVector(job);
-    ASSERT_TRUE(SameBits(plain, vector)) << "round " << round << ", " << count << " pixels";
+    std::vector<AxisPlace> by_level(256);
+    for (int level = 0; level < 256; ++level) by_level[level] = PlaceOnZ(level / 255.0, r.g);
+    std::vector<uint8_t> levels(count * stride);
+    for (uint8_t& level : levels) level = static_cast<uint8_t>(rng() % 256);
+
+    std::vector<float> plain_f(count * stride), vector_f(count * stride);
+    std::vector<double> plain_d(count * stride), vector_d(count * stride);
+    std::vector<uint8_t> plain_b(count * stride), vector_b(count * stride);
+    const EdgesOfRow<float> from_floats{float_edges.data(), stride, &r.g};
+    const EdgesOfRow<double> from_doubles{double_edges.data(), stride, &r.g};
+    const LevelsOfRow from_levels{levels.data(), stride, by_level.data()};
+    ExpectSameRows<ValuesOfRow<float>>(r.row, from_floats, plain_f, vector_f, stride, round);
+    ExpectSameRows<ValuesOfRow<double>>(r.row, from_doubles, plain_d, vector_d, stride, round);
+    ExpectSameRows<BytesOfRow>(r.row, from_levels, plain_b, vector_b, stride, round);
+    ExpectSameRows<ValuesOfRow<double>>(r.row, from_levels, plain_d, vector_d, stride, round);
+  }
+}
+
+__attribute__((target("avx2"))) void StoreFourBytes(const BytesOfRow& out, const double* values) {
+  out.Four(0, _mm256_loadu_pd(values));
+}
+
+// Results right at the byte rounding boundary: v * 255 + 0.5 lands on and around whole numbers.
+TEST(VectorKernels, ByteStoresRoundHalvesUpLikeThePlainCode) {
+  if (!HasAvx2()) GTEST_SKIP() << "no AVX2 here: only the plain code runs";
+  std::vector<uint8_t> plain(4), vector(4);
+  const BytesOfRow plain_out{plain.data(), 1}, vector_out{vector.data(), 1};
+  for (int level = 0; level < 256; ++level) {
+    const double half = (level + 0.5) / 255.0;
+    const double values[4] = {half, std::nextafter(half, 0.0), std::nextafter(half, 1.0), level / 255.0};
+    for (int k = 0; k < 4; ++k) plain_out.One(k, values[k]);
+    StoreFourBytes(vector_out, values);
+    ASSERT_EQ(plain, vector) << "level " << level;
   }
 }
 
