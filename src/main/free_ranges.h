@@ -29,6 +29,7 @@ class FreeRanges {
   struct Range {
     uintptr_t start;
     size_t size;
+    bool operator==(const Range& other) const { return start == other.start && size == other.size; }
   };
 
   explicit FreeRanges(size_t unit) : unit_(unit) {}
