@@ -27,6 +27,8 @@ size_t MappedSize(size_t bytes) { return (bytes + kHugePageBytes - 1) / kHugePag
 // every page touched, where a kept one is already in place.
 class ImagePool {
  public:
+  // Maps under the lock, so that what is held is counted exactly; large images are few
+  // and a mapping is cheap until its pages are touched.
   uchar* Take(size_t bytes) {
     const size_t size = MappedSize(bytes);
     std::lock_guard<std::mutex> hold(lock_);
