@@ -3,11 +3,15 @@
 
 #include <cstdint>
 #include <mutex>
+#include <optional>
+#include <vector>
 
 #include <malloc.h>
 #include <sys/mman.h>
 
 #include <opencv2/core.hpp>
+
+#include "main/free_ranges.h"
 
 namespace vantorel {
 
@@ -18,52 +22,66 @@ constexpr size_t kHugePageBytes = size_t{2} << 20;
 
 size_t MappedSize(size_t bytes) { return (bytes + kHugePageBytes - 1) / kHugePageBytes * kHugePageBytes; }
 
-// A few released mappings kept for the next image of the same size. The pipeline makes
-// many images of a handful of sizes one after another, and a fresh mapping costs the
-// kernel a cleared page for every page touched; a kept one is already in place.
-class MappingCache {
+// Released images are kept mapped and reused for the next ones: the pipeline makes many
+// images of a handful of sizes, and a fresh mapping costs the kernel a cleared page for
+// every page touched, where a kept one is already in place.
+class ImagePool {
  public:
-  uchar* Take(size_t size) {
+  // Maps under the lock, so that what is held is counted exactly; large images are few
+  // and a mapping is cheap until its pages are touched.
+  uchar* Take(size_t bytes) {
+    const size_t size = MappedSize(bytes);
     std::lock_guard<std::mutex> hold(lock_);
-    for (size_t i = 0; i < count_; ++i) {
-      if (kept_[i].size == size) {
-        uchar* data = kept_[i].data;
-        kept_[i] = kept_[--count_];
-        return data;
-      }
+    if (std::optional<uintptr_t> kept = ranges_.Take(size)) return reinterpret_cast<uchar*>(*kept);
+    Unmap(ranges_.MakeRoomFor(size));
+    uchar* data = MapAligned(size);
+    if (data == nullptr) {
+      // Kept ranges count against an address-space or commit limit: try once without them.
+      Unmap(ranges_.TakeAll());
+      data = MapAligned(size);
     }
-    return nullptr;
+    if (data == nullptr) CV_Error(cv::Error::StsNoMem, "out of memory for an image");
+    ranges_.Adopt(size);
+    return data;
   }
 
-  // Keeps the mapping, or unmaps the oldest kept one to make room: at most kSlots stay.
-  void Give(uchar* data, size_t size) {
-    Kept evicted{};
+  void Give(uchar* data, size_t bytes) {
+    std::vector<FreeRanges::Range> surplus;
     {
       std::lock_guard<std::mutex> hold(lock_);
-      if (count_ == kSlots) {
-        evicted = kept_[0];
-        for (size_t i = 1; i < count_; ++i) kept_[i - 1] = kept_[i];
-        --count_;
-      }
-      kept_[count_++] = {data, size};
+      surplus = ranges_.Give(reinterpret_cast<uintptr_t>(data), MappedSize(bytes));
     }
-    if (evicted.data != nullptr) ::munmap(evicted.data, evicted.size);
+    Unmap(surplus);
   }
 
  private:
-  struct Kept {
-    uchar* data;
-    size_t size;
-  };
-  static constexpr size_t kSlots = 2;
+  static void Unmap(const std::vector<FreeRanges::Range>& ranges) {
+    for (const FreeRanges::Range& range : ranges) ::munmap(reinterpret_cast<void*>(range.start), range.size);
+  }
+
+  // Huge pages only cover 2 MiB-aligned stretches, so map one huge page more than needed
+  // and give back the unaligned head and tail.
+  static uchar* MapAligned(size_t size) {
+    void* p = ::mmap(nullptr, size + kHugePageBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (p == MAP_FAILED) return nullptr;
+    const uintptr_t start = reinterpret_cast<uintptr_t>(p);
+    const uintptr_t aligned = (start + kHugePageBytes - 1) / kHugePageBytes * kHugePageBytes;
+    if (aligned > start) ::munmap(p, aligned - start);
+    const uintptr_t end = start + size + kHugePageBytes;
+    if (end > aligned + size) ::munmap(reinterpret_cast<void*>(aligned + size), end - (aligned + size));
+    // Only a request: where the kernel has no huge pages to give, small pages are used.
+    ::madvise(reinterpret_cast<void*>(aligned), size, MADV_HUGEPAGE);
+    return reinterpret_cast<uchar*>(aligned);
+  }
+
   std::mutex lock_;
-  Kept kept_[kSlots] = {};
-  size_t count_ = 0;
+  FreeRanges ranges_{kHugePageBytes};
 };
 
-MappingCache& Cache() {
-  static MappingCache* cache = new MappingCache();
-  return *cache;
+// Lives as long as the process: matrices may be released during static destruction.
+ImagePool& Pool() {
+  static ImagePool* pool = new ImagePool();
+  return *pool;
 }
 
 class HugePageAllocator : public cv::MatAllocator {
@@ -84,8 +102,10 @@ class HugePageAllocator : public cv::MatAllocator {
       if (extent != 0 && total > SIZE_MAX / extent) CV_Error(cv::Error::StsNoMem, "image too large");
       total *= extent;
     }
+    // Large images are rounded up to whole huge pages and mapped with one more.
+    if (total > SIZE_MAX - 2 * kHugePageBytes) CV_Error(cv::Error::StsNoMem, "image too large");
     uchar* data = static_cast<uchar*>(user_data);
-    if (data == nullptr) data = total >= kLargeImageBytes ? Map(total) : static_cast<uchar*>(cv::fastMalloc(total));
+    if (data == nullptr) data = total >= kLargeImageBytes ? Pool().Take(total) : static_cast<uchar*>(cv::fastMalloc(total));
     cv::UMatData* u = new cv::UMatData(this);
     u->data = u->origdata = data;
     u->size = total;
@@ -99,32 +119,13 @@ class HugePageAllocator : public cv::MatAllocator {
     if (u == nullptr) return;
     if (!(u->flags & cv::UMatData::USER_ALLOCATED)) {
       if (u->size >= kLargeImageBytes) {
-        Cache().Give(u->origdata, MappedSize(u->size));
+        Pool().Give(u->origdata, u->size);
       } else {
         cv::fastFree(u->origdata);
       }
       u->origdata = nullptr;
     }
     delete u;
-  }
-
- private:
-  // Huge pages only cover 2 MiB-aligned stretches, so map one huge page more than needed
-  // and give back the unaligned head and tail.
-  static uchar* Map(size_t bytes) {
-    const size_t size = MappedSize(bytes);
-    if (uchar* kept = Cache().Take(size)) return kept;
-    void* p = ::mmap(nullptr, size + kHugePageBytes, PROT_READ | PROT_WRITE,
-                     MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (p == MAP_FAILED) CV_Error(cv::Error::StsNoMem, "out of memory for an image");
-    const uintptr_t start = reinterpret_cast<uintptr_t>(p);
-    const uintptr_t aligned = (start + kHugePageBytes - 1) / kHugePageBytes * kHugePageBytes;
-    if (aligned > start) ::munmap(p, aligned - start);
-    const uintptr_t end = start + size + kHugePageBytes;
-    if (end > aligned + size) ::munmap(reinterpret_cast<void*>(aligned + size), end - (aligned + size));
-    // Only a request: where the kernel has no huge pages to give, small pages are used.
-    ::madvise(reinterpret_cast<void*>(aligned), size, MADV_HUGEPAGE);
-    return reinterpret_cast<uchar*>(aligned);
   }
 };
 
