@@ -51,11 +51,17 @@ __attribute__((always_inline)) inline void StoreQuad(double* p, CellQuad quad) {
 __attribute__((always_inline)) inline void BlurCells(double* __restrict out, const double* before, const double* after, const double* centre,
                int32_t lo, int32_t hi) {
   const CellQuad two = {2.0, 2.0, 2.0, 2.0}, quarter = {0.25, 0.25, 0.25, 0.25};
-  int32_t z = lo;
-  for (; z + 3 <= hi; z += 4) {
-    StoreQuad(out + z, ((LoadQuad(before + z) + LoadQuad(after + z)) + two * LoadQuad(centre + z)) * quarter);
+  if (hi - lo < 3) {
+    for (int32_t z = lo; z <= hi; ++z) out[z] = ((before[z] + after[z]) + 2.0 * centre[z]) * 0.25;
+    return;
   }
-  for (; z <= hi; ++z) out[z] = ((before[z] + after[z]) + 2.0 * centre[z]) * 0.25;
+  // The output never overlaps the inputs, so the last four cells may be computed again
+  // (to the same values) instead of one by one.
+  for (int32_t z = lo;; z += 4) {
+    if (z > hi - 3) z = hi - 3;
+    StoreQuad(out + z, ((LoadQuad(before + z) + LoadQuad(after + z)) + two * LoadQuad(centre + z)) * quarter);
+    if (z == hi - 3) break;
+  }
 }
 
 // out = ((before + after) + 2 centre) * 0.25 over the cells of column y in `range`, for
