@@ -184,22 +184,31 @@ VANTOREL_AVX2_INLINE __m256d SampleFourPixels(const RunRow& row, int32_t i, cons
 }
 
 template <typename Edges, typename Out>
-__attribute__((target("avx2"))) void SampleRunRowVector(const RunRow& row, const Edges& edges, const Out& out) {
-  int32_t i = 0;
-  for (; i + 4 <= row.count; i += 4) {
-    __m128i z0, z1;
-    __m128 dz;
-    edges.Four(i, z0, z1, dz);
-    // A clamped upper corner (never inside the image) goes the plain way.
-    if (_mm_movemask_epi8(_mm_cmpeq_epi32(_mm_add_epi32(z0, _mm_set1_epi32(1)), z1)) != 0xFFFF) {
-      for (int32_t k = i; k < i + 4; ++k) out.One(k, SampleOnePixel(row, edges, k));
-      continue;
-    }
-    alignas(16) int32_t lanes[4];
-    _mm_store_si128(reinterpret_cast<__m128i*>(lanes), z0);
-    out.Four(i, SampleFourPixels(row, i, lanes, dz));
+VANTOREL_AVX2_INLINE void SampleFourAt(const RunRow& row, const Edges& edges, const Out& out, int32_t i) {
+  __m128i z0, z1;
+  __m128 dz;
+  edges.Four(i, z0, z1, dz);
+  // A clamped upper corner (never inside the image) goes the plain way.
+  if (_mm_movemask_epi8(_mm_cmpeq_epi32(_mm_add_epi32(z0, _mm_set1_epi32(1)), z1)) != 0xFFFF) {
+    for (int32_t k = i; k < i + 4; ++k) out.One(k, SampleOnePixel(row, edges, k));
+    return;
   }
-  for (; i < row.count; ++i) out.One(i, SampleOnePixel(row, edges, i));
+  alignas(16) int32_t lanes[4];
+  _mm_store_si128(reinterpret_cast<__m128i*>(lanes), z0);
+  out.Four(i, SampleFourPixels(row, i, lanes, dz));
+}
+
+// The output never overlaps the edges it reads, so a row's last four pixels may be
+// sampled again (to the same values) instead of one by one.
+template <typename Edges, typename Out>
+__attribute__((target("avx2"))) void SampleRunRowVector(const RunRow& row, const Edges& edges, const Out& out) {
+  if (row.count < 4) {
+    for (int32_t i = 0; i < row.count; ++i) out.One(i, SampleOnePixel(row, edges, i));
+    return;
+  }
+  int32_t i = 0;
+  for (; i + 4 <= row.count; i += 4) SampleFourAt(row, edges, out, i);
+  if (i < row.count) SampleFourAt(row, edges, out, row.count - 4);
 }
 
 }  // namespace vantorel

@@ -3,6 +3,8 @@
 #include "imagedehaze/auto_adjust.h"
 
 #include <algorithm>
+#include <mutex>
+#include <vector>
 
 #include <opencv2/imgproc.hpp>
 
@@ -14,7 +16,7 @@ namespace vantorel {
 namespace {
 
 // Single-precision pixels in [0, 1] with the channel count kept, continuous. A continuous
-// float image is used as it is: it is only read until the write-back at the very end.
+// float image is used as it is, and toned in place.
 cv::Mat FloatPixels(const cv::Mat& img) {
   if (img.depth() == CV_32F) return img.isContinuous() ? img : img.clone();
   cv::Mat copy;
@@ -36,29 +38,37 @@ cv::Mat LuminanceOfBgr(const cv::Mat& bgr) {
   return luminance;
 }
 
-// Rows converted to YCrCb at a time: the colour conversion treats every row on its own,
-// so bands of whole rows give the same values as whole images, without two more
-// full-size images.
+// Rows toned and converted to YCrCb at a time: the colour conversion treats every row on
+// its own, so bands of whole rows give the same values as whole images, without more
+// full-size images; and bands are independent, so they run in parallel.
 constexpr int kChromaBandRows = 64;
 
-// The tone-mapped picture keeps its own Y; its Cr and Cb become the means of its own and
-// the input's, which keeps part of the colour the tone curve washes out.
-void RestoreHalfChroma(const cv::Mat& input_bgr, cv::Mat& toned_bgr) {
+// Tones one band of rows in place. With three channels the toned band then keeps its
+// own Y while its Cr and Cb become the means of its own and the untoned band's, which
+// keeps part of the colour the tone curve washes out.
+void ToneBand(const ToneCurve& curve, cv::Mat band) {
   cv::Mat input_ycrcb, toned_ycrcb;
-  for (int r0 = 0; r0 < toned_bgr.rows; r0 += kChromaBandRows) {
-    const cv::Range band(r0, std::min(r0 + kChromaBandRows, toned_bgr.rows));
-    cv::Mat toned_band = toned_bgr.rowRange(band);
-    cv::cvtColor(input_bgr.rowRange(band), input_ycrcb, cv::COLOR_BGR2YCrCb, 0);
-    cv::cvtColor(toned_band, toned_ycrcb, cv::COLOR_BGR2YCrCb, 0);
-    const float* in = input_ycrcb.ptr<float>();
-    float* out = toned_ycrcb.ptr<float>();
-    const std::size_t count = toned_ycrcb.total() * 3;
-    for (std::size_t i = 0; i < count; i += 3) {
-      out[i + 1] = static_cast<float>(0.5 * static_cast<double>(in[i + 1]) + 0.5 * static_cast<double>(out[i + 1]));
-      out[i + 2] = static_cast<float>(0.5 * static_cast<double>(in[i + 2]) + 0.5 * static_cast<double>(out[i + 2]));
-    }
-    cv::cvtColor(toned_ycrcb, toned_band, cv::COLOR_YCrCb2BGR, 0);
+  if (band.channels() == 3) cv::cvtColor(band, input_ycrcb, cv::COLOR_BGR2YCrCb, 0);
+  float* values = band.ptr<float>();
+  const std::size_t count = band.total() * static_cast<std::size_t>(band.channels());
+  for (std::size_t i = 0; i < count; ++i) values[i] = curve.table[ToneLevel(values[i], curve.top)];
+  if (band.channels() != 3) return;
+  cv::cvtColor(band, toned_ycrcb, cv::COLOR_BGR2YCrCb, 0);
+  const float* in = input_ycrcb.ptr<float>();
+  float* out = toned_ycrcb.ptr<float>();
+  for (std::size_t i = 0; i < count; i += 3) {
+    out[i + 1] = static_cast<float>(0.5 * static_cast<double>(in[i + 1]) + 0.5 * static_cast<double>(out[i + 1]));
+    out[i + 2] = static_cast<float>(0.5 * static_cast<double>(in[i + 2]) + 0.5 * static_cast<double>(out[i + 2]));
   }
+  cv::cvtColor(toned_ycrcb, band, cv::COLOR_YCrCb2BGR, 0);
+}
+
+void ToneInBands(const ToneCurve& curve, cv::Mat& pixels) {
+  const int bands = (pixels.rows + kChromaBandRows - 1) / kChromaBandRows;
+  ParallelFor(bands, [&](int b) {
+    const int r0 = b * kChromaBandRows;
+    ToneBand(curve, pixels.rowRange(r0, std::min(r0 + kChromaBandRows, pixels.rows)));
+  });
 }
 
 // In img's own depth; the 8-bit conversion rounds to nearest and saturates.
@@ -72,10 +82,18 @@ void WriteBack(const cv::Mat& result, cv::Mat& img) {
 
 }  // namespace
 
+// Counted in parallel parts whose counts are then added: integer sums, so the split
+// changes nothing.
 void ComputeHistogram(const float* values, std::size_t count, int* hist, int bins) {
   if (bins <= 0) return;
   std::fill(hist, hist + bins, 0);
-  for (std::size_t i = 0; i < count; ++i) ++hist[ToneLevel(values[i], bins - 1)];
+  std::mutex lock;
+  ParallelForRange(count, kPixelsPerTask * 4, [&](std::size_t begin, std::size_t end) {
+    std::vector<int> part(bins, 0);
+    for (std::size_t i = begin; i < end; ++i) ++part[ToneLevel(values[i], bins - 1)];
+    std::lock_guard<std::mutex> hold(lock);
+    for (int b = 0; b < bins; ++b) hist[b] += part[b];
+  });
 }
 
 float AutoAdjustCPU(cv::Mat& img) {
@@ -85,18 +103,12 @@ float AutoAdjustCPU(cv::Mat& img) {
   // No pixels, no statistics: nothing to adjust, and no exposure change to report.
   if (img.empty()) return 1.0f;
 
-  const cv::Mat input = FloatPixels(img);
+  // A continuous float picture is toned where it lies; others through a float copy.
+  cv::Mat pixels = FloatPixels(img);
   // A one-channel picture is its own luminance; it is only read.
-  const cv::Mat luminance = input.channels() == 1 ? input : LuminanceOfBgr(input);
-  const ToneCurve curve = ComputeToneCurve(luminance);
-
-  cv::Mat result = input;
-  if (curve.stretchable) {
-    result = input.clone();
-    ApplyToneTable(curve, result);
-    if (result.channels() == 3) RestoreHalfChroma(input, result);
-  }
-  WriteBack(result, img);
+  const ToneCurve curve = ComputeToneCurve(pixels.channels() == 1 ? pixels : LuminanceOfBgr(pixels));
+  if (curve.stretchable) ToneInBands(curve, pixels);
+  if (pixels.data != img.data) WriteBack(pixels, img);
   return curve.exposure;
 }
 

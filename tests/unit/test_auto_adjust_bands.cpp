@@ -1,5 +1,5 @@
-// The chroma step of the tone adjustment runs in bands of rows; it must give the same
-// bits as converting the whole pictures at once.
+// The tone adjustment runs in parallel bands of rows, in place; it must give the same bits
+// as toning and converting the whole pictures at once, whatever the picture's form.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -40,7 +40,7 @@ cv::Mat WholePictureAdjustment(const cv::Mat& input) {
 
 TEST(AutoAdjustBands, SameBitsAsConvertingWholePictures) {
   // Heights below, at and across the band size; odd widths exercise the conversions' tails.
-  const cv::Size sizes[] = {{37, 5}, {101, 64}, {33, 65}, {250, 203}};
+  const cv::Size sizes[] = {{37, 5}, {101, 64}, {33, 65}, {250, 203}, {1200, 700}};
   uint64_t seed = 11;
   for (const cv::Size size : sizes) {
     cv::Mat picture(size, CV_32FC3);
@@ -50,6 +50,30 @@ TEST(AutoAdjustBands, SameBitsAsConvertingWholePictures) {
     ASSERT_EQ(std::memcmp(picture.data, expected.data, expected.total() * expected.elemSize()), 0)
         << size.width << "x" << size.height;
   }
+}
+
+// Bytes go through a float copy and back; a view into a larger picture is toned through
+// a copy too, and nothing outside it changes.
+TEST(AutoAdjustBands, BytesAndViewsGiveTheWholePictureResult) {
+  cv::Mat bytes(130, 77, CV_8UC3);
+  cv::RNG(3).fill(bytes, cv::RNG::UNIFORM, 0, 256);
+  cv::Mat floats;
+  bytes.convertTo(floats, CV_32F, 0.00392156862745098, 0.0);
+  cv::Mat expected_bytes;
+  WholePictureAdjustment(floats).convertTo(expected_bytes, CV_8U, 255.0, 0.0);
+  AutoAdjustCPU(bytes);
+  ASSERT_EQ(std::memcmp(bytes.data, expected_bytes.data, expected_bytes.total() * expected_bytes.elemSize()), 0);
+
+  cv::Mat frame(150, 120, CV_32FC3);
+  cv::RNG(4).fill(frame, cv::RNG::UNIFORM, 0.0, 1.0);
+  const cv::Mat before = frame.clone();
+  cv::Mat view = frame(cv::Rect(10, 20, 90, 100));
+  const cv::Mat expected = WholePictureAdjustment(view.clone());
+  AutoAdjustCPU(view);
+  EXPECT_EQ(cv::norm(view, expected, cv::NORM_INF), 0.0);
+  cv::Mat outside = frame.clone();
+  before(cv::Rect(10, 20, 90, 100)).copyTo(outside(cv::Rect(10, 20, 90, 100)));
+  EXPECT_EQ(cv::norm(outside, before, cv::NORM_INF), 0.0);
 }
 
 }  // namespace
