@@ -240,10 +240,8 @@ class SliceStream {
     XPass(scratch_a_, before, centre, after);
     YPass(scratch_b_, scratch_a_);
     YPass(scratch_a_, scratch_b_);
-    ZPass(scratch_b_, scratch_a_);
-    ZPass(scratch_a_, scratch_b_);
     GridSlice& slice = normalised_.Take(x);
-    Normalise(slice, scratch_a_);
+    ZPassesAndNormalise(slice, scratch_a_);
     return slice;
   }
 

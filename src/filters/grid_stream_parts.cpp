@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstring>
 #include <utility>
+#include <vector>
 
 // The passes are compiled twice, for AVX2 and for the baseline, and the loader picks the
 // one the processor can run; the lanes compute the same bits either way.
@@ -145,26 +146,40 @@ VANTOREL_AVX2_CLONES void YPass(GridSlice& out, const GridSlice& in) {
   }
 }
 
-VANTOREL_AVX2_CLONES void ZPass(GridSlice& out, const GridSlice& in) {
-  for (int32_t y = 1; y <= out.y_size - 2; ++y) {
-    Range range;
-    if (in.lo[y] <= in.hi[y]) range = Interior({in.lo[y] - 1, in.hi[y] + 1}, out.z_size);
-    // Cell z reads z - 1 and z + 1; z runs over 1 .. z_size - 2, so both stay in the column.
+// The two z passes and the normalisation of one column at a time: all three stay within
+// the column, so the intermediate columns live in small buffers instead of whole slices.
+// Each cell is the same expression of the same cells as in separate passes.
+VANTOREL_AVX2_CLONES void ZPassesAndNormalise(GridSlice& out, const GridSlice& in) {
+  const int32_t z_size = in.z_size;
+  // Cells 0 .. z_size - 1 of the two passes' value and weight columns; cells outside the
+  // written range must read as zero.
+  std::vector<double> buffers(4 * static_cast<size_t>(z_size), 0.0);
+  double* first_v = buffers.data();
+  double* first_w = first_v + z_size;
+  double* second_v = first_w + z_size;
+  double* second_w = second_v + z_size;
+  for (int32_t y = 0; y < out.y_size; ++y) {
+    if (in.lo[y] > in.hi[y] || y == 0 || y == out.y_size - 1) {
+      out.RangeColumn(y, 1, 0);
+      continue;
+    }
+    const Range first = Interior({in.lo[y] - 1, in.hi[y] + 1}, z_size);
+    const Range second = first.Empty() ? first : Interior({first.lo - 1, first.hi + 1}, z_size);
+    out.RangeColumn(y, second.lo, second.hi);
+    if (second.Empty()) continue;
     const double* value = in.value.data() + in.Index(y, 0);
     const double* weight = in.weight.data() + in.Index(y, 0);
-    BlurColumn(out, y, range, value - 1, value + 1, value, weight - 1, weight + 1, weight);
-  }
-}
-
-VANTOREL_AVX2_CLONES void Normalise(GridSlice& out, const GridSlice& in) {
-  for (int32_t y = 0; y < out.y_size; ++y) {
-    out.RangeColumn(y, in.lo[y], in.hi[y]);
-    if (in.lo[y] > in.hi[y]) continue;
-    for (int32_t z = in.lo[y]; z <= in.hi[y]; ++z) {
-      const size_t i = in.Index(y, z);
-      const double d = in.weight[i] != 0.0 ? in.weight[i] : 1.0;
-      out.value[i] = in.value[i] / d;
+    BlurCells(first_v, value - 1, value + 1, value, first.lo, first.hi);
+    BlurCells(first_w, weight - 1, weight + 1, weight, first.lo, first.hi);
+    BlurCells(second_v, first_v - 1, first_v + 1, first_v, second.lo, second.hi);
+    BlurCells(second_w, first_w - 1, first_w + 1, first_w, second.lo, second.hi);
+    double* normalised = out.value.data() + out.Index(y, 0);
+    for (int32_t z = second.lo; z <= second.hi; ++z) {
+      const double d = second_w[z] != 0.0 ? second_w[z] : 1.0;
+      normalised[z] = second_v[z] / d;
     }
+    // Back to zero for the next column.
+    for (int32_t z = first.lo; z <= first.hi; ++z) first_v[z] = first_w[z] = 0.0;
   }
 }
 

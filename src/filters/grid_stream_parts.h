@@ -65,11 +65,10 @@ __attribute__((always_inline)) inline AxisPlace PlaceOnZ(double edge, const Grid
 // output is rewritten, whatever it held before.
 void XPass(GridSlice& out, const GridSlice& before, const GridSlice& centre, const GridSlice& after);
 void YPass(GridSlice& out, const GridSlice& in);
-void ZPass(GridSlice& out, const GridSlice& in);
 
-// value / weight, a zero weight counting as 1; only the value is kept. Every column of
-// the output is rewritten, whatever it held before.
-void Normalise(GridSlice& out, const GridSlice& in);
+// Two z passes, then value / weight (a zero weight counting as 1); only the value is
+// kept. Every column of the output is rewritten, whatever it held before.
+void ZPassesAndNormalise(GridSlice& out, const GridSlice& in);
 
 // A few slices of one stage, keyed by their x index; requests come in increasing x, and
 // N consecutive slices never share a slot.
