@@ -9,6 +9,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include "filters/bilateral_filters.h"
+#include "filters/parallel_for.h"
 #include "imagedehaze/airlight.h"
 #include "imagedehaze/normalize.h"
 #include "imagedehaze/recover_radiance.h"
@@ -43,13 +44,19 @@ bool DehazeCPU(unsigned char* data, int cols, int rows, float haze_thickness) {
 
   cv::Mat normalized = NormalizeByLargestSample(source_view, largest_sample);
 
-  cv::Mat ycrcb;
-  cv::cvtColor(normalized, ycrcb, cv::COLOR_BGR2YCrCb, 0);
-  // Only the Y plane is needed on its own: copy it out rather than splitting all three.
-  cv::Mat y_plane;
-  cv::extractChannel(ycrcb, y_plane, 0);
-
-  const cv::Vec3f airlight = EstimateAirlightCPU(normalized);
+  cv::Mat ycrcb, y_plane;
+  cv::Vec3f airlight;
+  // The airlight's sums run in pixel order on one thread; the luma conversion only reads
+  // the same picture, so it runs beside them.
+  ParallelFor(2, [&](int task) {
+    if (task == 0) {
+      airlight = EstimateAirlightCPU(normalized);
+      return;
+    }
+    cv::cvtColor(normalized, ycrcb, cv::COLOR_BGR2YCrCb, 0);
+    // Only the Y plane is needed on its own: copy it out rather than splitting all three.
+    cv::extractChannel(ycrcb, y_plane, 0);
+  });
   cv::Mat transmission =
       EstimateTransmissionCPU(normalized, airlight, y_plane, transmission_exponent);
   normalized.release();  // its last reader is done
