@@ -11,6 +11,7 @@
 #include "filters/bilateral_filters.h"
 #include "filters/parallel_for.h"
 #include "imagedehaze/airlight.h"
+#include "imagedehaze/convert_in_bands.h"
 #include "imagedehaze/normalize.h"
 #include "imagedehaze/recover_radiance.h"
 #include "imagedehaze/transmission.h"
@@ -66,7 +67,7 @@ bool DehazeCPU(unsigned char* data, int cols, int rows, float haze_thickness) {
       RecoverRadianceCPU(std::move(ycrcb), std::move(y_plane), airlight, std::move(transmission));
 
   cv::Mat output_8u;
-  dehazed.convertTo(output_8u, CV_8U, 255.0, 0.0);
+  ConvertInBands(dehazed, output_8u, CV_8U, 255.0);
   // A last edge-preserving smoothing of the bytes: 4 x 4-pixel cells, 0.02 of the range.
   Bilateral8UC3CPU(output_8u, output_8u, 4.0, 0.02);
 

@@ -1,6 +1,8 @@
 // Normalisation of the 8-bit source by its largest sample.
 #include "imagedehaze/normalize.h"
 
+#include "imagedehaze/convert_in_bands.h"
+
 namespace vantorel {
 
 double LargestSample(const cv::Mat& source_view) {
@@ -14,7 +16,7 @@ cv::Mat NormalizeByLargestSample(const cv::Mat& source_view, double largest_samp
   cv::Mat normalized;
   // The library applies the double scale 1.0 / max itself (in single precision for
   // float targets); a hand-made division would differ in the last place.
-  source_view.convertTo(normalized, CV_32FC3, 1.0 / largest_sample, 0.0);
+  ConvertInBands(source_view, normalized, CV_32FC3, 1.0 / largest_sample);
   return normalized;
 }
 
