@@ -19,42 +19,20 @@ namespace {
 // Pixels whose logarithms are taken in parallel before they are summed in order.
 constexpr std::size_t kLogBlock = std::size_t{1} << 18;
 
-// Of a block's logarithms, the share taken by the task that also sums the block before:
-// the sum costs about two thirds of a logarithm per pixel, so this evens the tasks out
-// on two threads.
-constexpr std::size_t kSummingTaskShare = 6;  // one part in six
-
-void TakeLogs(const float* luminance, std::size_t begin, std::size_t end, double* logs) {
-  for (std::size_t i = begin; i < end; ++i) logs[i] = std::log(static_cast<double>(luminance[i]) + 0.0001);
-}
-
 // The logarithm and the running sum are double; the sum is rounded back to float after
-// every pixel. The logarithms are independent and computed in parallel, a block ahead of
-// the sum, which runs over them in pixel order on one task; so the result does not depend
-// on the threads.
+// every pixel. The logarithms of a block are independent and computed in parallel; the
+// sum then runs over them in pixel order, so the result does not depend on the threads.
 float LogAverage(const float* luminance, std::size_t count) {
-  if (count == 0) return expf(0.0f / static_cast<float>(count));
-  const std::size_t block = std::min(count, kLogBlock);
-  std::vector<double> buffers(2 * block);
+  std::vector<double> logs(std::min(count, kLogBlock));
   float sum = 0.0f;
-  const std::size_t blocks = (count + block - 1) / block;
-  // Step k takes the logarithms of block k and sums block k - 1.
-  for (std::size_t k = 0; k <= blocks; ++k) {
-    const std::size_t start = k * block, size = k < blocks ? std::min(block, count - start) : 0;
-    double* logs = buffers.data() + (k % 2) * block;
-    const double* previous = buffers.data() + ((k + 1) % 2) * block;
-    const std::size_t previous_size = k > 0 ? std::min(block, count - (k - 1) * block) : 0;
-    const int parts = static_cast<int>(std::max<std::size_t>(1, std::min<std::size_t>(WorkerCount(), size / kPixelsPerTask)));
-    const std::size_t first_end = parts == 1 ? size : size / kSummingTaskShare;
-    ParallelFor(parts, [&](int part) {
-      if (part == 0) {
-        for (std::size_t i = 0; i < previous_size; ++i) sum = static_cast<float>(previous[i] + static_cast<double>(sum));
-        TakeLogs(luminance + start, 0, first_end, logs);
-        return;
+  for (std::size_t start = 0; start < count; start += kLogBlock) {
+    const std::size_t block = std::min(kLogBlock, count - start);
+    ParallelForRange(block, kPixelsPerTask, [&](std::size_t begin, std::size_t end) {
+      for (std::size_t i = begin; i < end; ++i) {
+        logs[i] = std::log(static_cast<double>(luminance[start + i]) + 0.0001);
       }
-      const std::size_t rest = size - first_end;
-      TakeLogs(luminance + start, first_end + rest * (part - 1) / (parts - 1), first_end + rest * part / (parts - 1), logs);
     });
+    for (std::size_t i = 0; i < block; ++i) sum = static_cast<float>(logs[i] + static_cast<double>(sum));
   }
   return expf(sum / static_cast<float>(count));
 }
