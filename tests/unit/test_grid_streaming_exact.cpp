@@ -75,6 +75,18 @@ TEST(StreamingGrid, MatchesTheReferenceBitForBitOnRandomCases) {
   }
 }
 
+// A sigma_s larger than a fill batch: one band of rows holds more pixels per column than
+// the fill places at once, so columns are split along their rows, and the read-back runs
+// are hundreds of pixels wide.
+TEST(StreamingGrid, MatchesTheReferenceWithHugeCells) {
+  std::mt19937 rng(13);
+  const WorkMatrix values = MakeValues(700, 1300, rng);
+  for (const EdgeKind kind : {EdgeKind::kNoise, EdgeKind::kSameAsValues}) {
+    const WorkMatrix edges = MakeEdges(kind, values, rng);
+    ExpectSameAsReference(values, edges, 600.0, 0.05, "700x1300, sigma_s 600");
+  }
+}
+
 TEST(StreamingGrid, SameResultForAnyThreadCount) {
   std::mt19937 rng(5);
   const WorkMatrix values = MakeValues(517, 263, rng);
