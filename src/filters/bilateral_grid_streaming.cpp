@@ -30,7 +30,6 @@ struct WorkMatrixSink {
   size_t y_size;
   double* Pointer(int32_t x, int32_t y) const { return out + static_cast<size_t>(x) * y_size + y; }
   size_t Stride() const { return y_size; }
-  void Put(int32_t x, int32_t y, double v) const { *Pointer(x, y) = v; }
 };
 
 }  // namespace

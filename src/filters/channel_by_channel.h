@@ -15,8 +15,7 @@ namespace vantorel {
 
 // cv::insertChannel over bands of rows in parallel: a plain copy of bytes.
 inline void InsertChannelInBands(const cv::Mat& plane, cv::Mat& target, int k) {
-  const size_t row_pixels = static_cast<size_t>(std::max(plane.cols, 1));
-  ParallelForRange(static_cast<size_t>(plane.rows), (kPixelsPerTask + row_pixels - 1) / row_pixels,
+  ParallelForRange(static_cast<size_t>(plane.rows), RowsPerTask(plane.cols),
                    [&](size_t begin, size_t end) {
                      const cv::Range band(static_cast<int>(begin), static_cast<int>(end));
                      cv::Mat target_band = target.rowRange(band);

@@ -12,9 +12,11 @@
 //  - Value and weight live in separate arrays; only the normalised value is read back.
 //  - Pixels are read where they lie (a work matrix, an image channel) through a Source,
 //    and results go straight to a Sink, so no full-size copies are needed.
-// A Source has Value(x, y) and Edge(x, y) as doubles and EdgeRange(emin, emax), and may
-// offer its edges as levels (see z_places.h); a Sink has Put(x, y, v), called once per
-// pixel, from several threads for disjoint columns.
+// A Source has Value(x, y) and Edge(x, y) as doubles, EdgeRange(emin, emax), and
+// EdgePointer(x, y) with EdgeStride() for the read-back's rows; it may offer its edges as
+// levels (see z_places.h). A Sink has Pointer(x, y) and Stride(): float, double or byte
+// results (grid_row_kernels.h), written once per pixel, from several threads for disjoint
+// columns.
 // The hot loops copy the source, the sink and the places into locals: a sink that stores
 // bytes could otherwise alias every member, and the compiler would reload them per pixel.
 #pragma once

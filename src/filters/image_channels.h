@@ -95,12 +95,12 @@ struct FloatChannelSink {
       : data(image.data), step(image.step[0]), n(channels), k(channel) {}
   float* Pointer(int32_t x, int32_t y) const { return reinterpret_cast<float*>(data + y * step) + x * n + k; }
   size_t Stride() const { return static_cast<size_t>(n); }
-  void Put(int32_t x, int32_t y, double v) const { *Pointer(x, y) = static_cast<float>(v); }
 };
 
-// Writes channel k of an n-channel byte image: v * 255 + 0.5 truncated, halves up. The
-// filter's results stay within the range of its inputs, so the sum lies in [0.5, 255.5]
-// up to the rounding of the interpolation weights; the cap only guards that last fraction.
+// Channel k of an n-channel byte image, written as v * 255 + 0.5 truncated, halves up
+// (BytesOfRow). The filter's results stay within the range of its inputs, so the sum lies
+// in [0.5, 255.5] up to the rounding of the interpolation weights; a cap at 255 guards
+// that last fraction.
 struct ByteChannelSink {
   uchar* data;
   size_t step;
@@ -109,10 +109,6 @@ struct ByteChannelSink {
       : data(image.data), step(image.step[0]), n(channels), k(channel) {}
   uint8_t* Pointer(int32_t x, int32_t y) const { return data + y * step + x * n + k; }
   size_t Stride() const { return static_cast<size_t>(n); }
-  void Put(int32_t x, int32_t y, double v) const {
-    const int level = static_cast<int>(v * 255.0 + 0.5);
-    *Pointer(x, y) = static_cast<uchar>(std::min(level, 255));
-  }
 };
 
 // True when two matrices' pixel memory overlaps.

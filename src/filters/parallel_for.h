@@ -17,6 +17,13 @@ void ParallelFor(int count, const std::function<void(int)>& task);
 // Per-pixel loops below this many pixels a task are not worth a thread.
 constexpr size_t kPixelsPerTask = size_t{1} << 16;
 
+// Rows of `columns` pixels that make about kPixelsPerTask pixels: the grain for splitting
+// a picture into bands of whole rows.
+inline size_t RowsPerTask(int columns) {
+  const size_t row = static_cast<size_t>(columns > 0 ? columns : 1);
+  return (kPixelsPerTask + row - 1) / row;
+}
+
 // Splits [0, count) into contiguous ranges of at least `grain` elements and runs
 // body(begin, end) on them in parallel. For per-element work whose elements are
 // independent, so that the split changes nothing but the speed.

@@ -7,8 +7,7 @@ namespace vantorel {
 void ConvertInBands(const cv::Mat& source, cv::Mat& target, int type, double alpha) {
   if (!source.isContinuous() || source.dims != 2) return source.convertTo(target, type, alpha, 0.0);
   cv::Mat converted(source.rows, source.cols, CV_MAKETYPE(CV_MAT_DEPTH(type), source.channels()));
-  const size_t row_pixels = static_cast<size_t>(source.cols);
-  ParallelForRange(static_cast<size_t>(source.rows), (kPixelsPerTask + row_pixels - 1) / row_pixels,
+  ParallelForRange(static_cast<size_t>(source.rows), RowsPerTask(source.cols),
                    [&](size_t begin, size_t end) {
                      const cv::Range band(static_cast<int>(begin), static_cast<int>(end));
                      cv::Mat target_band = converted.rowRange(band);
