@@ -86,30 +86,23 @@ struct ChannelSource {
   void EdgeRange(double& emin, double& emax) const { edges.Range(width, height, emin, emax); }
 };
 
-// Writes channel k of an n-channel float image, rounding to float.
-struct FloatChannelSink {
+// Where the filter writes channel k of an n-channel image of T (float or bytes). Float
+// results are rounded to float; byte results are written as v * 255 + 0.5 truncated,
+// halves up (BytesOfRow). The filter's results stay within the range of its inputs, so
+// that sum lies in [0.5, 255.5] up to the rounding of the interpolation weights; a cap at
+// 255 guards that last fraction.
+template <typename T>
+struct ChannelSink {
   uchar* data;
   size_t step;
   int n, k;
-  FloatChannelSink(cv::Mat& image, int channels, int channel)
+  ChannelSink(cv::Mat& image, int channels, int channel)
       : data(image.data), step(image.step[0]), n(channels), k(channel) {}
-  float* Pointer(int32_t x, int32_t y) const { return reinterpret_cast<float*>(data + y * step) + x * n + k; }
+  T* Pointer(int32_t x, int32_t y) const { return reinterpret_cast<T*>(data + y * step) + x * n + k; }
   size_t Stride() const { return static_cast<size_t>(n); }
 };
-
-// Channel k of an n-channel byte image, written as v * 255 + 0.5 truncated, halves up
-// (BytesOfRow). The filter's results stay within the range of its inputs, so the sum lies
-// in [0.5, 255.5] up to the rounding of the interpolation weights; a cap at 255 guards
-// that last fraction.
-struct ByteChannelSink {
-  uchar* data;
-  size_t step;
-  int n, k;
-  ByteChannelSink(cv::Mat& image, int channels, int channel)
-      : data(image.data), step(image.step[0]), n(channels), k(channel) {}
-  uint8_t* Pointer(int32_t x, int32_t y) const { return data + y * step + x * n + k; }
-  size_t Stride() const { return static_cast<size_t>(n); }
-};
+using FloatChannelSink = ChannelSink<float>;
+using ByteChannelSink = ChannelSink<uint8_t>;
 
 // True when two matrices' pixel memory overlaps.
 inline bool SharesMemory(const cv::Mat& a, const cv::Mat& b) {

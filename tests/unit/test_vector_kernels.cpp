@@ -99,6 +99,26 @@ TEST(VectorKernels, ByteStoresRoundHalvesUpLikeThePlainCode) {
   }
 }
 
+// The read-back's z places of a batch, four at a time where they fit, one by one after.
+__attribute__((target("avx2"))) void PlaceWithVectors(const EdgesOfRow<double>& edges, int32_t count,
+                                                      uint32_t* z0, uint32_t* z1, float* dz) {
+  int32_t i = 0;
+  for (; i + 4 <= count; i += 4) {
+    __m128i lower, upper;
+    __m128 fraction;
+    edges.Four(i, lower, upper, fraction);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(z0 + i), lower);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(z1 + i), upper);
+    _mm_storeu_ps(dz + i, fraction);
+  }
+  for (; i < count; ++i) {
+    const AxisPlace place = edges.One(i);
+    z0[i] = place.lower;
+    z1[i] = place.upper;
+    dz[i] = place.fraction;
+  }
+}
+
 TEST(VectorKernels, PlacesAlongZMatchThePlainCodeBitForBit) {
   if (!HasAvx2()) GTEST_SKIP() << "no AVX2 here: only the plain code runs";
   std::mt19937 rng(11);
@@ -118,8 +138,13 @@ TEST(VectorKernels, PlacesAlongZMatchThePlainCodeBitForBit) {
     std::vector<uint32_t> z0a(count), z1a(count), z0b(count), z1b(count);
     std::vector<float> dza(count), dzb(count);
     std::vector<int32_t> filla(count), fillb(count);
-    PlaceEdgesOnZPlain(edges.data(), count, g, z0a.data(), z1a.data(), dza.data());
-    PlaceEdgesOnZ(edges.data(), count, g, z0b.data(), z1b.data(), dzb.data());
+    for (int32_t i = 0; i < count; ++i) {
+      const AxisPlace place = PlaceOnZ(edges[i], g);
+      z0a[i] = place.lower;
+      z1a[i] = place.upper;
+      dza[i] = place.fraction;
+    }
+    PlaceWithVectors(EdgesOfRow<double>{edges.data(), 1, &g}, count, z0b.data(), z1b.data(), dzb.data());
     FillCellsOnZPlain(edges.data(), count, g, filla.data());
     FillCellsOnZ(edges.data(), count, g, fillb.data());
     ASSERT_EQ(z0a, z0b) << "round " << round;
