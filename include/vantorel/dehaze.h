@@ -12,4 +12,25 @@ bool DehazeCPU(unsigned char* data,   // rows x cols pixels of 3 bytes (blue, gr
                int rows,              // height in pixels, > 0
                float haze_thickness); // how hazy the scene is, in (0, 1]; larger removes more haze
 
+// What a caller may ask of a dehaze beyond the picture itself. The defaults give exactly
+// what the four-argument DehazeCPU gives.
+struct DehazeOptions {
+  // When not null: receives the transmission map the pipeline estimated, rows x cols floats
+  // in [0, 1] packed row after row (1 where the scene is clear, towards 0 where haze hides it).
+  float* transmission = nullptr;
+};
+
+// DehazeCPU with options; the picture's bytes are the same as the four-argument call's.
+// Returns false, touching nothing (neither the picture nor options.transmission), when an
+// argument is out of range.
+bool DehazeCPU(unsigned char* data, int cols, int rows, float haze_thickness,
+               const DehazeOptions& options);
+
+// Only the transmission map of a picture, without dehazing it: the same values as
+// DehazeOptions::transmission receives from DehazeCPU. Returns false, writing nothing, when an
+// argument is out of range.
+bool EstimateTransmissionMapCPU(const unsigned char* data,  // rows x cols BGR pixels, packed
+                                int cols, int rows, float haze_thickness,
+                                float* transmission);        // rows x cols floats, packed
+
 }  // namespace vantorel

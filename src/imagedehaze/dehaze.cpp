@@ -2,6 +2,7 @@
 // order, the conversion back to bytes and the copy into the caller's buffer.
 #include "imagedehaze/dehaze.h"
 
+#include <algorithm>
 #include <cstring>
 #include <utility>
 
@@ -30,41 +31,71 @@ bool ArgumentsAccepted(int cols, int rows, float haze_thickness) {
   return true;
 }
 
-}  // namespace
+// What the stages up to the transmission hand to the recovery.
+struct FrontStages {
+  cv::Mat ycrcb, y_plane, transmission;
+  cv::Vec3f airlight;
+};
 
-bool DehazeCPU(unsigned char* data, int cols, int rows, float haze_thickness) {
-  if (!ArgumentsAccepted(cols, rows, haze_thickness)) return false;
-
+// Normalisation, luma, airlight and transmission. False for an all-black picture, which
+// has nothing to scale by; `front` is then left empty.
+bool RunFrontStages(const unsigned char* data, int cols, int rows, float haze_thickness,
+                    FrontStages& front) {
   const float transmission_exponent = TransmissionExponent(haze_thickness);
-
-  const cv::Mat source_view(rows, cols, CV_8UC3, data);
+  // Only read: the header is const in all but its type.
+  const cv::Mat source_view(rows, cols, CV_8UC3, const_cast<unsigned char*>(data));
 
   const double largest_sample = LargestSample(source_view);
-  // An all-black picture has nothing to scale by and no haze to remove: it stays black.
-  if (largest_sample == 0.0) return true;
+  if (largest_sample == 0.0) return false;
 
   cv::Mat normalized = NormalizeByLargestSample(source_view, largest_sample);
 
-  cv::Mat ycrcb, y_plane;
-  cv::Vec3f airlight;
   // The airlight's sums run in pixel order on one thread; the luma conversion only reads
   // the same picture, so it runs beside them.
   ParallelFor(2, [&](int task) {
     if (task == 0) {
-      airlight = EstimateAirlightCPU(normalized);
+      front.airlight = EstimateAirlightCPU(normalized);
       return;
     }
-    cv::cvtColor(normalized, ycrcb, cv::COLOR_BGR2YCrCb, 0);
+    cv::cvtColor(normalized, front.ycrcb, cv::COLOR_BGR2YCrCb, 0);
     // Only the Y plane is needed on its own: copy it out rather than splitting all three.
-    cv::extractChannel(ycrcb, y_plane, 0);
+    cv::extractChannel(front.ycrcb, front.y_plane, 0);
   });
-  cv::Mat transmission =
-      EstimateTransmissionCPU(normalized, airlight, y_plane, transmission_exponent);
-  normalized.release();  // its last reader is done
+  front.transmission =
+      EstimateTransmissionCPU(normalized, front.airlight, front.y_plane, transmission_exponent);
+  return true;
+}
+
+void CopyMap(const cv::Mat& map, float* destination) {
+  cv::Mat view(map.rows, map.cols, CV_32FC1, destination);
+  map.copyTo(view);  // same size and type: copies into the caller's buffer
+}
+
+void FillClear(float* destination, int cols, int rows) {
+  std::fill(destination, destination + static_cast<size_t>(rows) * static_cast<size_t>(cols), 1.0f);
+}
+
+}  // namespace
+
+bool DehazeCPU(unsigned char* data, int cols, int rows, float haze_thickness) {
+  return DehazeCPU(data, cols, rows, haze_thickness, DehazeOptions{});
+}
+
+bool DehazeCPU(unsigned char* data, int cols, int rows, float haze_thickness,
+               const DehazeOptions& options) {
+  if (!ArgumentsAccepted(cols, rows, haze_thickness)) return false;
+  FrontStages front;
+  if (!RunFrontStages(data, cols, rows, haze_thickness, front)) {
+    // An all-black picture has nothing to scale by and no haze to remove: it stays black,
+    // and nothing in it is hidden by haze.
+    if (options.transmission != nullptr) FillClear(options.transmission, cols, rows);
+    return true;
+  }
+  if (options.transmission != nullptr) CopyMap(front.transmission, options.transmission);
 
   // The recovery is the last reader of these: hand them over so it can release them early.
-  cv::Mat dehazed =
-      RecoverRadianceCPU(std::move(ycrcb), std::move(y_plane), airlight, std::move(transmission));
+  cv::Mat dehazed = RecoverRadianceCPU(std::move(front.ycrcb), std::move(front.y_plane),
+                                       front.airlight, std::move(front.transmission));
 
   cv::Mat output_8u;
   ConvertInBands(dehazed, output_8u, CV_8U, 255.0);
@@ -72,6 +103,18 @@ bool DehazeCPU(unsigned char* data, int cols, int rows, float haze_thickness) {
   Bilateral8UC3CPU(output_8u, output_8u, 4.0, 0.02);
 
   std::memcpy(data, output_8u.data, static_cast<size_t>(rows) * static_cast<size_t>(cols) * 3);
+  return true;
+}
+
+bool EstimateTransmissionMapCPU(const unsigned char* data, int cols, int rows,
+                                float haze_thickness, float* transmission) {
+  if (transmission == nullptr || !ArgumentsAccepted(cols, rows, haze_thickness)) return false;
+  FrontStages front;
+  if (!RunFrontStages(data, cols, rows, haze_thickness, front)) {
+    FillClear(transmission, cols, rows);
+    return true;
+  }
+  CopyMap(front.transmission, transmission);
   return true;
 }
 
