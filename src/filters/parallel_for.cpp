@@ -1,6 +1,8 @@
 // Running independent tasks on the machine's cores.
 #include "filters/parallel_for.h"
 
+#include "vantorel/dehaze.h"
+
 #include <algorithm>
 #include <atomic>
 #include <cstdlib>
@@ -12,7 +14,16 @@
 
 namespace vantorel {
 
+namespace {
+std::atomic<int> chosen_thread_count{0};  // 0: not chosen by the caller
+}  // namespace
+
+void SetThreadCount(int count) { chosen_thread_count = std::clamp(count, 0, 256); }
+
+int ThreadCount() { return WorkerCount(); }
+
 int WorkerCount() {
+  if (const int chosen = chosen_thread_count.load(); chosen > 0) return chosen;
   if (const char* text = std::getenv("VANTOREL_THREADS")) {
     char* end = nullptr;
     const long requested = std::strtol(text, &end, 10);

@@ -6,8 +6,8 @@
 
 namespace vantorel {
 
-// Threads to use: VANTOREL_THREADS when set to a positive number, else the cores the
-// machine has. Results never depend on it.
+// Threads to use: the count given to SetThreadCount, else VANTOREL_THREADS when set to a
+// positive number, else the cores the machine has. Results never depend on it.
 int WorkerCount();
 
 // Runs task(0) .. task(count - 1), spread over at most WorkerCount() threads, and returns

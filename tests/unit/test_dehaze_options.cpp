@@ -49,5 +49,15 @@ TEST(DehazeOptions, BlackPictureIsClearAndRefusalsWriteNothing) {
   EXPECT_EQ(untouched, std::vector<float>(12, -1.0f));
 }
 
+TEST(ThreadCount, ChosenCountHoldsUntilReset) {
+  const int initial = ThreadCount();
+  SetThreadCount(3);
+  EXPECT_EQ(ThreadCount(), 3);
+  SetThreadCount(1000);
+  EXPECT_EQ(ThreadCount(), 256);
+  SetThreadCount(0);
+  EXPECT_EQ(ThreadCount(), initial);
+}
+
 }  // namespace
 }  // namespace vantorel
