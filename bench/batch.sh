@@ -36,7 +36,7 @@ done
 sample_memory() {
   local peak=0 sum
   while [[ ! -e $1.stop ]]; do
-    sum=$(awk '/^VmRSS/ {s += $2} END {print s + 0}' $(pgrep -x vantorel | sed 's|.*|/proc/&/status|') 2>/dev/null || echo 0)
+    sum=$(awk '/^VmRSS/ {s += $2} END {print s + 0}' /dev/null $(pgrep -x vantorel | sed 's|.*|/proc/&/status|') 2>/dev/null || echo 0)
     ((sum > peak)) && peak=$sum
     sleep 0.02
   done
