@@ -59,16 +59,26 @@ async function failure(response) {
 
 function isAbort(error) { return error && error.name === 'AbortError'; }
 
-// Sets an image's bytes, freeing the previous ones.
-function showBlob(img, blob) {
+// The picture in a blob, decoded off screen, as an object URL; several answers may race
+// for the same <img>, so each is decoded first and swapped in only if still wanted.
+async function decodedUrl(blob) {
   const url = URL.createObjectURL(blob);
-  return new Promise((resolve) => {
-    img.onload = () => { resolve(); };
-    img.onerror = () => { resolve(); };
-    const previous = img.src;
-    img.src = url;
-    if (previous.startsWith('blob:')) URL.revokeObjectURL(previous);
-  });
+  const probe = new Image();
+  probe.src = url;
+  try {
+    await probe.decode();
+  } catch (error) {
+    URL.revokeObjectURL(url);
+    throw new Error('the browser could not show the picture');
+  }
+  return url;
+}
+
+// Shows a decoded picture, freeing the previous one.
+function swapIn(img, url) {
+  const previous = img.src;
+  img.src = url;
+  if (previous.startsWith('blob:')) URL.revokeObjectURL(previous);
 }
 
 // The box one picture is shown in, in device pixels, and the size it gets there: the
@@ -105,12 +115,15 @@ function pictureUrl(what, parameters) {
 async function loadOriginal() {
   const box = sizeImages();
   if (originalRequest) originalRequest.abort();
-  originalRequest = new AbortController();
+  const controller = new AbortController();
+  originalRequest = controller;
   try {
     const response = await fetch(pictureUrl('original', { width: box.boxWidth, height: box.boxHeight }),
-                                 { signal: originalRequest.signal });
+                                 { signal: controller.signal });
     if (!response.ok) throw new Error(await failure(response));
-    await showBlob(ui.before, await response.blob());
+    const url = await decodedUrl(await response.blob());
+    if (controller.signal.aborted) URL.revokeObjectURL(url);
+    else swapIn(ui.before, url);
   } catch (error) {
     if (!isAbort(error)) showError(error.message);
   }
@@ -143,9 +156,11 @@ async function requestPreview() {
   try {
     const response = await fetch(pictureUrl('preview', { thickness: value, view: what }));
     if (response.status === 200) {
-      const blob = await response.blob();
-      if (!exactIsShown() && picture.id) {
-        await showBlob(ui.after, blob);
+      const url = await decodedUrl(await response.blob());
+      if (exactIsShown() || !picture.id) {
+        URL.revokeObjectURL(url);
+      } else {
+        swapIn(ui.after, url);
         markShown('preview', value, what);
         ui.status.textContent = 'Quick preview at ' + value + ' in ' +
                                 Math.round(performance.now() - started) + ' ms';
@@ -183,9 +198,12 @@ async function requestExact() {
     if (response.status === 204) return;  // superseded on the server too
     if (!response.ok) throw new Error(await failure(response));
     const seconds = response.headers.get('X-Dehaze-Seconds');
-    const blob = await response.blob();
-    if (controller.signal.aborted || value !== thickness() || what !== shownKind()) return;
-    await showBlob(ui.after, blob);
+    const url = await decodedUrl(await response.blob());
+    if (controller.signal.aborted || value !== thickness() || what !== shownKind()) {
+      URL.revokeObjectURL(url);
+      return;
+    }
+    swapIn(ui.after, url);
     markShown('exact', value, what);
     showError('');
     ui.status.textContent = 'Exact result at ' + value + ': the dehaze took ' + Number(seconds).toFixed(2) +
