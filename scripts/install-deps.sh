@@ -9,6 +9,9 @@ packages=(
   libexiv2-dev
   libgtest-dev libbenchmark-dev
   clang-14 libclang-rt-14-dev time
+  # vantorel serve, and its tests in a headless browser
+  libcpp-httplib-dev libcli11-dev
+  chromium chromium-driver python3 python3-selenium python3-numpy
 )
 
 missing=()

@@ -13,6 +13,7 @@
 #include "dehazefile/dehaze_file.h"
 #include "dehazefile/version.h"
 #include "main/huge_page_allocator.h"
+#include "server/serve.h"
 
 namespace {
 
@@ -78,6 +79,7 @@ int main(int argc, char** argv) {
     // The library's own warnings would repeat, less clearly, what the tool reports itself.
     cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_SILENT);
     vantorel::UseHugePagesForLargeImages();
+    if (argc >= 2 && std::string(argv[1]) == "serve") return vantorel::RunServe(argc - 1, argv + 1);
     return Run(argc, argv);
   } catch (const cv::Exception& e) {
     return Fail("image library error: " + e.msg);
