@@ -55,6 +55,13 @@ def expect_error(status_wanted, after, method, path, body=None, headers=None, ho
 try:
     checks.check(server.first_line == "Serving on http://127.0.0.1:%d/\n" % server.port, "the first line")
 
+    # The page's files, compiled into the executable, are the repository's.
+    for path, name, wanted_type in [("/", "index.html", "text/html"), ("/page.css", "page.css", "text/css"),
+                                    ("/page.js", "page.js", "text/javascript")]:
+        status, headers, body = server.request("GET", path)
+        checks.check(status == 200 and body == read_file(os.path.join(source_dir, "src", "server", "page", name))
+                     and headers.get("content-type", "").startswith(wanted_type), "GET %s serves %s" % (path, name))
+
     # One-shot: the same bytes as the command line, in each format, with the metadata.
     for source_name, source_bytes, source_path in [("sample", sample_bytes, sample),
                                                    ("tagged", tagged_bytes, "tagged.jpg")]:
