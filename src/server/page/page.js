@@ -81,14 +81,13 @@ function swapIn(img, url) {
   if (previous.startsWith('blob:')) URL.revokeObjectURL(previous);
 }
 
-// The box one picture is shown in, in device pixels, and the size it gets there: the
-// server fits the picture the same way (never enlarged).
+// The panel one picture is shown in, in device pixels, and the size the picture gets
+// there: the server fits it the same way (never enlarged).
 function layout() {
-  const stage = ui.stage.getBoundingClientRect();
-  const panels = view === 'split' ? 1 : 2;
+  const panel = element('after-panel').getBoundingClientRect();
   const ratio = window.devicePixelRatio || 1;
-  const boxWidth = Math.max(1, Math.floor((stage.width / panels) * ratio));
-  const boxHeight = Math.max(1, Math.floor(stage.height * ratio));
+  const boxWidth = Math.max(1, Math.floor(panel.width * ratio));
+  const boxHeight = Math.max(1, Math.floor(panel.height * ratio));
   let width = picture.width;
   let height = picture.height;
   if (width > boxWidth || height > boxHeight) {
