@@ -7,10 +7,13 @@ packages=(
   g++ cmake make pkg-config
   libopencv-core-dev libopencv-imgproc-dev libopencv-imgcodecs-dev
   libexiv2-dev
+  libcli11-dev
   libgtest-dev libbenchmark-dev
   clang-14 libclang-rt-14-dev time
+  # The package test renders the manual page with man -l.
+  man-db groff-base
   # vantorel serve, and its tests in a headless browser
-  libcpp-httplib-dev libcli11-dev
+  libcpp-httplib-dev
   chromium chromium-driver python3 python3-selenium python3-numpy
 )
 
