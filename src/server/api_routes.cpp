@@ -122,18 +122,24 @@ Api::Api(const ApiLimits& limits)
     : pictures_(limits.max_pictures, limits.picture_bytes), work_(limits.jobs, limits.work_bytes) {}
 
 void Api::AddRoutes(Router& router) {
-  using namespace std::placeholders;
-  router.Add("GET", "/", [this](auto& q, auto& r, auto&) { PageFile(q, r, "index.html"); });
-  router.Add("GET", "/(page\\.css|page\\.js)", [this](auto& q, auto& r, auto& m) { PageFile(q, r, m[1]); });
-  router.Add("POST", "/api/dehaze", [this](auto& q, auto& r, auto&) { OneShot(q, r); });
-  router.Add("POST", "/api/pictures", [this](auto& q, auto& r, auto&) { Upload(q, r); });
+  using PictureHandler = void (Api::*)(const httplib::Request&, httplib::Response&, const Match&);
+  const auto on_picture = [this](PictureHandler handler) {
+    return [this, handler](const httplib::Request& request, httplib::Response& response, const Match& match) {
+      (this->*handler)(request, response, match);
+    };
+  };
+  router.Add("GET", "/", [this](auto& request, auto& response, auto&) { PageFile(request, response, "index.html"); });
+  router.Add("GET", "/(page\\.css|page\\.js)",
+             [this](auto& request, auto& response, auto& match) { PageFile(request, response, match[1]); });
+  router.Add("POST", "/api/dehaze", [this](auto& request, auto& response, auto&) { OneShot(request, response); });
+  router.Add("POST", "/api/pictures", [this](auto& request, auto& response, auto&) { Upload(request, response); });
   const std::string picture = kPicturePath;
-  router.Add("GET", picture, std::bind(&Api::Describe, this, _1, _2, _3));
-  router.Add("DELETE", picture, std::bind(&Api::Forget, this, _1, _2, _3));
-  router.Add("GET", picture + "/original", std::bind(&Api::Original, this, _1, _2, _3));
-  router.Add("GET", picture + "/preview", std::bind(&Api::Preview, this, _1, _2, _3));
-  router.Add("GET", picture + "/exact", std::bind(&Api::Exact, this, _1, _2, _3));
-  router.Add("GET", picture + "/result", std::bind(&Api::Result, this, _1, _2, _3));
+  router.Add("GET", picture, on_picture(&Api::Describe));
+  router.Add("DELETE", picture, on_picture(&Api::Forget));
+  router.Add("GET", picture + "/original", on_picture(&Api::Original));
+  router.Add("GET", picture + "/preview", on_picture(&Api::Preview));
+  router.Add("GET", picture + "/exact", on_picture(&Api::Exact));
+  router.Add("GET", picture + "/result", on_picture(&Api::Result));
 }
 
 void Api::PageFile(const httplib::Request&, httplib::Response& response, const std::string& name) {
