@@ -1,8 +1,9 @@
-"""The page of `vantorel serve` in headless Chromium, driven through chromedriver: open the
-bundled sample, move the slider (quick previews, then the exact result, compared pixel for
-pixel with the command line's result shrunk the same way), the split view and the map,
-Save (the command line's bytes), errors in words, no console errors. Leaves a screenshot,
-page_screenshot.png, in the build folder.
+"""The page of `vantorel serve` in headless Chromium, driven through chromedriver: files
+that cannot be opened dropped on it (errors in words), the bundled sample opened, the slider
+moved (quick previews, then the exact result, compared pixel for pixel with the command
+line's result shrunk the same way), the split view and the map, Save (the command line's
+bytes), no console errors. Leaves screenshots, page_screenshot.png and
+page_screenshot_map.png, in the build folder.
     test_page_in_browser.py VANTOREL TEST_IMAGE SOURCE_DIR BUILD_DIR
 """
 import base64
@@ -102,14 +103,22 @@ try:
     driver.get(server.url)
     checks.check(driver.title.startswith("Vantorel"), "the page loads: " + driver.title)
 
-    # A file that is not a picture: the error in words, nothing shown.
-    with open("notes.jpg", "w") as f:
-        f.write("this is not a picture\n")
-    driver.find_element(By.ID, "file").send_keys(os.path.abspath("notes.jpg"))
-    WebDriverWait(driver, 30).until(lambda d: d.find_element(By.ID, "error").is_displayed())
-    message = driver.find_element(By.ID, "error").text
-    checks.check("notes.jpg" in message and "not an image" in message, "the refusal in words: " + message)
-    # Chromium logs the refused upload's 400 as a console error; from here on there must be none.
+    # Files dropped on the page that cannot be opened: the reason in words.
+    subprocess.run([test_image, "craft", "claimed_size", "200000", "200000", "huge.png"], check=True)
+    for name, data, words in [("notes.jpg", b"this is not a picture\n", "not an image"),
+                              ("huge.png", read_file("huge.png"), "memory")]:
+        driver.execute_script("""
+            const file = new File([Uint8Array.from(atob(arguments[1]), c => c.charCodeAt(0))], arguments[0]);
+            const transfer = new DataTransfer();
+            transfer.items.add(file);
+            document.getElementById('stage').dispatchEvent(
+                new DragEvent('drop', {dataTransfer: transfer, bubbles: true, cancelable: true}));
+        """, name, base64.b64encode(data).decode())
+        WebDriverWait(driver, 30).until(lambda d: name in d.find_element(By.ID, "error").text)
+        message = driver.find_element(By.ID, "error").text
+        checks.check(words in message and driver.find_element(By.ID, "error").is_displayed(),
+                     "a dropped %s is refused in words: %s" % (name, message))
+    # Chromium logs the refused uploads (400, 413) as console errors; from here on there must be none.
     driver.get_log("browser")
 
     # The sample: its size, then the exact result at the slider's first value.
