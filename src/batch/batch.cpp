@@ -164,6 +164,7 @@ int RunBatch(const CommandLine& line) {
   }
   const int stopped_by = shared->stop_signal;
   progress.Summary(stopped_by != 0 ? SignalName(stopped_by) : "");
+  if (report != stderr) std::fclose(report);
   if (stopped_by != 0) return 128 + stopped_by;
   return progress.failed() > 0 ? kExitFailure : 0;
 }

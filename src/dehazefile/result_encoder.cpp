@@ -33,6 +33,14 @@ bool IsOneOf(const std::string& extension, std::initializer_list<const char*> na
   return std::any_of(names.begin(), names.end(), [&lower](const char* name) { return lower == name; });
 }
 
+// The library's messages may hold line breaks; an error is one line.
+std::string OneLine(std::string text) {
+  for (char& c : text) {
+    if (c == '\n' || c == '\r') c = ' ';
+  }
+  return text;
+}
+
 // Encodes with the codecs' own messages and exceptions turned into `error`.
 bool Encode(const std::string& extension, const cv::Mat& pixels, const std::vector<int>& params,
             std::vector<unsigned char>& encoded, std::string& error) {
@@ -42,7 +50,7 @@ bool Encode(const std::string& extension, const cv::Mat& pixels, const std::vect
     ok = cv::imencode(extension, pixels, encoded, params);
   } catch (const cv::Exception& e) {
     codec_messages.Take();
-    error = "the encoder failed: " + e.err;
+    error = "the encoder failed: " + OneLine(e.err);
     return false;
   }
   const std::string codec_said = codec_messages.Take();
