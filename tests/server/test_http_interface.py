@@ -6,10 +6,12 @@ answering, eight requests at once, the Host and Origin refusals, a clean stop on
 import json
 import os
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
 import threading
+import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from server_process import Checks, ServerProcess, command_line_result, read_file  # noqa: E402
@@ -173,9 +175,30 @@ try:
         status, _, body = answers[thickness]
         checks.check(status == 200 and body == expected, "concurrent request at %s: the command line's bytes" % thickness)
 
+    # SIGTERM while a dehaze runs: the request finishes (or is cut), the status is 0.
+    in_flight = {}
+
+    def long_request():
+        try:
+            in_flight["answer"] = server.request("POST", "/api/dehaze?thickness=0.9&format=png", sample_bytes)
+        except (ConnectionError, OSError) as error:
+            in_flight["answer"] = error
+
+    request_thread = threading.Thread(target=long_request)
+    request_thread.start()
+    time.sleep(0.3)
     status = server.stop()
+    request_thread.join()
     checks.check(status == 0, "SIGTERM stops the server with status 0, not %s" % status)
+    answer = in_flight.get("answer")
+    expected = command_line_result(vantorel, sample, "expected.png", "0.9")
+    checks.check(isinstance(answer, OSError) or (answer[0] == 200 and answer[2] == expected),
+                 "the request running at the stop was finished correctly or cut: " + repr(answer)[:200])
     checks.check(os.listdir(server_tmp) == [], "no temporary files left: %r" % os.listdir(server_tmp))
+
+    server = ServerProcess(vantorel)
+    checks.check(server.request("GET", "/")[0] == 200, "a second server answers")
+    checks.check(server.stop(signal.SIGINT) == 0, "SIGINT stops the server with status 0")
 finally:
     server.kill()
     shutil.rmtree(scratch)
