@@ -1,6 +1,7 @@
 """The HTTP interface of `vantorel serve`, through the real process on a free loopback port:
 results byte-identical to the command line's, every error status with the server still
-answering, eight requests at once, the Host and Origin refusals, a clean stop on SIGTERM.
+answering, eight requests at once, the Host and Origin refusals, a clean stop on SIGTERM
+(with a dehaze running) and on SIGINT.
     test_http_interface.py VANTOREL TEST_IMAGE TEST_METADATA SOURCE_DIR
 """
 import json
