@@ -16,6 +16,7 @@ import tempfile
 import time
 
 root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+sys.dont_write_bytecode = True  # nothing written into the source tree
 sys.path.insert(0, os.path.join(root, "tests", "server"))
 from server_process import ServerProcess, read_file  # noqa: E402
 

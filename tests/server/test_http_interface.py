@@ -14,6 +14,7 @@ import tempfile
 import threading
 import time
 
+sys.dont_write_bytecode = True  # nothing written into the source tree
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from server_process import Checks, ServerProcess, command_line_result, read_file  # noqa: E402
 
