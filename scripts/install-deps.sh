@@ -12,6 +12,9 @@ packages=(
   clang-14 libclang-rt-14-dev time
   # The package test renders the manual page with man -l.
   man-db groff-base
+  # vantorel serve, and its tests in a headless browser
+  libcpp-httplib-dev
+  chromium chromium-driver python3 python3-selenium python3-numpy
 )
 
 missing=()

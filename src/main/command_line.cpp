@@ -37,7 +37,8 @@ const char kFooter[] =
 class HelpFormatter : public CLI::Formatter {
  public:
   std::string make_usage(const CLI::App*, std::string) const override {
-    return "Usage:\n  vantorel [OPTIONS] SOURCE RESULT [THICKNESS]\n  vantorel [OPTIONS] -o DIR SOURCE...\n";
+    return "Usage:\n  vantorel [OPTIONS] SOURCE RESULT [THICKNESS]\n  vantorel [OPTIONS] -o DIR SOURCE...\n"
+           "  vantorel serve [OPTIONS]   a local web page to choose the thickness (vantorel serve --help)\n";
   }
 };
 

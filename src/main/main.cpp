@@ -17,6 +17,7 @@
 #include "main/messages.h"
 #include "main/single_form.h"
 #include "main/threads_variable.h"
+#include "server/serve.h"
 
 namespace {
 
@@ -31,9 +32,7 @@ void PrintUsage() {
 
 int Run(int argc, char** argv) {
   // The first word "serve" names the web server's subcommand, never a source.
-  if (argc >= 2 && std::strcmp(argv[1], "serve") == 0) {
-    return vantorel::Fail("'serve' is a subcommand, not available in this build (a file named serve is ./serve)");
-  }
+  if (argc >= 2 && std::strcmp(argv[1], "serve") == 0) return vantorel::RunServe(argc - 1, argv + 1);
   const vantorel::CommandLine line = vantorel::ParseCommandLine(argc, argv);
   switch (line.action) {
     case vantorel::CommandLine::Action::kUsage:

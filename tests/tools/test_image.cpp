@@ -9,8 +9,11 @@
 //   test_image info PATH                    prints "WIDTH HEIGHT CHANNELS DEPTHBITS"
 //   test_image same PATH_A PATH_B           exit 0 when both decode to the same pixels
 //   test_image range PATH                   prints "MIN MAX" of all its samples
-//   test_image scale SOURCE WIDTH HEIGHT PATH  SOURCE resized to WIDTH x HEIGHT (a real
-//                                          photo blown up to a large test picture)
+//   test_image scale SOURCE WIDTH HEIGHT PATH [area]
+//                                          SOURCE resized to WIDTH x HEIGHT (a real photo
+//                                          blown up to a large test picture); with area, by
+//                                          area averaging, as the web server shrinks results
+//                                          for the screen
 //   test_image side-by-side BEFORE AFTER PANEL_WIDTH PATH
 //                                          the two pictures scaled to PANEL_WIDTH pixels
 //                                          wide, side by side with a white gap
@@ -217,14 +220,14 @@ int Craft(int argc, char** argv) {
   return 0;
 }
 
-int Scale(const char* source_path, int width, int height, const char* path) {
+int Scale(const char* source_path, int width, int height, const char* path, int interpolation) {
   const cv::Mat source = cv::imread(source_path, cv::IMREAD_COLOR);
   if (source.empty() || width <= 0 || height <= 0) {
     std::fprintf(stderr, "test_image: cannot decode %s, or bad size\n", source_path);
     return 1;
   }
   cv::Mat scaled;
-  cv::resize(source, scaled, cv::Size(width, height), 0, 0, cv::INTER_CUBIC);
+  cv::resize(source, scaled, cv::Size(width, height), 0, 0, interpolation);
   if (!cv::imwrite(path, scaled)) {
     std::fprintf(stderr, "test_image: cannot write %s\n", path);
     return 1;
@@ -239,7 +242,9 @@ int Dispatch(int argc, char** argv) {
   if (command == "info" && argc == 3) return Info(argv[2]);
   if (command == "same" && argc == 4) return Same(argv[2], argv[3]);
   if (command == "range" && argc == 3) return Range(argv[2]);
-  if (command == "scale" && argc == 6) return Scale(argv[2], std::atoi(argv[3]), std::atoi(argv[4]), argv[5]);
+  if (command == "scale" && (argc == 6 || (argc == 7 && std::string(argv[6]) == "area"))) {
+    return Scale(argv[2], std::atoi(argv[3]), std::atoi(argv[4]), argv[5], argc == 7 ? cv::INTER_AREA : cv::INTER_CUBIC);
+  }
   if (command == "side-by-side" && argc == 6) return SideBySide(argv[2], argv[3], std::atoi(argv[4]), argv[5]);
   std::fprintf(stderr, "usage: test_image make|craft|info|same|scale|side-by-side ...\n");
   return 2;

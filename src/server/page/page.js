@@ -1,0 +1,379 @@
+// The page of `vantorel serve`: open a photo, choose the haze thickness while looking at
+// the result, save it. While the slider moves it shows quick previews made from a reduced
+// copy; once it rests, the full-size result scaled down for the screen, which is exactly
+// what Save writes.
+'use strict';
+
+const element = (id) => document.getElementById(id);
+const ui = {
+  file: element('file'),
+  info: element('picture-info'),
+  thickness: element('thickness'),
+  thicknessValue: element('thickness-value'),
+  format: element('format'),
+  quality: element('quality'),
+  qualityLabel: element('quality-label'),
+  strip: element('strip'),
+  save: element('save'),
+  status: element('status'),
+  error: element('error'),
+  stage: element('stage'),
+  compare: element('compare'),
+  dropHint: element('drop-hint'),
+  before: element('before'),
+  after: element('after'),
+  afterCaption: element('after-caption'),
+  afterState: element('after-state'),
+  divider: element('divider'),
+};
+
+// After this long without a slider movement, the exact result is asked for.
+const REST_MILLISECONDS = 250;
+
+const picture = { id: null, name: '', width: 0, height: 0 };
+let view = 'side';           // side, split or map
+let restTimer = null;
+let exactRequest = null;     // the AbortController of the exact view being fetched
+let previewBusy = false;     // one quick preview at a time; the newest value goes next
+let previewAgain = false;
+let originalRequest = null;
+
+function thickness() { return Number(ui.thickness.value).toFixed(2); }
+function shownKind() { return view === 'map' ? 'map' : 'result'; }
+
+function showError(message) {
+  ui.error.textContent = message;
+  ui.error.hidden = !message;
+}
+
+// The message of a failed answer: the server sends {"error": "..."}.
+async function failure(response) {
+  try {
+    const body = await response.json();
+    if (body && body.error) return body.error;
+  } catch (ignored) {
+    // not JSON: fall back to the status
+  }
+  return 'the server answered ' + response.status;
+}
+
+function isAbort(error) { return error && error.name === 'AbortError'; }
+
+// The picture in a blob, decoded off screen, as an object URL; several answers may race
+// for the same <img>, so each is decoded first and swapped in only if still wanted.
+async function decodedUrl(blob) {
+  const url = URL.createObjectURL(blob);
+  const probe = new Image();
+  probe.src = url;
+  try {
+    await probe.decode();
+  } catch (error) {
+    URL.revokeObjectURL(url);
+    throw new Error('the browser could not show the picture');
+  }
+  return url;
+}
+
+// Shows a decoded picture, freeing the previous one.
+function swapIn(img, url) {
+  const previous = img.src;
+  img.src = url;
+  if (previous.startsWith('blob:')) URL.revokeObjectURL(previous);
+}
+
+// The panel one picture is shown in, in device pixels, and the size the picture gets
+// there: the server fits it the same way (never enlarged).
+function layout() {
+  const panel = element('after-panel').getBoundingClientRect();
+  const ratio = window.devicePixelRatio || 1;
+  const boxWidth = Math.max(1, Math.floor(panel.width * ratio));
+  const boxHeight = Math.max(1, Math.floor(panel.height * ratio));
+  let width = picture.width;
+  let height = picture.height;
+  if (width > boxWidth || height > boxHeight) {
+    const factor = Math.min(boxWidth / width, boxHeight / height);
+    width = Math.min(boxWidth, Math.max(1, Math.round(width * factor)));
+    height = Math.min(boxHeight, Math.max(1, Math.round(height * factor)));
+  }
+  return { boxWidth, boxHeight, width, height, ratio };
+}
+
+function sizeImages() {
+  const box = layout();
+  for (const img of [ui.before, ui.after]) {
+    img.style.width = box.width / box.ratio + 'px';
+    img.style.height = box.height / box.ratio + 'px';
+  }
+  return box;
+}
+
+function pictureUrl(what, parameters) {
+  return '/api/pictures/' + picture.id + '/' + what + '?' + new URLSearchParams(parameters).toString();
+}
+
+async function loadOriginal() {
+  const box = sizeImages();
+  if (originalRequest) originalRequest.abort();
+  const controller = new AbortController();
+  originalRequest = controller;
+  try {
+    const response = await fetch(pictureUrl('original', { width: box.boxWidth, height: box.boxHeight }),
+                                 { signal: controller.signal });
+    if (!response.ok) throw new Error(await failure(response));
+    const url = await decodedUrl(await response.blob());
+    if (controller.signal.aborted) URL.revokeObjectURL(url);
+    else swapIn(ui.before, url);
+  } catch (error) {
+    if (!isAbort(error)) showError(error.message);
+  }
+}
+
+function markShown(kind, value, what) {
+  ui.after.dataset.kind = kind;
+  ui.after.dataset.thickness = value;
+  ui.after.dataset.view = what;
+  ui.afterCaption.textContent = what === 'map' ? 'Transmission map (white: clear, dark: haze)' : 'Result';
+  ui.afterState.textContent = kind === 'exact' ? '· exact' : '· quick preview';
+}
+
+function exactIsShown() {
+  return ui.after.dataset.kind === 'exact' && ui.after.dataset.thickness === thickness() &&
+         ui.after.dataset.view === shownKind();
+}
+
+// A quick preview of the current value, unless the exact result is already there.
+async function requestPreview() {
+  if (!picture.id) return;
+  if (previewBusy) {
+    previewAgain = true;
+    return;
+  }
+  previewBusy = true;
+  const value = thickness();
+  const what = shownKind();
+  const started = performance.now();
+  try {
+    const response = await fetch(pictureUrl('preview', { thickness: value, view: what }));
+    if (response.status === 200) {
+      const url = await decodedUrl(await response.blob());
+      if (exactIsShown() || !picture.id) {
+        URL.revokeObjectURL(url);
+      } else {
+        swapIn(ui.after, url);
+        markShown('preview', value, what);
+        ui.status.textContent = 'Quick preview at ' + value + ' in ' +
+                                Math.round(performance.now() - started) + ' ms';
+      }
+    } else if (response.status !== 204) {
+      showError(await failure(response));
+    }
+  } catch (error) {
+    showError(error.message);
+  } finally {
+    previewBusy = false;
+  }
+  if (previewAgain) {
+    previewAgain = false;
+    if (thickness() !== value || shownKind() !== what) requestPreview();
+  }
+}
+
+// The full-size result of the current value, scaled for the screen; an older request
+// still running is abandoned.
+async function requestExact() {
+  if (!picture.id) return;
+  clearTimeout(restTimer);
+  if (exactRequest) exactRequest.abort();
+  const controller = new AbortController();
+  exactRequest = controller;
+  const value = thickness();
+  const what = shownKind();
+  const box = sizeImages();
+  const started = performance.now();
+  try {
+    const response = await fetch(pictureUrl('exact', {
+      thickness: value, view: what, width: box.boxWidth, height: box.boxHeight,
+    }), { signal: controller.signal });
+    if (response.status === 204) return;  // superseded on the server too
+    if (!response.ok) throw new Error(await failure(response));
+    const seconds = response.headers.get('X-Dehaze-Seconds');
+    const url = await decodedUrl(await response.blob());
+    if (controller.signal.aborted || value !== thickness() || what !== shownKind()) {
+      URL.revokeObjectURL(url);
+      return;
+    }
+    swapIn(ui.after, url);
+    markShown('exact', value, what);
+    showError('');
+    ui.status.textContent = 'Exact result at ' + value + ': the dehaze took ' + Number(seconds).toFixed(2) +
+                            ' s, shown after ' + ((performance.now() - started) / 1000).toFixed(2) + ' s';
+  } catch (error) {
+    if (!isAbort(error)) showError(error.message);
+  }
+}
+
+function thicknessChanged(settled) {
+  ui.thicknessValue.value = thickness();
+  if (settled) {
+    requestExact();
+    if (!exactIsShown()) requestPreview();
+    return;
+  }
+  requestPreview();
+  clearTimeout(restTimer);
+  restTimer = setTimeout(requestExact, REST_MILLISECONDS);
+}
+
+async function openFile(file) {
+  if (!file) return;
+  showError('');
+  ui.status.textContent = 'Opening ' + file.name + '…';
+  try {
+    const response = await fetch('/api/pictures?' + new URLSearchParams({ name: file.name }).toString(),
+                                 { method: 'POST', body: file });
+    if (!response.ok) throw new Error(file.name + ': ' + await failure(response));
+    const held = await response.json();
+    if (picture.id) fetch('/api/pictures/' + picture.id, { method: 'DELETE' }).catch(() => {});
+    Object.assign(picture, { id: held.id, name: file.name, width: held.width, height: held.height });
+  } catch (error) {
+    ui.status.textContent = '';
+    showError(error.message);
+    return;
+  }
+  ui.info.textContent = picture.name + ' · ' + picture.width + ' × ' + picture.height + ' pixels (' +
+                        (picture.width * picture.height / 1e6).toFixed(1) + ' MP)';
+  ui.dropHint.hidden = true;
+  ui.compare.hidden = false;
+  for (const control of [ui.thickness, ui.thicknessValue, ui.save]) control.disabled = false;
+  delete ui.after.dataset.kind;
+  ui.after.removeAttribute('src');
+  await loadOriginal();
+  thicknessChanged(true);
+}
+
+function setView(next) {
+  view = next;
+  ui.stage.dataset.view = view === 'split' ? 'split' : 'side';
+  if (!picture.id) return;
+  loadOriginal();
+  requestExact();
+  if (!exactIsShown()) requestPreview();
+}
+
+function setSplit(percent) {
+  const value = Math.min(100, Math.max(0, percent));
+  ui.stage.style.setProperty('--split', value + '%');
+  ui.divider.setAttribute('aria-valuenow', String(Math.round(value)));
+}
+
+function splitFromPointer(event) {
+  const rect = ui.stage.getBoundingClientRect();
+  setSplit(((event.clientX - rect.left) / rect.width) * 100);
+}
+
+const qualityByFormat = {
+  jpg: { label: 'Quality', min: 1, max: 100, value: '95', placeholder: '' },
+  webp: { label: 'Quality (empty: lossless)', min: 1, max: 100, value: '', placeholder: 'lossless' },
+  png: { label: 'Compression (0–9)', min: 0, max: 9, value: '', placeholder: 'default' },
+};
+
+function formatChanged() {
+  const rule = qualityByFormat[ui.format.value];
+  ui.qualityLabel.textContent = rule.label;
+  Object.assign(ui.quality, { min: rule.min, max: rule.max, value: rule.value, placeholder: rule.placeholder });
+}
+
+async function save() {
+  if (!picture.id) return;
+  const format = ui.format.value;
+  const parameters = { thickness: thickness(), format };
+  const quality = ui.quality.value.trim();
+  if (quality !== '') {
+    parameters[{ jpg: 'jpeg-quality', webp: 'webp-quality', png: 'png-compression' }[format]] = quality;
+  }
+  if (ui.strip.checked) parameters['strip-metadata'] = '1';
+  const name = picture.name.replace(/\.[^.]*$/, '') + '_dehazed.' + format;
+  ui.save.disabled = true;
+  ui.status.textContent = 'Saving ' + name + '…';
+  try {
+    const response = await fetch(pictureUrl('result', parameters));
+    if (!response.ok) throw new Error(await failure(response));
+    const note = response.headers.get('X-Metadata-Note');
+    const blob = await response.blob();
+    const link = document.createElement('a');
+    link.href = URL.createObjectURL(blob);
+    link.download = name;
+    document.body.appendChild(link);
+    link.click();
+    link.remove();
+    setTimeout(() => URL.revokeObjectURL(link.href), 60000);
+    showError('');
+    ui.status.textContent = 'Saved ' + name + ' (' + (blob.size / 1e6).toFixed(2) + ' MB)' + (note ? ': ' + note : '');
+  } catch (error) {
+    showError(error.message);
+    ui.status.textContent = '';
+  } finally {
+    ui.save.disabled = false;
+  }
+}
+
+ui.file.addEventListener('change', () => openFile(ui.file.files[0]));
+ui.thickness.addEventListener('input', () => thicknessChanged(false));
+ui.thickness.addEventListener('change', () => thicknessChanged(true));
+ui.thicknessValue.addEventListener('change', () => {
+  const value = Number(ui.thicknessValue.value);
+  if (!Number.isFinite(value) || value < 0.1 || value > 1) {
+    showError('The thickness must lie between 0.10 and 1.00.');
+    ui.thicknessValue.value = thickness();
+    return;
+  }
+  ui.thickness.value = value.toFixed(2);
+  thicknessChanged(true);
+});
+for (const radio of document.querySelectorAll('input[name=view]')) {
+  radio.addEventListener('change', () => { if (radio.checked) setView(radio.value); });
+}
+ui.format.addEventListener('change', formatChanged);
+ui.save.addEventListener('click', save);
+
+ui.divider.addEventListener('pointerdown', (event) => {
+  ui.divider.setPointerCapture(event.pointerId);
+  splitFromPointer(event);
+});
+ui.divider.addEventListener('pointermove', (event) => {
+  if (ui.divider.hasPointerCapture(event.pointerId)) splitFromPointer(event);
+});
+ui.divider.addEventListener('keydown', (event) => {
+  const now = Number(ui.divider.getAttribute('aria-valuenow'));
+  const step = { ArrowLeft: -2, ArrowRight: 2, PageDown: -10, PageUp: 10 }[event.key];
+  if (step !== undefined) setSplit(now + step);
+  else if (event.key === 'Home') setSplit(0);
+  else if (event.key === 'End') setSplit(100);
+  else return;
+  event.preventDefault();
+});
+
+// A photo dropped anywhere on the page is opened.
+document.addEventListener('dragover', (event) => {
+  event.preventDefault();
+  ui.stage.classList.add('dragging');
+});
+document.addEventListener('dragleave', () => ui.stage.classList.remove('dragging'));
+document.addEventListener('drop', (event) => {
+  event.preventDefault();
+  ui.stage.classList.remove('dragging');
+  if (event.dataTransfer.files.length > 0) openFile(event.dataTransfer.files[0]);
+});
+
+let resizeTimer = null;
+window.addEventListener('resize', () => {
+  clearTimeout(resizeTimer);
+  resizeTimer = setTimeout(() => {
+    if (!picture.id) return;
+    delete ui.after.dataset.kind;
+    loadOriginal();
+    requestExact();
+  }, 200);
+});
+
+formatChanged();

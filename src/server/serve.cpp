@@ -1,0 +1,129 @@
+#include "server/serve.h"
+
+#include <pthread.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <exception>
+#include <string>
+#include <thread>
+
+#include <httplib.h>
+
+#include "dehazefile/memory_budget.h"
+#include "server/api_routes.h"
+#include "server/http_replies.h"
+#include "server/request_guard.h"
+#include "server/router.h"
+#include "server/serve_options.h"
+
+namespace vantorel {
+namespace {
+
+// Connections served at once; a browser keeps up to six open to one server.
+constexpr int kConnectionThreads = 16;
+constexpr time_t kKeepAliveSeconds = 2;
+constexpr uint64_t kMiB = uint64_t{1} << 20;
+
+std::string UrlHost(const std::string& host) {
+  return host.find(':') != std::string::npos ? "[" + host + "]" : host;
+}
+
+ApiLimits Limits(const ServeOptions& options) {
+  ApiLimits limits;
+  limits.max_pictures = static_cast<std::size_t>(options.max_pictures);
+  limits.picture_bytes = static_cast<uint64_t>(options.picture_memory_mb) * kMiB;
+  const unsigned cores = std::thread::hardware_concurrency();
+  limits.jobs = options.jobs > 0 ? options.jobs : static_cast<int>(cores > 0 ? cores : 1);
+  // The dehazes share what the process may use beyond the kept pictures (at least half).
+  const uint64_t usable = ReadMemoryLimits().Smallest();
+  limits.work_bytes = usable > 2 * limits.picture_bytes ? usable - limits.picture_bytes : usable / 2;
+  return limits;
+}
+
+void Configure(httplib::Server& server, const RequestGuard& guard, const Router& router, const ServeOptions& options) {
+  server.new_task_queue = [] { return new httplib::ThreadPool(kConnectionThreads); };
+  server.set_keep_alive_timeout(kKeepAliveSeconds);
+  server.set_payload_max_length(static_cast<std::size_t>(options.max_upload_mb) * kMiB);
+  server.set_pre_routing_handler([&guard](const httplib::Request& request, httplib::Response& response) {
+    const std::string refusal = guard.Refusal(request.get_header_value("Host"), request.get_header_value("Origin"),
+                                              request.get_header_value("Sec-Fetch-Site"));
+    if (refusal.empty()) return httplib::Server::HandlerResponse::Unhandled;
+    ReplyError(response, 403, refusal);
+    return httplib::Server::HandlerResponse::Handled;
+  });
+  // Statuses httplib sets itself (413 for a body over the limit, 400 for a malformed
+  // request) get the same JSON body as the others.
+  server.set_error_handler(httplib::Server::HandlerWithResponse([&options](const httplib::Request&,
+                                                                          httplib::Response& response) {
+    if (!response.body.empty()) return httplib::Server::HandlerResponse::Unhandled;
+    ReplyError(response, response.status,
+               response.status == 413 ? "the request body is over the upload limit of " +
+                                            std::to_string(options.max_upload_mb) + " MiB (--max-upload-mb)"
+                                      : "the request could not be served (" + std::to_string(response.status) + ")");
+    return httplib::Server::HandlerResponse::Handled;
+  }));
+  server.set_exception_handler([](const httplib::Request&, httplib::Response& response, std::exception_ptr error) {
+    std::string what = "unexpected error";
+    try {
+      std::rethrow_exception(error);
+    } catch (const std::bad_alloc&) {
+      what = "out of memory";
+    } catch (const std::exception& e) {
+      what = e.what();
+    } catch (...) {
+    }
+    ReplyError(response, 500, what);
+  });
+  router.InstallOn(server);
+}
+
+}  // namespace
+
+int RunServe(int argc, char** argv) {
+  ServeOptions options;
+  if (const int status = ParseServeOptions(argc, argv, options); status >= 0) return status;
+
+  // SIGINT and SIGTERM are taken by one thread that stops the server: blocked here, before
+  // any thread starts, so that every thread inherits the mask.
+  sigset_t stop_signals;
+  sigemptyset(&stop_signals);
+  sigaddset(&stop_signals, SIGINT);
+  sigaddset(&stop_signals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
+  signal(SIGPIPE, SIG_IGN);
+
+  Api api(Limits(options));
+  Router router;
+  api.AddRoutes(router);
+  httplib::Server server;
+  const int port = options.port == 0 ? server.bind_to_any_port(options.host)
+                                     : (server.bind_to_port(options.host, options.port) ? options.port : -1);
+  if (port <= 0) {
+    std::fprintf(stderr, "vantorel: cannot listen on %s port %d (in use or not an address of this machine; "
+                         "--port 0 picks a free port)\n", options.host.c_str(), options.port);
+    return 1;
+  }
+  const RequestGuard guard(options.host, port);
+  Configure(server, guard, router, options);
+
+  std::atomic<bool> signalled{false};
+  std::thread stopper([&server, &stop_signals, &signalled] {
+    int signal_number = 0;
+    sigwait(&stop_signals, &signal_number);
+    signalled = true;
+    server.stop();
+  });
+  std::printf("Serving on http://%s:%d/\n", UrlHost(options.host).c_str(), port);
+  std::fflush(stdout);
+  const bool stopped_cleanly = server.listen_after_bind();
+  if (!stopped_cleanly) std::fprintf(stderr, "vantorel: the server stopped on an error\n");
+  // The loop ended on an error: the stopper still waits for a signal.
+  if (!signalled) kill(getpid(), SIGTERM);
+  stopper.join();
+  return stopped_cleanly ? 0 : 1;
+}
+
+}  // namespace vantorel

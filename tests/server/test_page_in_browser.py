@@ -1,0 +1,219 @@
+"""The page of `vantorel serve` in headless Chromium, driven through chromedriver: files
+that cannot be opened dropped on it (errors in words), the bundled sample opened, the slider
+moved (quick previews, then the exact result, compared pixel for pixel with the command
+line's result shrunk the same way), the split view and the map, Save (the command line's
+bytes), no console errors. Leaves screenshots, page_screenshot.png and
+page_screenshot_map.png, in the build folder.
+    test_page_in_browser.py VANTOREL TEST_IMAGE SOURCE_DIR BUILD_DIR
+"""
+import base64
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+
+import numpy
+from selenium import webdriver
+from selenium.webdriver.chrome.service import Service
+from selenium.webdriver.common.action_chains import ActionChains
+from selenium.webdriver.common.by import By
+from selenium.webdriver.common.keys import Keys
+from selenium.webdriver.support.ui import WebDriverWait
+
+sys.dont_write_bytecode = True  # nothing written into the source tree
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from server_process import Checks, ServerProcess, command_line_result, read_file  # noqa: E402
+
+vantorel, test_image, source_dir, build_dir = sys.argv[1:5]
+sample = os.path.join(source_dir, "samples", "hazy_mountains.jpg")
+checks = Checks()
+scratch = tempfile.mkdtemp()
+downloads = os.path.join(scratch, "downloads")
+os.mkdir(downloads)
+
+
+def start_browser():
+    options = webdriver.ChromeOptions()
+    options.binary_location = "/usr/bin/chromium"
+    for flag in ["--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
+                 "--disable-background-networking", "--disable-component-update", "--disable-sync",
+                 "--user-data-dir=" + os.path.join(scratch, "profile"), "--window-size=1366,860",
+                 "--force-device-scale-factor=1", "--force-color-profile=srgb"]:
+        options.add_argument(flag)
+    options.add_experimental_option("prefs", {"download.default_directory": downloads,
+                                              "download.prompt_for_download": False})
+    options.set_capability("goog:loggingPrefs", {"browser": "ALL"})
+    driver = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
+    driver.execute_cdp_cmd("Browser.setDownloadBehavior", {"behavior": "allow", "downloadPath": downloads})
+    return driver
+
+
+# The pixels an <img> shows, as rows x cols x RGB.
+SHOWN_PIXELS = """
+const img = document.getElementById(arguments[0]);
+const canvas = document.createElement('canvas');
+canvas.width = img.naturalWidth;
+canvas.height = img.naturalHeight;
+const context = canvas.getContext('2d');
+context.drawImage(img, 0, 0);
+const data = context.getImageData(0, 0, canvas.width, canvas.height).data;
+let text = '';
+for (let i = 0; i < data.length; i += 0x8000) text += String.fromCharCode.apply(null, data.subarray(i, i + 0x8000));
+return [canvas.width, canvas.height, btoa(text)];
+"""
+
+
+def shown_pixels(driver, image_id):
+    cols, rows, data = driver.execute_script(SHOWN_PIXELS, image_id)
+    return numpy.frombuffer(base64.b64decode(data), numpy.uint8).reshape(rows, cols, 4)[:, :, :3]
+
+
+def read_ppm(path):
+    data = read_file(path)
+    magic, cols, rows, top, pixels = data.split(maxsplit=4)
+    assert magic == b"P6" and top == b"255"
+    return numpy.frombuffer(pixels, numpy.uint8).reshape(int(rows), int(cols), 3)
+
+
+def command_line_shrunk(thickness, cols, rows):
+    """The command line's result at `thickness`, shrunk to cols x rows as the server does."""
+    subprocess.run([vantorel, sample, "full.png", thickness], check=True, stdout=subprocess.DEVNULL)
+    subprocess.run([test_image, "scale", "full.png", str(cols), str(rows), "shrunk.ppm", "area"], check=True)
+    return read_ppm("shrunk.ppm")
+
+
+def shown(driver):
+    """What the result panel shows: kind (preview or exact), thickness, view; "" while loading."""
+    return driver.execute_script("""
+        const img = document.getElementById('after');
+        if (!img.complete || img.naturalWidth === 0) return ['', '', ''];
+        return [img.dataset.kind || '', img.dataset.thickness || '', img.dataset.view || ''];""")
+
+
+def wait_for_exact(driver, thickness, view="result", timeout=60):
+    WebDriverWait(driver, timeout).until(lambda d: shown(d) == ["exact", thickness, view])
+
+
+os.chdir(scratch)
+server = ServerProcess(vantorel)
+driver = None
+try:
+    driver = start_browser()
+    driver.get(server.url)
+    checks.check(driver.title.startswith("Vantorel"), "the page loads: " + driver.title)
+
+    # Files dropped on the page that cannot be opened: the reason in words.
+    subprocess.run([test_image, "craft", "claimed_size", "200000", "200000", "huge.png"], check=True)
+    for name, data, words in [("notes.jpg", b"this is not a picture\n", "not an image"),
+                              ("huge.png", read_file("huge.png"), "memory")]:
+        driver.execute_script("""
+            const file = new File([Uint8Array.from(atob(arguments[1]), c => c.charCodeAt(0))], arguments[0]);
+            const transfer = new DataTransfer();
+            transfer.items.add(file);
+            document.getElementById('stage').dispatchEvent(
+                new DragEvent('drop', {dataTransfer: transfer, bubbles: true, cancelable: true}));
+        """, name, base64.b64encode(data).decode())
+        WebDriverWait(driver, 30).until(lambda d: name in d.find_element(By.ID, "error").text)
+        message = driver.find_element(By.ID, "error").text
+        checks.check(words in message and driver.find_element(By.ID, "error").is_displayed(),
+                     "a dropped %s is refused in words: %s" % (name, message))
+    # Chromium logs the refused uploads (400, 413) as console errors; from here on there must be none.
+    driver.get_log("browser")
+
+    # The sample: its size, then the exact result at the slider's first value.
+    driver.find_element(By.ID, "file").send_keys(sample)
+    wait_for_exact(driver, "0.90")
+    info = driver.find_element(By.ID, "picture-info").text
+    checks.check("1600 × 1066" in info, "the picture's size is shown: " + info)
+    checks.check(not driver.find_element(By.ID, "error").is_displayed(), "the earlier error is gone")
+    first = shown_pixels(driver, "after")
+
+    # Log every picture the result panel shows while the slider is dragged.
+    driver.execute_script("""
+        window.shownLog = [];
+        new MutationObserver(() => {
+          const d = document.getElementById('after').dataset;
+          window.shownLog.push(d.kind + ' ' + d.thickness);
+        }).observe(document.getElementById('after'), {attributes: true, attributeFilter: ['data-thickness', 'data-kind']});
+    """)
+    slider = driver.find_element(By.ID, "thickness")
+    width = slider.size["width"]
+    actions = ActionChains(driver, duration=0).click_and_hold(slider)
+    # From the middle (0.55) towards the left end, in steps, pausing as a hand does.
+    for _ in range(6):
+        actions.move_by_offset(-width // 16, 0).pause(0.12)
+    actions.release().perform()
+    final = driver.find_element(By.ID, "thickness").get_attribute("value")
+    final = "%.2f" % float(final)
+    checks.check(float(final) < 0.55, "the slider moved left: " + final)
+    wait_for_exact(driver, final)
+    log = driver.execute_script("return window.shownLog;")
+    previews = [entry for entry in log if entry.startswith("preview ")]
+    checks.check(len(previews) >= 1, "quick previews were shown while the slider moved: %r" % log)
+    checks.check(log[-1] == "exact " + final, "it settles on the exact result: %r" % log)
+    settled = shown_pixels(driver, "after")
+    checks.check(settled.shape == first.shape and numpy.abs(settled.astype(int) - first).mean() > 1,
+                 "the shown result changed with the thickness")
+    rows, cols = settled.shape[:2]
+    expected = command_line_shrunk(final, cols, rows)
+    difference = numpy.abs(settled.astype(int) - expected).max()
+    checks.check(difference == 0, "the shown result is the command line's, shrunk: largest difference %d" % difference)
+    checks.check(cols <= 1600 and cols >= 300, "shrunk for the screen: %d x %d" % (cols, rows))
+
+    # The keyboard moves the slider too, and the exact result follows.
+    slider.send_keys(Keys.ARROW_RIGHT)
+    stepped = "%.2f" % (float(final) + 0.01)
+    wait_for_exact(driver, stepped)
+
+    # Split view: one place for both, a divider moved from the keyboard.
+    driver.find_element(By.CSS_SELECTOR, "input[name=view][value=split]").click()
+    checks.check(driver.find_element(By.ID, "stage").get_attribute("data-view") == "split", "split view")
+    divider = driver.find_element(By.ID, "divider")
+    checks.check(divider.is_displayed(), "the divider is shown")
+    for _ in range(5):
+        divider.send_keys(Keys.ARROW_LEFT)
+    checks.check(divider.get_attribute("aria-valuenow") == "40", "the divider moved: " +
+                 str(divider.get_attribute("aria-valuenow")))
+    wait_for_exact(driver, stepped)
+    before_box = driver.find_element(By.ID, "before").rect
+    after_box = driver.find_element(By.ID, "after").rect
+    checks.check(abs(before_box["x"] - after_box["x"]) < 1 and abs(before_box["width"] - after_box["width"]) < 1,
+                 "before and after lie on each other: %r %r" % (before_box, after_box))
+    driver.save_screenshot(os.path.join(build_dir, "page_screenshot.png"))
+
+    # The transmission map: grey, and exact once it rests.
+    driver.find_element(By.CSS_SELECTOR, "input[name=view][value=map]").click()
+    wait_for_exact(driver, stepped, "map")
+    grey = shown_pixels(driver, "after")
+    checks.check((grey[:, :, 0] == grey[:, :, 1]).all() and (grey[:, :, 1] == grey[:, :, 2]).all()
+                 and grey.std() > 5, "the map is a grey picture with content")
+    driver.save_screenshot(os.path.join(build_dir, "page_screenshot_map.png"))
+    driver.find_element(By.CSS_SELECTOR, "input[name=view][value=side]").click()
+    wait_for_exact(driver, stepped)
+
+    # Save: the command line's bytes, as JPEG (default quality) and as PNG.
+    for format_value, extension in [("jpg", "jpg"), ("png", "png")]:
+        driver.execute_script("const s = document.getElementById('format'); s.value = arguments[0];"
+                              "s.dispatchEvent(new Event('change'));", format_value)
+        driver.find_element(By.ID, "save").click()
+        saved = os.path.join(downloads, "hazy_mountains_dehazed." + extension)
+        deadline = time.time() + 60
+        while not os.path.exists(saved) and time.time() < deadline:
+            time.sleep(0.2)
+        time.sleep(0.5)
+        expected = command_line_result(vantorel, sample, "expected." + extension, stepped)
+        checks.check(os.path.exists(saved) and read_file(saved) == expected,
+                     "Save as %s writes the command line's bytes" % extension)
+
+    errors = [entry for entry in driver.get_log("browser") if entry["level"] == "SEVERE"]
+    checks.check(errors == [], "no console errors: %r" % errors)
+finally:
+    if driver is not None:
+        driver.quit()
+    status = server.stop()
+    checks.check(status == 0, "the server stopped cleanly: %s" % status)
+    shutil.rmtree(scratch)
+
+sys.exit(checks.finish())
