@@ -1,7 +1,7 @@
 """Builds the module vantorel._vantorel with CMake (python/CMakeLists.txt) for pip.
 
 The version is the CMake project's. VANTOREL_CMAKE_BUILD_DIR chooses the CMake build
-folder (default: build/python/cmake under the source tree) so that rebuilds are quick.
+folder (default: build/python-package/cmake under the source tree) so that rebuilds are quick.
 """
 import os
 import re
@@ -14,7 +14,7 @@ from setuptools import Extension, setup
 from setuptools.command.build_ext import build_ext
 
 ROOT = Path(__file__).resolve().parent
-BUILD_BASE = ROOT / "build" / "python"
+BUILD_BASE = ROOT / "build" / "python-package"
 
 
 def project_version():
