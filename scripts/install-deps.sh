@@ -9,6 +9,10 @@ packages=(
   libexiv2-dev
   libgtest-dev libbenchmark-dev
   clang-14 libclang-rt-14-dev time
+  # The Python package (python/, pyproject.toml), its Dask runner and its tests.
+  python3 python3-dev pybind11-dev python3-pybind11 python3-numpy
+  python3-venv python3-pip python3-setuptools python3-wheel
+  python3-dask python3-distributed python3-pytest python3-pil
 )
 
 missing=()
