@@ -17,7 +17,7 @@
 
 #include "fuzz_common.h"
 #include "imagedehaze/dehaze.h"
-#include "main/image_header.h"
+#include "dehazefile/image_header.h"
 
 namespace {
 

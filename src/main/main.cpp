@@ -10,14 +10,9 @@
 #include <opencv2/core.hpp>
 #include <opencv2/core/utils/logger.hpp>
 
-#include "imagedehaze/dehaze.h"
+#include "dehazefile/dehaze_file.h"
+#include "dehazefile/version.h"
 #include "main/huge_page_allocator.h"
-#include "main/memory_budget.h"
-#include "main/metadata_copy.h"
-#include "main/result_writer.h"
-#include "main/source_reader.h"
-#include "main/thickness_arg.h"
-#include "main/version.h"
 
 namespace {
 
@@ -60,48 +55,18 @@ int Run(int argc, char** argv) {
     const vantorel::ThicknessArg arg = vantorel::ParseThickness(argv[3]);
     if (!arg.valid) return Fail(arg.error);
     haze_thickness = arg.thickness;
-    if (haze_thickness > 1.0f) {
-      return Fail("haze_thickness '" + std::string(argv[3]) + "' is above 1; it must lie in (0, 1]");
-    }
-  }
-  if (!vantorel::CanEncodeTo(result_path)) {
-    return Fail(result_path + ": no image format is known for this file extension");
   }
 
-  std::string error;
-  const bool will_dehaze = !vantorel::BelowDehazeThreshold(haze_thickness);
-  if (!vantorel::SourceFitsInMemory(source_path, will_dehaze, error)) return Fail(source_path + ": " + error);
-  cv::Mat working = vantorel::ReadSourceImage(source_path, error);
-  if (working.empty()) {
-    std::printf("Can't read image. Exit...\n");
-    return Fail(source_path + ": " + error);
-  }
-
-  if (vantorel::BelowDehazeThreshold(haze_thickness)) {
+  const vantorel::Outcome outcome =
+      vantorel::DehazeFile(source_path, result_path, haze_thickness, vantorel::OutputOptions());
+  if (outcome.status == vantorel::Outcome::Status::kUnreadable) std::printf("Can't read image. Exit...\n");
+  if (outcome.status == vantorel::Outcome::Status::kNothingToDo) {
     std::printf("No need for dehaze. Exiting ...\n");
     return 0;
   }
-  if (!vantorel::PipelineFitsInMemory(working.cols, working.rows, error)) return Fail(source_path + ": " + error);
-
-  // Read before the pipeline changes the pixels, which tell whether they were turned upright.
-  const vantorel::SourceMetadata metadata = vantorel::SourceMetadata::Read(source_path, working);
-
-  const auto start = std::chrono::steady_clock::now();
-  const bool dehazed = vantorel::DehazeCPU(working.data, working.cols, working.rows, haze_thickness);
-  const auto end = std::chrono::steady_clock::now();
-  if (!dehazed) return Fail(source_path + ": the picture was refused by the dehazer");
-  std::printf("Time cost is %.3f\n", std::chrono::duration<double>(end - start).count());
-
-  std::vector<unsigned char> encoded;
-  if (!vantorel::EncodeImage(result_path, working, encoded, error)) {
-    return Fail(result_path + ": cannot write the result: " + error);
-  }
-  // Into the encoded bytes, before the file is written and renamed into place.
-  const std::string metadata_note = metadata.InsertInto(result_path, working.cols, working.rows, encoded);
-  if (!vantorel::WriteFileAtomically(result_path, encoded, error)) {
-    return Fail(result_path + ": cannot write the result: " + error);
-  }
-  if (!metadata_note.empty()) Note(metadata_note);
+  if (outcome.seconds >= 0) std::printf("Time cost is %.3f\n", outcome.seconds);
+  if (outcome.status != vantorel::Outcome::Status::kWritten) return Fail(outcome.error);
+  if (!outcome.note.empty()) Note(outcome.note);
   return 0;
 }
 

@@ -23,7 +23,7 @@ expect_image two_args.png "40 30 3 8" "two arguments"
 run scene.png t_0_1.png 0.1
 expect_status 0 "thickness 0.1"
 expect_image t_0_1.png "40 30 3 8" "thickness 0.1"
-for thickness in 0.0999 0 -3 0.01 1e-400; do
+for thickness in 0.0999 0 -0 0.01 1e-400; do
   run scene.png small.png "$thickness"
   expect_status 0 "thickness $thickness"
   expect_stdout "No need for dehaze. Exiting ..." "thickness $thickness"
@@ -40,8 +40,8 @@ checks=$((checks + 1))
 checks=$((checks + 1))
 "$TEST_IMAGE" same t_1.png two_args.png || fail "thickness 1 and the default differ"
 
-# Thickness above 1: refused before any work.
-for thickness in 1.5 1.0001 1e308; do
+# Thickness above 1 or negative: refused before any work, so a caller's status check fires.
+for thickness in 1.5 1.0001 1e308 -0.9 -3; do
   run scene.png big.png "$thickness"
   expect_status 1 "thickness $thickness"
   expect_stderr_one_line_with "haze_thickness" "thickness $thickness"

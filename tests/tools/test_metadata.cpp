@@ -21,8 +21,8 @@
 #include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
 
-#include "main/png_chunks.h"
-#include "main/webp_chunks.h"
+#include "dehazefile/png_chunks.h"
+#include "dehazefile/webp_chunks.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
 
-#include "main/image_header.h"
+#include "dehazefile/image_header.h"
 
 namespace vantorel {
 namespace {

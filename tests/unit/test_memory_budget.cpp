@@ -8,7 +8,7 @@
 
 #include <sys/stat.h>
 
-#include "main/memory_budget.h"
+#include "dehazefile/memory_budget.h"
 
 namespace vantorel {
 namespace {

@@ -1,5 +1,5 @@
 // SourceMetadata: what happens to the result's bytes when the metadata cannot go in.
-#include "main/metadata_copy.h"
+#include "dehazefile/metadata_copy.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // PNG chunk listing, making and the naming of an unnamed colour profile.
-#include "main/png_chunks.h"
+#include "dehazefile/png_chunks.h"
 
 #include <gtest/gtest.h>
 

@@ -10,7 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "main/temp_file_guard.h"
+#include "dehazefile/temp_file_guard.h"
 
 namespace vantorel {
 namespace {
@@ -48,30 +48,38 @@ std::string TempFileOfChildKilledBy(int signal, void (*body)(int signal, int rep
 }
 
 void CreateWriteAndGetSignalled(int signal, int report_fd) {
-  std::string path = Template();
-  const int fd = CreateGuardedTempFile(path);
-  if (fd < 0) ::_exit(3);
+  // Two at once, as two threads of a batch hold them: both go.
+  std::string first = Template(), second = Template();
+  int first_slot = -1, second_slot = -1;
+  const int fd = CreateGuardedTempFile(first, first_slot);
+  if (fd < 0 || CreateGuardedTempFile(second, second_slot) < 0) ::_exit(3);
   if (::write(fd, "partial", 7) != 7) ::_exit(4);
-  if (::write(report_fd, path.c_str(), path.size()) != static_cast<ssize_t>(path.size())) ::_exit(5);
+  const std::string names = first + "\n" + second;
+  if (::write(report_fd, names.c_str(), names.size()) != static_cast<ssize_t>(names.size())) ::_exit(5);
   ::close(report_fd);
   ::raise(signal);
 }
 
 TEST(TempFileGuard, InterruptingSignalsRemoveTheFileAndStillEndTheProcess) {
   for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
-    const std::string name = TempFileOfChildKilledBy(signal, CreateWriteAndGetSignalled);
-    ASSERT_FALSE(name.empty()) << "signal " << signal;
-    EXPECT_FALSE(Exists(name)) << "signal " << signal << " left " << name;
+    const std::string names = TempFileOfChildKilledBy(signal, CreateWriteAndGetSignalled);
+    const size_t newline = names.find('\n');
+    ASSERT_NE(newline, std::string::npos) << "signal " << signal;
+    for (const std::string& name : {names.substr(0, newline), names.substr(newline + 1)}) {
+      ASSERT_FALSE(name.empty()) << "signal " << signal;
+      EXPECT_FALSE(Exists(name)) << "signal " << signal << " left " << name;
+    }
   }
 }
 
 void CommitThenGetSignalled(int signal, int report_fd) {
   std::string path = Template();
-  const int fd = CreateGuardedTempFile(path);
+  int slot = -1;
+  const int fd = CreateGuardedTempFile(path, slot);
   if (fd < 0) ::_exit(3);
   ::close(fd);
   const std::string target = path + ".committed";
-  if (!CommitGuardedTempFile(target)) ::_exit(4);
+  if (!CommitGuardedTempFile(slot, target)) ::_exit(4);
   if (::write(report_fd, target.c_str(), target.size()) != static_cast<ssize_t>(target.size())) ::_exit(5);
   ::close(report_fd);
   ::raise(signal);
@@ -86,31 +94,34 @@ TEST(TempFileGuard, ACommittedFileSurvivesALaterSignal) {
 
 TEST(TempFileGuard, CommitRenamesAndDiscardRemoves) {
   std::string path = Template();
-  int fd = CreateGuardedTempFile(path);
+  int slot = -1;
+  int fd = CreateGuardedTempFile(path, slot);
   ASSERT_GE(fd, 0);
   ::close(fd);
   EXPECT_EQ(path.find("XXXXXX"), std::string::npos);
   const std::string target = testing::TempDir() + "guard_test_target";
-  ASSERT_TRUE(CommitGuardedTempFile(target));
+  ASSERT_TRUE(CommitGuardedTempFile(slot, target));
   EXPECT_FALSE(Exists(path));
   EXPECT_TRUE(Exists(target));
   std::remove(target.c_str());
 
   path = Template();
-  fd = CreateGuardedTempFile(path);
+  fd = CreateGuardedTempFile(path, slot);
   ASSERT_GE(fd, 0);
   ::close(fd);
   // A rename into a folder that does not exist fails and leaves the file guarded.
-  EXPECT_FALSE(CommitGuardedTempFile(testing::TempDir() + "no_such_folder/x"));
+  EXPECT_FALSE(CommitGuardedTempFile(slot, testing::TempDir() + "no_such_folder/x"));
   EXPECT_TRUE(Exists(path));
-  DiscardGuardedTempFile();
+  DiscardGuardedTempFile(slot);
   EXPECT_FALSE(Exists(path));
 }
 
 TEST(TempFileGuard, OverlongNamesAreRefused) {
   std::string path(5000, 'a');
   path += "XXXXXX";
-  EXPECT_LT(CreateGuardedTempFile(path), 0);
+  int slot = -1;
+  EXPECT_LT(CreateGuardedTempFile(path, slot), 0);
+  EXPECT_EQ(slot, -1);
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
 // Adding a colour profile to an encoded WebP file.
-#include "main/webp_chunks.h"
+#include "dehazefile/webp_chunks.h"
 
 #include <gtest/gtest.h>
 

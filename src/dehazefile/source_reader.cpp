@@ -1,5 +1,5 @@
 // Reading the source image, with a reason when it cannot be read.
-#include "main/source_reader.h"
+#include "dehazefile/source_reader.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -9,7 +9,7 @@
 
 #include <opencv2/imgcodecs.hpp>
 
-#include "main/stderr_capture.h"
+#include "dehazefile/stderr_capture.h"
 
 namespace vantorel {
 
@@ -27,13 +27,14 @@ std::string WhyUnreadable(const std::string& path) {
   return "not an image in a supported format, or the file is damaged";
 }
 
-}  // namespace
-
-cv::Mat ReadSourceImage(const std::string& path, std::string& error) {
+// Runs `decode`, turning what the codecs say on standard error and what the library
+// throws into `error`, with `why_empty` explaining an empty result.
+template <typename Decode, typename WhyEmpty>
+cv::Mat DecodeWithReasons(const Decode& decode, const WhyEmpty& why_empty, std::string& error) {
   StderrCapture codec_messages;
   cv::Mat image;
   try {
-    image = cv::imread(path, cv::IMREAD_COLOR);
+    image = decode();
   } catch (const cv::Exception& e) {
     // The library throws, rather than returning nothing, for some headers it refuses,
     // such as a size above its pixel limit.
@@ -43,11 +44,28 @@ cv::Mat ReadSourceImage(const std::string& path, std::string& error) {
   }
   const std::string codec_said = codec_messages.Take();
   if (image.empty()) {
-    error = WhyUnreadable(path);
+    error = why_empty();
     if (!codec_said.empty()) error += " (" + codec_said + ")";
     return cv::Mat();
   }
   return image;
+}
+
+}  // namespace
+
+cv::Mat ReadSourceImage(const std::string& path, std::string& error) {
+  return DecodeWithReasons([&path] { return cv::imread(path, cv::IMREAD_COLOR); },
+                           [&path] { return WhyUnreadable(path); }, error);
+}
+
+cv::Mat DecodeSourceImage(const std::vector<unsigned char>& bytes, std::string& error) {
+  return DecodeWithReasons(
+      [&bytes] { return bytes.empty() ? cv::Mat() : cv::imdecode(bytes, cv::IMREAD_COLOR); },
+      [&bytes] {
+        return std::string(bytes.empty() ? "the file is empty"
+                                         : "not an image in a supported format, or the file is damaged");
+      },
+      error);
 }
 
 }  // namespace vantorel

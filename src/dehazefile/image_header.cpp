@@ -1,7 +1,7 @@
 // The pixel size a PNG or JPEG file declares, read from its header without decoding, so
 // that a picture too large for the memory at hand is refused before the decoder
 // allocates it.
-#include "main/image_header.h"
+#include "dehazefile/image_header.h"
 
 #include <functional>
 

@@ -1,5 +1,5 @@
 // The `vantorel --version` request.
-#include "main/version.h"
+#include "dehazefile/version.h"
 
 #include <cstring>
 

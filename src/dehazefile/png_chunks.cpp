@@ -1,5 +1,5 @@
 // The chunks of an encoded PNG file: listing them and making new ones.
-#include "main/png_chunks.h"
+#include "dehazefile/png_chunks.h"
 
 #include <array>
 #include <cstring>

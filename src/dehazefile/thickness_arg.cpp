@@ -1,8 +1,9 @@
-// Parsing of the haze-thickness argument.
-#include "main/thickness_arg.h"
+// Checking the haze thickness.
+#include "dehazefile/thickness_arg.h"
 
 #include <cctype>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 
 namespace vantorel {
@@ -38,6 +39,29 @@ bool IsDecimalNumber(const std::string& text) {
   return i == text.size();
 }
 
+// The range rules, with the value named as the user gave it.
+ThicknessArg CheckRange(double v, const std::string& as_given) {
+  ThicknessArg arg;
+  if (!std::isfinite(v)) {
+    arg.error = "haze_thickness '" + as_given + "' is out of range";
+    return arg;
+  }
+  // A caller checking the status must hear of a sign slip rather than get "nothing to do".
+  if (v < 0) {
+    arg.error = "haze_thickness '" + as_given + "' is negative; it must lie in (0, 1]";
+    return arg;
+  }
+  // Compared as the float the pipeline gets, which "1.00000001" rounds to 1.
+  if (static_cast<float>(v) > 1.0f) {
+    arg.error = "haze_thickness '" + as_given + "' is above 1; it must lie in (0, 1]";
+    return arg;
+  }
+  const double floored = v > 0.01 ? v : 0.01;
+  arg.valid = true;
+  arg.thickness = static_cast<float>(floored);
+  return arg;
+}
+
 }  // namespace
 
 ThicknessArg ParseThickness(const std::string& text) {
@@ -47,15 +71,13 @@ ThicknessArg ParseThickness(const std::string& text) {
     return arg;
   }
   // The program never sets a locale, so strtod reads '.' as the decimal point.
-  const double v = std::strtod(text.c_str(), nullptr);
-  if (!std::isfinite(v)) {
-    arg.error = "haze_thickness '" + text + "' is out of range";
-    return arg;
-  }
-  const double floored = v > 0.01 ? v : 0.01;
-  arg.valid = true;
-  arg.thickness = static_cast<float>(floored);
-  return arg;
+  return CheckRange(std::strtod(text.c_str(), nullptr), text);
+}
+
+ThicknessArg CheckThickness(double value) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%g", value);
+  return CheckRange(value, text);
 }
 
 bool BelowDehazeThreshold(float thickness) { return static_cast<double>(thickness) < 0.1; }

@@ -1,5 +1,5 @@
 // Holds back what the image codecs write straight to standard error.
-#include "main/stderr_capture.h"
+#include "dehazefile/stderr_capture.h"
 
 #include <cstdio>
 
@@ -19,9 +19,14 @@ int OpenCaptureFile() {
   return ::open("/dev/null", O_WRONLY | O_CLOEXEC);
 }
 
+std::mutex& CaptureMutex() {
+  static std::mutex mutex;
+  return mutex;
+}
+
 }  // namespace
 
-StderrCapture::StderrCapture() {
+StderrCapture::StderrCapture() : lock_(CaptureMutex()) {
   std::fflush(stderr);
   capture_ = OpenCaptureFile();
   saved_ = ::fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 0);
@@ -37,6 +42,7 @@ void StderrCapture::Restore() {
     ::close(saved_);
     saved_ = -1;
   }
+  if (lock_.owns_lock()) lock_.unlock();
 }
 
 std::string StderrCapture::Take() {

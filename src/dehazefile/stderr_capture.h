@@ -3,10 +3,14 @@
 // codec's words can go into that line instead.
 #pragma once
 
+#include <mutex>
 #include <string>
 
 namespace vantorel {
 
+// Standard error is the process's: one capture at a time, so a capture in one thread
+// waits for another's to end. Writes from other threads meanwhile go into the capture;
+// a program that reports while captures run writes to its own duplicate of descriptor 2.
 class StderrCapture {
  public:
   // From here on, file descriptor 2 goes to a private in-memory file.
@@ -22,6 +26,7 @@ class StderrCapture {
 
  private:
   void Restore();
+  std::unique_lock<std::mutex> lock_;
   int saved_ = -1;
   int capture_ = -1;
 };

@@ -1,10 +1,12 @@
 // Carrying the source's EXIF, XMP, IPTC and ICC profile over to the result through exiv2.
 // The result is changed in memory, before the front end writes and renames it, so that
 // the file still appears in one step.
-#include "main/metadata_copy.h"
+#include "dehazefile/metadata_copy.h"
 
 #include <cstdint>
 #include <exception>
+#include <functional>
+#include <mutex>
 #include <utility>
 
 #include <sys/stat.h>
@@ -13,8 +15,8 @@
 #include <exiv2/webpimage.hpp>
 #include <opencv2/imgcodecs.hpp>
 
-#include "main/png_chunks.h"
-#include "main/webp_chunks.h"
+#include "dehazefile/png_chunks.h"
+#include "dehazefile/webp_chunks.h"
 
 namespace vantorel {
 
@@ -26,7 +28,7 @@ struct SourceMetadata::Parts {
   bool turned_upright = false;  // the reader applied the EXIF orientation to the pixels
   std::string read_problem;     // why some of the source's metadata could not be read, or ""
   bool read_failed = false;     // none of it could be read
-  std::string source_path;
+  std::string source_path;  // or the name given for a source in memory
 };
 
 namespace {
@@ -36,9 +38,12 @@ const char kOrientationKey[] = "Exif.Image.Orientation";
 // exiv2 reports damaged metadata through its log rather than by throwing. While one of
 // these is alive, the log's errors are kept (the first one) instead of being printed, so
 // that the user hears of them once, in the tool's own note; warnings are not shown.
+// exiv2's log and the kept message are the process's, so one thread at a time holds one;
+// all the exiv2 work of this file is done under it.
 class Exiv2ErrorCapture {
  public:
-  Exiv2ErrorCapture() : previous_handler_(Exiv2::LogMsg::handler()), previous_level_(Exiv2::LogMsg::level()) {
+  Exiv2ErrorCapture()
+      : lock_(Mutex()), previous_handler_(Exiv2::LogMsg::handler()), previous_level_(Exiv2::LogMsg::level()) {
     FirstError().clear();
     Exiv2::LogMsg::setHandler(&Keep);
     Exiv2::LogMsg::setLevel(Exiv2::LogMsg::error);
@@ -53,6 +58,10 @@ class Exiv2ErrorCapture {
   static const std::string& first_error() { return FirstError(); }
 
  private:
+  static std::mutex& Mutex() {
+    static std::mutex mutex;
+    return mutex;
+  }
   static std::string& FirstError() {
     static std::string first;
     return first;
@@ -64,6 +73,7 @@ class Exiv2ErrorCapture {
     FirstError() = text;
   }
 
+  std::lock_guard<std::mutex> lock_;
   Exiv2::LogMsg::Handler previous_handler_;
   Exiv2::LogMsg::Level previous_level_;
 };
@@ -83,16 +93,19 @@ long ExifOrientation(const Exiv2::ExifData& exif) {
 // orientation gives other pixels. A reader that did not see the orientation (it may sit
 // where exiv2 finds it but the image library does not look) leaves the pixels as stored,
 // and then the result must keep the orientation to be shown as the source is.
-bool ReaderTurnedUpright(const std::string& path, const cv::Mat& decoded) {
-  const cv::Mat as_stored = cv::imread(path, cv::IMREAD_COLOR | cv::IMREAD_IGNORE_ORIENTATION);
+//   decode_as_stored  decodes the source again with the given flags
+using DecodeWith = std::function<cv::Mat(int flags)>;
+
+bool ReaderTurnedUpright(const DecodeWith& decode_as_stored, const cv::Mat& decoded) {
+  const cv::Mat as_stored = decode_as_stored(cv::IMREAD_COLOR | cv::IMREAD_IGNORE_ORIENTATION);
   if (as_stored.empty()) return false;
   if (as_stored.size() != decoded.size()) return true;
   return cv::norm(as_stored, decoded, cv::NORM_INF) != 0.0;
 }
 
-void ReadInto(const std::string& path, const cv::Mat& decoded, SourceMetadata::Parts& parts) {
-  Exiv2::BasicIo::AutoPtr file(new Exiv2::FileIo(path));  // a plain file: never a URL or stdin
-  Exiv2::Image::AutoPtr image = Exiv2::ImageFactory::open(file);
+void ReadInto(Exiv2::BasicIo::AutoPtr io, const DecodeWith& decode_as_stored, const cv::Mat& decoded,
+              SourceMetadata::Parts& parts) {
+  Exiv2::Image::AutoPtr image = Exiv2::ImageFactory::open(io);
   if (image.get() == nullptr) return;  // a format exiv2 does not know carries nothing it can copy
   image->readMetadata();
   parts.exif = image->exifData();
@@ -105,7 +118,7 @@ void ReadInto(const std::string& path, const cv::Mat& decoded, SourceMetadata::P
   // OpenCV's TIFF reader turns the picture whatever the flags, so there the two decodes
   // cannot tell; the other readers turn it only when asked.
   parts.turned_upright = ExifOrientation(parts.exif) != 1 &&
-                         (image->imageType() == Exiv2::ImageType::tiff || ReaderTurnedUpright(path, decoded));
+                         (image->imageType() == Exiv2::ImageType::tiff || ReaderTurnedUpright(decode_as_stored, decoded));
 }
 
 bool CarriesMetadata(int image_type) {
@@ -269,35 +282,64 @@ std::string Note(const std::string& path, const std::string& text) {
   return note;
 }
 
+// Reads through `open_io` (a fresh reader of the source each time it is called).
+std::unique_ptr<SourceMetadata::Parts> ReadParts(const std::function<Exiv2::BasicIo::AutoPtr()>& open_io,
+                                                 const DecodeWith& decode_as_stored, const std::string& name,
+                                                 const cv::Mat& decoded) {
+  auto parts = std::make_unique<SourceMetadata::Parts>();
+  parts->source_path = name;
+  try {
+    const Exiv2ErrorCapture capture;
+    ReadInto(open_io(), decode_as_stored, decoded, *parts);
+    if (!capture.first_error().empty()) parts->read_problem = capture.first_error();
+  } catch (const std::exception& e) {
+    const std::string reason = e.what();
+    parts = std::make_unique<SourceMetadata::Parts>();
+    parts->source_path = name;
+    parts->read_problem = reason.empty() ? "unknown error" : reason;
+    parts->read_failed = true;
+  }
+  return parts;
+}
+
 }  // namespace
 
+SourceMetadata::SourceMetadata() : parts_(std::make_unique<Parts>()) {}
 SourceMetadata::SourceMetadata(std::unique_ptr<Parts> parts) : parts_(std::move(parts)) {}
 SourceMetadata::SourceMetadata(SourceMetadata&&) noexcept = default;
 SourceMetadata& SourceMetadata::operator=(SourceMetadata&&) noexcept = default;
 SourceMetadata::~SourceMetadata() = default;
 
 SourceMetadata SourceMetadata::Read(const std::string& source_path, const cv::Mat& decoded) {
-  auto parts = std::make_unique<Parts>();
-  parts->source_path = source_path;
   // Another kind of file (a pipe, a device) may not be readable a second time.
-  if (!IsRegularFile(source_path)) return SourceMetadata(std::move(parts));
-  try {
-    const Exiv2ErrorCapture capture;
-    ReadInto(source_path, decoded, *parts);
-    if (!capture.first_error().empty()) parts->read_problem = capture.first_error();
-  } catch (const std::exception& e) {
-    const std::string reason = e.what();
-    parts = std::make_unique<Parts>();
+  if (!IsRegularFile(source_path)) {
+    auto parts = std::make_unique<Parts>();
     parts->source_path = source_path;
-    parts->read_problem = reason.empty() ? "unknown error" : reason;
-    parts->read_failed = true;
+    return SourceMetadata(std::move(parts));
   }
-  return SourceMetadata(std::move(parts));
+  return SourceMetadata(ReadParts(
+      // A plain file: never a URL or stdin.
+      [&source_path] { return Exiv2::BasicIo::AutoPtr(new Exiv2::FileIo(source_path)); },
+      [&source_path](int flags) { return cv::imread(source_path, flags); }, source_path, decoded));
+}
+
+SourceMetadata SourceMetadata::ReadBytes(const std::vector<unsigned char>& bytes, const std::string& name,
+                                         const cv::Mat& decoded) {
+  return SourceMetadata(ReadParts(
+      [&bytes] { return Exiv2::BasicIo::AutoPtr(new Exiv2::MemIo(bytes.data(), static_cast<long>(bytes.size()))); },
+      [&bytes](int flags) { return cv::imdecode(bytes, flags); }, name, decoded));
 }
 
 std::string SourceMetadata::InsertInto(const std::string& result_path, int cols, int rows,
-                                       std::vector<unsigned char>& encoded) const {
-  const Parts& parts = *parts_;
+                                       std::vector<unsigned char>& encoded, bool only_icc) const {
+  Parts icc_alone;
+  if (only_icc) {
+    icc_alone.icc = parts_->icc;
+    icc_alone.source_path = parts_->source_path;
+    icc_alone.read_problem = parts_->read_problem;
+    icc_alone.read_failed = parts_->read_failed;
+  }
+  const Parts& parts = only_icc ? icc_alone : *parts_;
   std::string note;
   if (parts.read_failed) {
     return Note(parts.source_path, "the metadata could not be read (" + parts.read_problem +

@@ -2,6 +2,7 @@
 // too large is refused with a clear message instead of the kernel killing the run.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -43,9 +44,13 @@ uint64_t AddressSpaceHeadroom(uint64_t address_space_limit, const std::string& p
 // decoding covers them.
 bool SourceFitsInMemory(const std::string& path, bool will_dehaze, std::string& error);
 
+// The same for a file's bytes in memory.
+bool SourceBytesFitInMemory(const unsigned char* bytes, size_t size, bool will_dehaze, std::string& error);
+
 // After decoding: false, with the reason in `error`, when the pipeline's peak for a
-// cols x rows picture exceeds what the process may still use.
-bool PipelineFitsInMemory(int cols, int rows, std::string& error);
+// cols x rows picture, plus `extra_per_pixel` bytes per pixel, exceeds what the process
+// may still use.
+bool PipelineFitsInMemory(int cols, int rows, std::string& error, int extra_per_pixel = 0);
 
 // The refusal text: names the picture's size, the memory it needs and what is usable.
 std::string MemoryRefusal(uint64_t cols, uint64_t rows, uint64_t needed, uint64_t usable);

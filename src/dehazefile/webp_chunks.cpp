@@ -1,7 +1,7 @@
 // Adding a colour profile to an encoded WebP file: a RIFF container of chunks (four-letter
 // name, little-endian 32-bit size, data padded to an even length). The extended form
 // starts with VP8X (flags and canvas size), and the ICCP chunk must come right after it.
-#include "main/webp_chunks.h"
+#include "dehazefile/webp_chunks.h"
 
 #include <cstdint>
 #include <cstring>

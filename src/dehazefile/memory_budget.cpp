@@ -1,5 +1,5 @@
 // How much memory a picture needs and how much the process may use.
-#include "main/memory_budget.h"
+#include "dehazefile/memory_budget.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -8,7 +8,7 @@
 
 #include <sys/resource.h>
 
-#include "main/image_header.h"
+#include "dehazefile/image_header.h"
 
 namespace vantorel {
 
@@ -205,9 +205,9 @@ std::string MemoryRefusal(uint64_t cols, uint64_t rows, uint64_t needed, uint64_
   return text;
 }
 
-bool SourceFitsInMemory(const std::string& path, bool will_dehaze, std::string& error) {
-  DeclaredSize declared;
-  if (!ReadDeclaredSizeOfFile(path, declared)) return true;
+namespace {
+
+bool DeclaredSizeFits(const DeclaredSize& declared, bool will_dehaze, std::string& error) {
   uint64_t needed = DecodedPictureBytes(declared.cols, declared.rows);
   if (will_dehaze) needed = Saturating(needed, PipelinePeakBytes(declared.cols, declared.rows));
   const uint64_t usable = ReadMemoryLimits().Smallest();
@@ -216,9 +216,22 @@ bool SourceFitsInMemory(const std::string& path, bool will_dehaze, std::string& 
   return false;
 }
 
-bool PipelineFitsInMemory(int cols, int rows, std::string& error) {
+}  // namespace
+
+bool SourceFitsInMemory(const std::string& path, bool will_dehaze, std::string& error) {
+  DeclaredSize declared;
+  return !ReadDeclaredSizeOfFile(path, declared) || DeclaredSizeFits(declared, will_dehaze, error);
+}
+
+bool SourceBytesFitInMemory(const unsigned char* bytes, size_t size, bool will_dehaze, std::string& error) {
+  DeclaredSize declared;
+  return !ReadDeclaredSize(bytes, size, declared) || DeclaredSizeFits(declared, will_dehaze, error);
+}
+
+bool PipelineFitsInMemory(int cols, int rows, std::string& error, int extra_per_pixel) {
   const auto c = static_cast<uint64_t>(cols), r = static_cast<uint64_t>(rows);
-  const uint64_t needed = PipelinePeakBytes(c, r);
+  const uint64_t needed =
+      Saturating(PipelinePeakBytes(c, r), Multiply(Multiply(c, r), static_cast<uint64_t>(extra_per_pixel)));
   const uint64_t usable = ReadMemoryLimits().Smallest();
   if (needed <= usable) return true;
   error = MemoryRefusal(c, r, needed, usable);

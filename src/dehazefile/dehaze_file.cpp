@@ -1,0 +1,116 @@
+// The single form as one call: read, check, dehaze, encode, write.
+#include "dehazefile/dehaze_file.h"
+
+#include <chrono>
+#include <exception>
+#include <new>
+#include <vector>
+
+#include "imagedehaze/dehaze.h"
+
+namespace vantorel {
+
+namespace {
+
+// The bytes of the transmission map's picture: t * 255, rounded to the nearest.
+cv::Mat MapPicture(const std::vector<float>& transmission, int cols, int rows) {
+  const cv::Mat map(rows, cols, CV_32FC1, const_cast<float*>(transmission.data()));
+  cv::Mat picture;
+  map.convertTo(picture, CV_8U, 255.0);
+  return picture;
+}
+
+// Everything after the checks of the arguments; may throw what the libraries throw.
+void Run(const std::string& source, const std::string& result, float thickness, const OutputOptions& options,
+         const std::string& map_path, bool force, Outcome& outcome) {
+  std::string error;
+  SourcePicture picture;
+  bool unreadable = false;
+  const bool will_dehaze = !BelowDehazeThreshold(thickness);
+  if (!ReadSourceFile(source, picture, error, will_dehaze, &unreadable)) {
+    outcome.status = unreadable ? Outcome::Status::kUnreadable : Outcome::Status::kFailed;
+    outcome.error = source + ": " + error;
+    return;
+  }
+  cv::Mat& pixels = picture.pixels;
+  outcome.cols = pixels.cols;
+  outcome.rows = pixels.rows;
+  if (!will_dehaze) {
+    outcome.status = Outcome::Status::kNothingToDo;
+    return;
+  }
+  const int map_bytes_per_pixel = map_path.empty() ? 0 : static_cast<int>(sizeof(float));
+  if (!PipelineFitsInMemory(pixels.cols, pixels.rows, error, map_bytes_per_pixel)) {
+    outcome.error = source + ": " + error;
+    return;
+  }
+
+  std::vector<float> transmission;
+  DehazeOptions dehaze_options;
+  if (!map_path.empty()) {
+    transmission.resize(pixels.total());
+    dehaze_options.transmission = transmission.data();
+  }
+  const auto start = std::chrono::steady_clock::now();
+  const bool dehazed = DehazeCPU(pixels.data, pixels.cols, pixels.rows, thickness, dehaze_options);
+  const auto end = std::chrono::steady_clock::now();
+  if (!dehazed) {
+    outcome.error = source + ": the picture was refused by the dehazer";
+    return;
+  }
+  outcome.seconds = std::chrono::duration<double>(end - start).count();
+
+  std::vector<unsigned char> encoded;
+  std::string note;
+  if (!EncodeResult(picture, pixels, FileExtension(result), options, encoded, note, error, result) ||
+      !WriteFileAtomically(result, encoded, force, error)) {
+    outcome.error = result + ": cannot write the result: " + error;
+    return;
+  }
+  outcome.note = note;
+  if (!map_path.empty()) {
+    // The result is in place; a map that cannot be written fails the call but leaves it.
+    if (!EncodeResult(picture, MapPicture(transmission, pixels.cols, pixels.rows), FileExtension(map_path),
+                      options, encoded, note, error, map_path) ||
+        !WriteFileAtomically(map_path, encoded, force, error)) {
+      outcome.error = map_path + ": cannot write the transmission map: " + error;
+      return;
+    }
+  }
+  outcome.status = Outcome::Status::kWritten;
+}
+
+}  // namespace
+
+Outcome DehazeFile(const std::string& source, const std::string& result, float thickness,
+                   const OutputOptions& options, const std::string& transmission_map_path, bool force) {
+  Outcome outcome;
+  std::string why = CheckOutputOptions(options);
+  if (!why.empty()) {
+    outcome.error = why;
+    return outcome;
+  }
+  if (!CanWriteFormat(FileExtension(result), why)) {
+    outcome.error = result + ": " + why;
+    return outcome;
+  }
+  if (!transmission_map_path.empty() && !CanWriteGreyFormat(FileExtension(transmission_map_path), why)) {
+    outcome.error = transmission_map_path + ": " + why;
+    return outcome;
+  }
+  try {
+    Run(source, result, thickness, options, transmission_map_path, force, outcome);
+  } catch (const cv::Exception& e) {
+    outcome.status = Outcome::Status::kFailed;
+    outcome.error = source + ": image library error: " + e.err;
+  } catch (const std::bad_alloc&) {
+    outcome.status = Outcome::Status::kFailed;
+    outcome.error = source + ": out of memory";
+  } catch (const std::exception& e) {
+    outcome.status = Outcome::Status::kFailed;
+    outcome.error = source + ": error: " + e.what();
+  }
+  return outcome;
+}
+
+}  // namespace vantorel

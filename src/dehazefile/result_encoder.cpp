@@ -1,0 +1,156 @@
+// Encoding results: which formats can take them, the output options, and the metadata.
+#include <algorithm>
+#include <cctype>
+#include <map>
+#include <mutex>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <opencv2/imgcodecs.hpp>
+
+#include "dehazefile/dehaze_file.h"
+#include "dehazefile/stderr_capture.h"
+
+namespace vantorel {
+
+namespace {
+
+// ".jpg" from "jpg" or ".jpg".
+std::string DottedExtension(const std::string& extension) {
+  if (extension.empty() || extension[0] == '.') return extension;
+  return "." + extension;
+}
+
+std::string Lowercase(std::string text) {
+  std::transform(text.begin(), text.end(), text.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return text;
+}
+
+bool IsOneOf(const std::string& extension, std::initializer_list<const char*> names) {
+  const std::string lower = Lowercase(extension);
+  return std::any_of(names.begin(), names.end(), [&lower](const char* name) { return lower == name; });
+}
+
+// Encodes with the codecs' own messages and exceptions turned into `error`.
+bool Encode(const std::string& extension, const cv::Mat& pixels, const std::vector<int>& params,
+            std::vector<unsigned char>& encoded, std::string& error) {
+  StderrCapture codec_messages;
+  bool ok = false;
+  try {
+    ok = cv::imencode(extension, pixels, encoded, params);
+  } catch (const cv::Exception& e) {
+    codec_messages.Take();
+    error = "the encoder failed: " + e.err;
+    return false;
+  }
+  const std::string codec_said = codec_messages.Take();
+  if (!ok) {
+    error = "the encoder failed" + (codec_said.empty() ? std::string() : " (" + codec_said + ")");
+  }
+  return ok;
+}
+
+// Whether a picture of `type` survives the encoder for `extension` as a picture of that
+// type and size. The first answer for each extension and type is kept: encoders do not
+// change while the process runs.
+bool EncoderTakes(const std::string& extension, int type) {
+  static std::mutex mutex;
+  static std::map<std::pair<std::string, int>, bool> known;
+  const auto key = std::make_pair(Lowercase(extension), type);
+  {
+    const std::lock_guard<std::mutex> lock(mutex);
+    const auto it = known.find(key);
+    if (it != known.end()) return it->second;
+  }
+  // Varied values, so that a format that keeps one channel or one bit cannot pass.
+  cv::Mat probe(5, 7, type);
+  cv::randu(probe, 0, 256);
+  std::vector<unsigned char> encoded;
+  std::string ignored;
+  bool takes = Encode(extension, probe, {}, encoded, ignored);
+  if (takes) {
+    StderrCapture codec_messages;
+    cv::Mat back;
+    try {
+      back = cv::imdecode(encoded, cv::IMREAD_UNCHANGED);
+    } catch (const cv::Exception&) {
+    }
+    takes = !back.empty() && back.size() == probe.size() && back.type() == type;
+  }
+  const std::lock_guard<std::mutex> lock(mutex);
+  known[key] = takes;
+  return takes;
+}
+
+bool CanWrite(const std::string& bare_or_dotted, int type, const char* what, std::string& why) {
+  const std::string extension = DottedExtension(bare_or_dotted);
+  if (extension.size() < 2 || !cv::haveImageWriter("x" + extension)) {
+    why = "no image format is known for this file extension";
+    return false;
+  }
+  if (!EncoderTakes(extension, type)) {
+    why = std::string("this file format cannot hold ") + what;
+    return false;
+  }
+  return true;
+}
+
+// The encoder parameters the options ask for in this format; none where an option keeps
+// its default, so that the default result is the library's own default encoding.
+std::vector<int> EncoderParams(const std::string& extension, const OutputOptions& options) {
+  std::vector<int> params;
+  if (IsOneOf(extension, {".jpg", ".jpeg", ".jpe"}) && options.jpeg_quality != OutputOptions().jpeg_quality) {
+    params = {cv::IMWRITE_JPEG_QUALITY, options.jpeg_quality};
+  } else if (IsOneOf(extension, {".webp"}) && options.webp_quality > 0) {
+    params = {cv::IMWRITE_WEBP_QUALITY, options.webp_quality};
+  } else if (IsOneOf(extension, {".png"}) && options.png_compression >= 0) {
+    params = {cv::IMWRITE_PNG_COMPRESSION, options.png_compression};
+  }
+  return params;
+}
+
+}  // namespace
+
+std::string FileExtension(const std::string& path) {
+  const size_t slash = path.find_last_of('/');
+  const size_t dot = path.find_last_of('.');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return "";
+  return path.substr(dot);
+}
+
+std::string CheckOutputOptions(const OutputOptions& options) {
+  if (options.jpeg_quality < 1 || options.jpeg_quality > 100) return "the JPEG quality must lie in 1..100";
+  if (options.webp_quality < 0 || options.webp_quality > 100) {
+    return "the WebP quality must lie in 1..100 (0 for lossless)";
+  }
+  if (options.png_compression < -1 || options.png_compression > 9) return "the PNG compression must lie in 0..9";
+  return "";
+}
+
+bool CanWriteFormat(const std::string& extension, std::string& why) {
+  return CanWrite(extension, CV_8UC3, "a colour picture of 8 bits per channel", why);
+}
+
+bool CanWriteGreyFormat(const std::string& extension, std::string& why) {
+  return CanWrite(extension, CV_8UC1, "a grey picture of 8 bits", why);
+}
+
+bool EncodeResult(const SourcePicture& source, const cv::Mat& result_pixels, const std::string& extension,
+                  const OutputOptions& options, std::vector<unsigned char>& encoded, std::string& note,
+                  std::string& error, const std::string& result_name) {
+  note.clear();
+  error = CheckOutputOptions(options);
+  if (!error.empty()) return false;
+  const std::string dotted = DottedExtension(extension);
+  if (!Encode(dotted, result_pixels, EncoderParams(dotted, options), encoded, error)) return false;
+  // Into the encoded bytes, before the file is written and renamed into place.
+  if (result_pixels.channels() == 3) {
+    note = source.metadata.InsertInto(result_name, result_pixels.cols, result_pixels.rows, encoded,
+                                      options.strip_metadata);
+  }
+  return true;
+}
+
+}  // namespace vantorel

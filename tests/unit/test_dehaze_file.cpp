@@ -1,0 +1,185 @@
+// The file layer: a source read from bytes gives the same result as from its file, which
+// formats results may take, the output options on the written bytes, and the atomic write
+// through symbolic links.
+#include "dehazefile/dehaze_file.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <exiv2/exiv2.hpp>
+#include <opencv2/imgcodecs.hpp>
+
+#include "imagedehaze/dehaze.h"
+#include "test_pictures.h"
+
+namespace vantorel {
+namespace {
+
+std::vector<unsigned char> FileBytes(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  return std::vector<unsigned char>(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+// A colour profile exiv2 accepts: its first four bytes give its size.
+std::vector<Exiv2::byte> FakeIccProfile() {
+  std::vector<Exiv2::byte> icc(200, 0x5a);
+  icc[0] = 0, icc[1] = 0, icc[2] = 0, icc[3] = 200;
+  return icc;
+}
+
+class DehazeFileTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/vantorel-dehaze-file-XXXXXX";
+    ASSERT_NE(::mkdtemp(pattern), nullptr);
+    dir_ = pattern;
+  }
+  void TearDown() override { ASSERT_EQ(std::system(("rm -rf '" + dir_ + "'").c_str()), 0); }
+
+  // A picture stored sideways (EXIF orientation 6) with EXIF, XMP, IPTC and a profile.
+  std::string TaggedSource(const std::string& name) {
+    const std::string path = dir_ + "/" + name;
+    EXPECT_TRUE(cv::imwrite(path, RandomImage(24, 40, CV_8UC3, 7)));
+    auto image = Exiv2::ImageFactory::open(path);
+    image->readMetadata();
+    image->exifData()["Exif.Image.Orientation"] = uint16_t{6};
+    image->exifData()["Exif.Image.Model"] = "VT-100";
+    image->exifData()["Exif.GPSInfo.GPSLatitudeRef"] = "N";
+    image->xmpData()["Xmp.xmp.Rating"] = "4";
+    image->iptcData()["Iptc.Application2.Caption"] = "hazy";
+    const std::vector<Exiv2::byte> icc = FakeIccProfile();
+    Exiv2::DataBuf profile(icc.data(), static_cast<long>(icc.size()));
+    image->setIccProfile(profile, true);
+    image->writeMetadata();
+    return path;
+  }
+
+  std::string dir_;
+};
+
+TEST_F(DehazeFileTest, BytesAndFileGiveTheSameResultBytes) {
+  for (const std::string source_name : {"tagged.jpg", "tagged.png", "tagged.webp"}) {
+    const std::string path = TaggedSource(source_name);
+    SourcePicture from_file, from_bytes;
+    std::string error;
+    ASSERT_TRUE(ReadSourceFile(path, from_file, error)) << error;
+    ASSERT_TRUE(ReadSourceBytes(FileBytes(path), from_bytes, error, path)) << error;
+    ASSERT_TRUE(SameBytes(from_file.pixels, from_bytes.pixels)) << source_name;
+    ASSERT_TRUE(DehazeCPU(from_file.pixels.data, from_file.pixels.cols, from_file.pixels.rows, 0.9f));
+    ASSERT_TRUE(DehazeCPU(from_bytes.pixels.data, from_bytes.pixels.cols, from_bytes.pixels.rows, 0.9f));
+    for (const char* ext : {"jpg", "png", "webp", "tif"}) {
+      for (const bool strip : {false, true}) {
+        OutputOptions options;
+        options.strip_metadata = strip;
+        std::vector<unsigned char> a, b;
+        std::string note_a, note_b;
+        ASSERT_TRUE(EncodeResult(from_file, from_file.pixels, ext, options, a, note_a, error)) << error;
+        ASSERT_TRUE(EncodeResult(from_bytes, from_bytes.pixels, ext, options, b, note_b, error)) << error;
+        EXPECT_EQ(a, b) << source_name << " -> " << ext << " strip " << strip;
+        EXPECT_EQ(note_a, note_b);
+      }
+    }
+  }
+}
+
+TEST_F(DehazeFileTest, StripMetadataKeepsOnlyTheProfile) {
+  SourcePicture source;
+  std::string error, note;
+  ASSERT_TRUE(ReadSourceFile(TaggedSource("tagged.jpg"), source, error)) << error;
+  OutputOptions options;
+  options.strip_metadata = true;
+  for (const char* ext : {".jpg", ".png", ".webp"}) {
+    std::vector<unsigned char> encoded;
+    ASSERT_TRUE(EncodeResult(source, source.pixels, ext, options, encoded, note, error)) << error;
+    EXPECT_EQ(note, "") << ext;
+    auto image = Exiv2::ImageFactory::open(encoded.data(), static_cast<long>(encoded.size()));
+    image->readMetadata();
+    EXPECT_TRUE(image->exifData().empty()) << ext;
+    EXPECT_TRUE(image->xmpData().empty()) << ext;
+    EXPECT_TRUE(image->iptcData().empty()) << ext;
+    ASSERT_TRUE(image->iccProfileDefined()) << ext;
+    EXPECT_EQ(image->iccProfile()->size_, 200) << ext;
+  }
+}
+
+TEST_F(DehazeFileTest, QualityAndCompressionReachTheEncoder) {
+  const SourcePicture source;
+  const cv::Mat noise = RandomImage(64, 64, CV_8UC3, 3);
+  cv::Mat smooth(64, 64, CV_8UC3);
+  for (int y = 0; y < 64; ++y) smooth.row(y).setTo(cv::Scalar(y, 2 * y, 3 * y));
+  std::string note, error;
+  const auto size_with = [&](const char* ext, const OutputOptions& options) {
+    const cv::Mat& picture = std::string(ext) == "png" ? smooth : noise;
+    std::vector<unsigned char> encoded;
+    EXPECT_TRUE(EncodeResult(source, picture, ext, options, encoded, note, error)) << error;
+    return encoded.size();
+  };
+  OutputOptions low, high;
+  low.jpeg_quality = 20;
+  low.webp_quality = 20;
+  low.png_compression = 0;
+  high.png_compression = 9;
+  EXPECT_LT(size_with("jpg", low), size_with("jpg", high));
+  EXPECT_LT(size_with("webp", low), size_with("webp", high));  // lossy against lossless
+  EXPECT_GT(size_with("png", low), size_with("png", high));
+  // Out of range: refused, whatever the format.
+  OutputOptions bad;
+  bad.jpeg_quality = 0;
+  std::vector<unsigned char> encoded;
+  EXPECT_FALSE(EncodeResult(source, smooth, "png", bad, encoded, note, error));
+  EXPECT_NE(error.find("JPEG quality"), std::string::npos);
+}
+
+TEST_F(DehazeFileTest, FormatsAreJudgedByWhatTheEncoderTakes) {
+  std::string why;
+  for (const char* ext : {"jpg", ".JPG", "png", "webp", "tif", "bmp", "ppm"}) {
+    EXPECT_TRUE(CanWriteFormat(ext, why)) << ext << ": " << why;
+  }
+  for (const char* ext : {".pgm", ".pbm", ".exr", ".hdr"}) {
+    EXPECT_FALSE(CanWriteFormat(ext, why)) << ext;
+    EXPECT_EQ(why, "this file format cannot hold a colour picture of 8 bits per channel") << ext;
+  }
+  EXPECT_TRUE(CanWriteGreyFormat(".pgm", why)) << why;
+  EXPECT_FALSE(CanWriteFormat(".unknownext", why));
+  EXPECT_EQ(why, "no image format is known for this file extension");
+  EXPECT_FALSE(CanWriteFormat("", why));
+  EXPECT_EQ(FileExtension("dir.d/photo"), "");
+  EXPECT_EQ(FileExtension("dir/photo.final.JPG"), ".JPG");
+}
+
+TEST_F(DehazeFileTest, WritesThroughLinksKeepingPermissionBits) {
+  ASSERT_EQ(::mkdir((dir_ + "/real").c_str(), 0755), 0);
+  const std::string target = dir_ + "/real/photo.jpg";
+  std::ofstream(target) << "old";
+  ASSERT_EQ(::chmod(target.c_str(), 0640), 0);
+  // A chain of two links, the first relative to its own folder.
+  ASSERT_EQ(::symlink("real/photo.jpg", (dir_ + "/inner").c_str()), 0);
+  ASSERT_EQ(::symlink((dir_ + "/inner").c_str(), (dir_ + "/outer.jpg").c_str()), 0);
+  std::string error;
+  const std::vector<unsigned char> bytes = {'n', 'e', 'w'};
+  ASSERT_TRUE(WriteFileAtomically(dir_ + "/outer.jpg", bytes, false, error)) << error;
+  EXPECT_EQ(FileBytes(target), bytes);
+  struct stat info {};
+  ASSERT_EQ(::lstat((dir_ + "/outer.jpg").c_str(), &info), 0);
+  EXPECT_TRUE(S_ISLNK(info.st_mode));
+  ASSERT_EQ(::stat(target.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0640u);
+  // A dangling link: its target is created.
+  ASSERT_EQ(::symlink("real/new.png", (dir_ + "/dangling.png").c_str()), 0);
+  ASSERT_TRUE(WriteFileAtomically(dir_ + "/dangling.png", bytes, false, error)) << error;
+  EXPECT_EQ(FileBytes(dir_ + "/real/new.png"), bytes);
+  // A loop of links is an error, not a hang.
+  ASSERT_EQ(::symlink("loop_b", (dir_ + "/loop_a").c_str()), 0);
+  ASSERT_EQ(::symlink("loop_a", (dir_ + "/loop_b").c_str()), 0);
+  EXPECT_FALSE(WriteFileAtomically(dir_ + "/loop_a", bytes, false, error));
+}
+
+}  // namespace
+}  // namespace vantorel
