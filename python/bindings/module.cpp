@@ -6,9 +6,10 @@
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 
+#include "bindings/file_calls.h"
 #include "bindings/picture_arguments.h"
-#include "main/memory_budget.h"
-#include "main/thickness_arg.h"
+#include "dehazefile/memory_budget.h"
+#include "dehazefile/thickness_arg.h"
 #include "vantorel/dehaze.h"
 
 namespace py = pybind11;
@@ -19,10 +20,11 @@ namespace {
 
 constexpr int kMostThreads = 256;  // SetThreadCount's own ceiling
 
-// MemoryError with the reason, when the pipeline's peak for the picture would not fit.
-void CheckMemory(const PictureSize& size) {
+// MemoryError with the reason, when the pipeline's peak for the picture, plus
+// `extra_per_pixel` bytes per pixel of the call's own, would not fit.
+void CheckMemory(const PictureSize& size, int extra_per_pixel = 0) {
   std::string error;
-  if (PipelineFitsInMemory(size.cols, size.rows, error)) return;
+  if (PipelineFitsInMemory(size.cols, size.rows, error, extra_per_pixel)) return;
   PyErr_SetString(PyExc_MemoryError, error.c_str());
   throw py::error_already_set();
 }
@@ -55,7 +57,7 @@ py::array_t<float> Transmission(const py::object& image, const py::object& thick
   const bool packed = source.strides[2] == 1 && source.strides[1] == 3 &&
                       source.strides[0] == static_cast<py::ssize_t>(size.cols) * 3;
   py::array_t<float> map({static_cast<py::ssize_t>(size.rows), static_cast<py::ssize_t>(size.cols)});
-  CheckMemory(size);
+  CheckMemory(size, packed ? 0 : 3);  // the packed copy
   float* values = map.mutable_data();
   bool accepted = false;
   {
@@ -93,4 +95,5 @@ PYBIND11_MODULE(_vantorel, module) {
   module.def("transmission", &Transmission, py::arg("image"), py::arg("thickness"));
   module.def("set_threads", &SetThreads, py::arg("count"));
   module.def("get_threads", &vantorel::ThreadCount);
+  AddFileCalls(module);
 }

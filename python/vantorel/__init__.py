@@ -5,11 +5,18 @@ Pictures are numpy ``uint8`` arrays of shape (height, width, 3) in B, G, R order
 command line. The work runs in C++ without the GIL, so Python threads dehaze pictures at
 once; ``vantorel.distributed`` runs a list of files on a Dask cluster.
 """
+import os
+import warnings
+
 from . import _vantorel
 
 __version__: str = _vantorel.__version__
 
-__all__ = ["dehaze", "transmission", "set_threads", "get_threads", "__version__"]
+__all__ = ["dehaze", "dehaze_file", "transmission", "set_threads", "get_threads", "__version__"]
+
+# The command line's output options, by the same names, with its defaults.
+_OUTPUT_OPTIONS = {"jpeg_quality": 95, "webp_quality": 0, "png_compression": -1,
+                   "strip_metadata": False}
 
 
 def dehaze(image, thickness=1.0):
@@ -26,6 +33,55 @@ def dehaze(image, thickness=1.0):
     (0, 1]; MemoryError when the picture would not fit in the memory left.
     """
     return _vantorel.dehaze(image, thickness)
+
+
+def _file_options(options):
+    """The output options with their defaults filled in; TypeError for unknown names and
+    wrong types (the ranges are checked with the thickness, in C++)."""
+    unknown = sorted(set(options) - set(_OUTPUT_OPTIONS))
+    if unknown:
+        raise TypeError(f"unexpected keyword argument {unknown[0]!r}; the output options are "
+                        + ", ".join(_OUTPUT_OPTIONS))
+    checked = {**_OUTPUT_OPTIONS, **options}
+    for name, value in checked.items():
+        expected = bool if isinstance(_OUTPUT_OPTIONS[name], bool) else int
+        # bool is an int to Python; a quality of True is surely a mistake.
+        if not isinstance(value, expected) or (expected is int and isinstance(value, bool)):
+            raise TypeError(f"{name} must be {expected.__name__}, got {type(value).__name__}")
+    return checked
+
+
+def dehaze_file(source, result, thickness=1.0, **options):
+    """Dehazes the picture file ``source`` into the file ``result``, as the command line's
+    ``vantorel SOURCE RESULT THICKNESS`` does: the same reading (EXIF orientation turned
+    upright), the same bytes, the metadata kept, and ``result`` replaced in one step (a
+    failure leaves no partial file and never damages an existing one).
+
+    source, result: paths (str or os.PathLike); the result's extension chooses the format.
+    thickness: as for dehaze(). Below 0.1 nothing is read or written.
+    options: the command line's output options, by the same names:
+        jpeg_quality     1..100, default 95
+        webp_quality     1..100 for lossy WebP; 0, the default, for lossless
+        png_compression  0..9; -1, the default, for the image library's own
+        strip_metadata   True: no EXIF, XMP or IPTC (so no GPS); the ICC profile is kept
+
+    Returns True when the result was written, False when there was nothing to do. Metadata
+    that could not be kept (damaged EXIF, a format without room for it) is reported as a
+    UserWarning.
+    Raises TypeError or ValueError for wrong arguments (an unknown option, a result format
+    that cannot be written, ...), and OSError, naming the file, when the source cannot be
+    read, the picture would not fit in memory, or the result cannot be written.
+    """
+    checked = _file_options(options)
+    status, error, note, _ = _vantorel.dehaze_file(os.fspath(source), os.fspath(result),
+                                                   thickness, **checked)
+    if status == "written":
+        if note:
+            warnings.warn(note, UserWarning, stacklevel=2)
+        return True
+    if status == "nothing to do":
+        return False
+    raise OSError(error)
 
 
 def transmission(image, thickness=1.0):
