@@ -7,8 +7,11 @@ packages=(
   g++ cmake make pkg-config
   libopencv-core-dev libopencv-imgproc-dev libopencv-imgcodecs-dev
   libexiv2-dev
+  libcli11-dev
   libgtest-dev libbenchmark-dev
   clang-14 libclang-rt-14-dev time
+  # The package test renders the manual page with man -l.
+  man-db groff-base
   # The Python package (python/, pyproject.toml), its Dask runner and its tests.
   python3 python3-dev pybind11-dev python3-pybind11 python3-numpy
   python3-venv python3-pip python3-setuptools python3-wheel

@@ -5,7 +5,9 @@
 
 #include <cstdint>
 #include <exception>
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <mutex>
 #include <utility>
 
@@ -15,6 +17,7 @@
 #include <exiv2/webpimage.hpp>
 #include <opencv2/imgcodecs.hpp>
 
+#include "dehazefile/exif_removal.h"
 #include "dehazefile/png_chunks.h"
 #include "dehazefile/webp_chunks.h"
 
@@ -28,6 +31,7 @@ struct SourceMetadata::Parts {
   bool turned_upright = false;  // the reader applied the EXIF orientation to the pixels
   std::string read_problem;     // why some of the source's metadata could not be read, or ""
   bool read_failed = false;     // none of it could be read
+  bool exif_unreadable = false; // the EXIF could not be read; the rest was read without it
   std::string source_path;  // or the name given for a source in memory
 };
 
@@ -283,23 +287,58 @@ std::string Note(const std::string& path, const std::string& text) {
 }
 
 // Reads through `open_io` (a fresh reader of the source each time it is called).
+void ReadAllParts(const std::function<Exiv2::BasicIo::AutoPtr()>& open_io, const DecodeWith& decode_as_stored,
+                  const cv::Mat& decoded, SourceMetadata::Parts& parts) {
+  const Exiv2ErrorCapture capture;
+  ReadInto(open_io(), decode_as_stored, decoded, parts);
+  if (!capture.first_error().empty()) parts.read_problem = capture.first_error();
+}
+
+//   open_io      a fresh reader of the source each time it is called
+//   whole_file   the source's bytes, wanted only when its EXIF is too damaged to read
 std::unique_ptr<SourceMetadata::Parts> ReadParts(const std::function<Exiv2::BasicIo::AutoPtr()>& open_io,
-                                                 const DecodeWith& decode_as_stored, const std::string& name,
-                                                 const cv::Mat& decoded) {
+                                                 const DecodeWith& decode_as_stored,
+                                                 const std::function<std::vector<unsigned char>()>& whole_file,
+                                                 const std::string& name, const cv::Mat& decoded) {
   auto parts = std::make_unique<SourceMetadata::Parts>();
   parts->source_path = name;
+  std::string reason;
   try {
-    const Exiv2ErrorCapture capture;
-    ReadInto(open_io(), decode_as_stored, decoded, *parts);
-    if (!capture.first_error().empty()) parts->read_problem = capture.first_error();
+    ReadAllParts(open_io, decode_as_stored, decoded, *parts);
+    return parts;
   } catch (const std::exception& e) {
-    const std::string reason = e.what();
-    parts = std::make_unique<SourceMetadata::Parts>();
-    parts->source_path = name;
-    parts->read_problem = reason.empty() ? "unknown error" : reason;
-    parts->read_failed = true;
+    reason = e.what();
+    if (reason.empty()) reason = "unknown error";
   }
+  // A damaged EXIF block makes exiv2 give up on the whole file: read the rest without it,
+  // so that the colour profile, XMP and IPTC are kept.
+  parts = std::make_unique<SourceMetadata::Parts>();
+  parts->source_path = name;
+  parts->read_problem = reason;
+  std::vector<unsigned char> without_exif;
+  if (RemoveExif(whole_file(), without_exif)) {
+    try {
+      ReadAllParts(
+          [&without_exif] {
+            return Exiv2::BasicIo::AutoPtr(new Exiv2::MemIo(without_exif.data(), static_cast<long>(without_exif.size())));
+          },
+          decode_as_stored, decoded, *parts);
+      parts->read_problem = reason;
+      parts->exif_unreadable = true;
+      return parts;
+    } catch (const std::exception&) {
+      parts = std::make_unique<SourceMetadata::Parts>();
+      parts->source_path = name;
+      parts->read_problem = reason;
+    }
+  }
+  parts->read_failed = true;
   return parts;
+}
+
+std::vector<unsigned char> ReadWholeFile(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  return std::vector<unsigned char>(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
 }
 
 }  // namespace
@@ -320,14 +359,15 @@ SourceMetadata SourceMetadata::Read(const std::string& source_path, const cv::Ma
   return SourceMetadata(ReadParts(
       // A plain file: never a URL or stdin.
       [&source_path] { return Exiv2::BasicIo::AutoPtr(new Exiv2::FileIo(source_path)); },
-      [&source_path](int flags) { return cv::imread(source_path, flags); }, source_path, decoded));
+      [&source_path](int flags) { return cv::imread(source_path, flags); },
+      [&source_path] { return ReadWholeFile(source_path); }, source_path, decoded));
 }
 
 SourceMetadata SourceMetadata::ReadBytes(const std::vector<unsigned char>& bytes, const std::string& name,
                                          const cv::Mat& decoded) {
   return SourceMetadata(ReadParts(
       [&bytes] { return Exiv2::BasicIo::AutoPtr(new Exiv2::MemIo(bytes.data(), static_cast<long>(bytes.size()))); },
-      [&bytes](int flags) { return cv::imdecode(bytes, flags); }, name, decoded));
+      [&bytes](int flags) { return cv::imdecode(bytes, flags); }, [&bytes] { return bytes; }, name, decoded));
 }
 
 std::string SourceMetadata::InsertInto(const std::string& result_path, int cols, int rows,
@@ -336,7 +376,8 @@ std::string SourceMetadata::InsertInto(const std::string& result_path, int cols,
   if (only_icc) {
     icc_alone.icc = parts_->icc;
     icc_alone.source_path = parts_->source_path;
-    icc_alone.read_problem = parts_->read_problem;
+    // An EXIF that could not be read is one that was to be left out anyway.
+    if (!parts_->exif_unreadable) icc_alone.read_problem = parts_->read_problem;
     icc_alone.read_failed = parts_->read_failed;
   }
   const Parts& parts = only_icc ? icc_alone : *parts_;
@@ -345,7 +386,10 @@ std::string SourceMetadata::InsertInto(const std::string& result_path, int cols,
     return Note(parts.source_path, "the metadata could not be read (" + parts.read_problem +
                                        "); the result was written without it");
   }
-  if (!parts.read_problem.empty()) {
+  if (parts.exif_unreadable) {
+    note = Note(parts.source_path, "the EXIF could not be read (" + parts.read_problem +
+                                       "); the result was written without it");
+  } else if (!parts.read_problem.empty()) {
     note = Note(parts.source_path, "some of the metadata could not be read (" + parts.read_problem + ")");
   }
   const std::vector<std::string> present = KindsPresent(parts);

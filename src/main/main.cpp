@@ -1,23 +1,26 @@
-// vantorel: removes haze from one colour photograph.
-//   vantorel source_image result_image [haze_thickness]
-#include <chrono>
+// vantorel: removes haze from colour photographs.
+//   vantorel [OPTIONS] SOURCE RESULT [THICKNESS]
+//   vantorel [OPTIONS] -o DIR SOURCE...
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <new>
 #include <string>
-#include <vector>
 
 #include <opencv2/core.hpp>
 #include <opencv2/core/utils/logger.hpp>
 
-#include "dehazefile/dehaze_file.h"
+#include "batch/batch.h"
 #include "dehazefile/version.h"
+#include "main/command_line.h"
 #include "main/huge_page_allocator.h"
+#include "main/messages.h"
+#include "main/single_form.h"
+#include "main/threads_variable.h"
 
 namespace {
 
 constexpr int kExitUsage = -1;
-constexpr int kExitFailure = 1;
 
 void PrintUsage() {
   std::printf("Usage: \nVantorel.exe source_image result_image haze_thickness\n");
@@ -26,48 +29,32 @@ void PrintUsage() {
   std::printf("haze_thickness: specify how hazy the scene is.\n");
 }
 
-int Fail(const std::string& message) {
-  std::fflush(stdout);
-  std::fprintf(stderr, "vantorel: %s\n", message.c_str());
-  return kExitFailure;
-}
-
-// Something the user should know although the run succeeded.
-void Note(const std::string& message) {
-  std::fflush(stdout);
-  std::fprintf(stderr, "vantorel: note: %s\n", message.c_str());
-}
-
 int Run(int argc, char** argv) {
-  if (vantorel::IsVersionRequest(argc, argv)) {
-    std::printf("%s\n", vantorel::VersionLine());
-    return 0;
+  // The first word "serve" names the web server's subcommand, never a source.
+  if (argc >= 2 && std::strcmp(argv[1], "serve") == 0) {
+    return vantorel::Fail("'serve' is a subcommand, not available in this build (a file named serve is ./serve)");
   }
-  if (argc < 3) {
-    PrintUsage();
-    return kExitUsage;
+  const vantorel::CommandLine line = vantorel::ParseCommandLine(argc, argv);
+  switch (line.action) {
+    case vantorel::CommandLine::Action::kUsage:
+      PrintUsage();
+      return kExitUsage;
+    case vantorel::CommandLine::Action::kHelp:
+      std::printf("%s", line.text.c_str());
+      return 0;
+    case vantorel::CommandLine::Action::kVersion:
+      std::printf("%s\n", vantorel::VersionLine());
+      return 0;
+    case vantorel::CommandLine::Action::kError:
+      return vantorel::Fail(line.text);
+    case vantorel::CommandLine::Action::kSingle:
+    case vantorel::CommandLine::Action::kBatch:
+      break;
   }
-  const std::string source_path = argv[1];
-  const std::string result_path = argv[2];
-
-  float haze_thickness = 1.0f;
-  if (argc >= 4) {
-    const vantorel::ThicknessArg arg = vantorel::ParseThickness(argv[3]);
-    if (!arg.valid) return Fail(arg.error);
-    haze_thickness = arg.thickness;
-  }
-
-  const vantorel::Outcome outcome =
-      vantorel::DehazeFile(source_path, result_path, haze_thickness, vantorel::OutputOptions());
-  if (outcome.status == vantorel::Outcome::Status::kUnreadable) std::printf("Can't read image. Exit...\n");
-  if (outcome.status == vantorel::Outcome::Status::kNothingToDo) {
-    std::printf("No need for dehaze. Exiting ...\n");
-    return 0;
-  }
-  if (outcome.seconds >= 0) std::printf("Time cost is %.3f\n", outcome.seconds);
-  if (outcome.status != vantorel::Outcome::Status::kWritten) return Fail(outcome.error);
-  if (!outcome.note.empty()) Note(outcome.note);
-  return 0;
+  const std::string threads_problem = vantorel::CheckThreadsVariable();
+  if (!threads_problem.empty()) return vantorel::Fail(threads_problem);
+  if (line.action == vantorel::CommandLine::Action::kBatch) return vantorel::RunBatch(line);
+  return vantorel::RunSingleForm(line);
 }
 
 }  // namespace
@@ -80,12 +67,12 @@ int main(int argc, char** argv) {
     vantorel::UseHugePagesForLargeImages();
     return Run(argc, argv);
   } catch (const cv::Exception& e) {
-    return Fail("image library error: " + e.msg);
+    return vantorel::Fail("image library error: " + e.msg);
   } catch (const std::bad_alloc&) {
-    return Fail("out of memory");
+    return vantorel::Fail("out of memory");
   } catch (const std::exception& e) {
-    return Fail(std::string("error: ") + e.what());
+    return vantorel::Fail(std::string("error: ") + e.what());
   } catch (...) {
-    return Fail("unexpected error");
+    return vantorel::Fail("unexpected error");
   }
 }

@@ -134,12 +134,33 @@ expect_image out_damaged.jpg "40 24 3 8" "damaged EXIF directory"
 checks=$((checks + 2))
 "$TEST_METADATA" show out_damaged.jpg | grep -qx "Xmp.photoshop.City=Testville" || fail "damaged EXIF directory: XMP lost"
 "$TEST_METADATA" show out_damaged.jpg | grep -qx "$icc_line" || fail "damaged EXIF directory: profile lost"
-# A byte order that is neither "II" nor "MM": exiv2 reads nothing of the file.
+# A byte order that is neither "II" nor "MM": exiv2 gives up on the whole file, yet the
+# profile, XMP and IPTC are intact and kept; the note names the EXIF alone. Into each
+# format that carries them, and from a PNG source whose EXIF chunk is damaged the same way.
 printf 'XX' | dd of=unreadable.jpg bs=1 seek=$exif_block conv=notrunc status=none
-run unreadable.jpg out_unreadable.jpg
-expect_status 0 "unreadable EXIF"
-expect_stderr_one_line_with "unreadable.jpg: the metadata could not be read" "unreadable EXIF"
-expect_image out_unreadable.jpg "40 24 3 8" "unreadable EXIF"
+"$TEST_METADATA" make-marked 40 24 unreadable.png && "$TEST_METADATA" tag unreadable.png 1 exif-chunk
+png_exif=$(($(grep -obUaP 'eXIf' unreadable.png | head -n 1 | cut -d: -f1) + 4))
+printf 'XX' | dd of=unreadable.png bs=1 seek=$png_exif conv=notrunc status=none
+# The chunk's CRC must still hold for the PNG to be read at all.
+"$TEST_METADATA" fix-png-crc unreadable.png
+for source in unreadable.jpg unreadable.png; do
+  for ext in jpg png webp; do
+    result="out_${source%.*}_${source#*.}.$ext"
+    run "$source" "$result"
+    expect_status 0 "unreadable EXIF, $source -> $ext"
+    expect_stderr_one_line_with "$source: the EXIF could not be read" "unreadable EXIF, $source -> $ext"
+    expect_image "$result" "40 24 3 8" "unreadable EXIF, $source -> $ext"
+    shown=$("$TEST_METADATA" show "$result")
+    checks=$((checks + 3))
+    grep -qx "Xmp.photoshop.City=Testville" <<<"$shown" || fail "unreadable EXIF, $source -> $ext: XMP lost"
+    grep -qx "$icc_line" <<<"$shown" || fail "unreadable EXIF, $source -> $ext: profile lost"
+    grep -q "^Exif.Image.Make=(none)" <<<"$shown" || fail "unreadable EXIF, $source -> $ext: EXIF written: $shown"
+    if [[ $ext != webp ]]; then
+      checks=$((checks + 1))
+      grep -qx "Iptc.Application2.Caption=Hazy test scene" <<<"$shown" || fail "unreadable EXIF, $source -> $ext: IPTC lost"
+    fi
+  done
+done
 
 # A failed write says so in one line, without a note about metadata, and leaves nothing.
 run side.jpg no_such_dir/out.jpg

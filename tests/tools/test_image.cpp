@@ -8,6 +8,7 @@
 //                                          (the same as a BMP header)
 //   test_image info PATH                    prints "WIDTH HEIGHT CHANNELS DEPTHBITS"
 //   test_image same PATH_A PATH_B           exit 0 when both decode to the same pixels
+//   test_image range PATH                   prints "MIN MAX" of all its samples
 //   test_image scale SOURCE WIDTH HEIGHT PATH  SOURCE resized to WIDTH x HEIGHT (a real
 //                                          photo blown up to a large test picture)
 //   test_image side-by-side BEFORE AFTER PANEL_WIDTH PATH
@@ -103,6 +104,18 @@ int Info(const char* path) {
   }
   const int bits = img.depth() == CV_8U ? 8 : img.depth() == CV_16U ? 16 : 32;
   std::printf("%d %d %d %d\n", img.cols, img.rows, img.channels(), bits);
+  return 0;
+}
+
+int Range(const char* path) {
+  const cv::Mat img = cv::imread(path, cv::IMREAD_UNCHANGED);
+  if (img.empty()) {
+    std::fprintf(stderr, "test_image: cannot decode %s\n", path);
+    return 1;
+  }
+  double low = 0, high = 0;
+  cv::minMaxLoc(img.reshape(1), &low, &high);
+  std::printf("%g %g\n", low, high);
   return 0;
 }
 
@@ -225,6 +238,7 @@ int Dispatch(int argc, char** argv) {
   if (command == "craft") return Craft(argc, argv);
   if (command == "info" && argc == 3) return Info(argv[2]);
   if (command == "same" && argc == 4) return Same(argv[2], argv[3]);
+  if (command == "range" && argc == 3) return Range(argv[2]);
   if (command == "scale" && argc == 6) return Scale(argv[2], std::atoi(argv[3]), std::atoi(argv[4]), argv[5]);
   if (command == "side-by-side" && argc == 6) return SideBySide(argv[2], argv[3], std::atoi(argv[4]), argv[5]);
   std::fprintf(stderr, "usage: test_image make|craft|info|same|scale|side-by-side ...\n");

@@ -8,6 +8,8 @@
 //                                        text chunk that exiv2 writes
 //   test_metadata show PATH              prints the fields that tag writes, one per line
 //   test_metadata red-quarter PATH       prints the quarter of the stored pixels that is red
+//   test_metadata fix-png-crc PATH       recomputes the CRC of every chunk of a PNG (after a
+//                                        test changed bytes inside one)
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -209,6 +211,23 @@ int RedQuarter(const char* path) {
   return 0;
 }
 
+int FixPngCrc(const char* path) {
+  std::vector<unsigned char> png = ReadFile(path);
+  std::vector<unsigned char> fixed(png.begin(), png.begin() + 8);
+  for (size_t at = 8; at + 12 <= png.size();) {
+    const size_t length = (size_t{png[at]} << 24) | (size_t{png[at + 1]} << 16) | (size_t{png[at + 2]} << 8) | png[at + 3];
+    if (at + 12 + length > png.size()) throw std::runtime_error("a chunk runs past the end");
+    const std::string type(reinterpret_cast<const char*>(&png[at + 4]), 4);
+    const auto data = png.begin() + static_cast<std::ptrdiff_t>(at + 8);
+    const std::vector<unsigned char> chunk =
+        vantorel::MakePngChunk(type, std::vector<unsigned char>(data, data + static_cast<std::ptrdiff_t>(length)));
+    fixed.insert(fixed.end(), chunk.begin(), chunk.end());
+    at += 12 + length;
+  }
+  WriteFile(path, fixed);
+  return 0;
+}
+
 int Dispatch(int argc, char** argv) {
   const std::string command = argc > 1 ? argv[1] : "";
   if (command == "make-marked" && argc == 5) return MakeMarked(std::atoi(argv[2]), std::atoi(argv[3]), argv[4]);
@@ -217,7 +236,8 @@ int Dispatch(int argc, char** argv) {
   }
   if (command == "show" && argc == 3) return Show(argv[2]);
   if (command == "red-quarter" && argc == 3) return RedQuarter(argv[2]);
-  std::fprintf(stderr, "usage: test_metadata make-marked|tag|show|red-quarter ...\n");
+  if (command == "fix-png-crc" && argc == 3) return FixPngCrc(argv[2]);
+  std::fprintf(stderr, "usage: test_metadata make-marked|tag|show|red-quarter|fix-png-crc ...\n");
   return 2;
 }
 

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -15,6 +16,7 @@
 
 #include <exiv2/exiv2.hpp>
 #include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
 
 #include "imagedehaze/dehaze.h"
 #include "test_pictures.h"
@@ -152,6 +154,44 @@ TEST_F(DehazeFileTest, FormatsAreJudgedByWhatTheEncoderTakes) {
   EXPECT_FALSE(CanWriteFormat("", why));
   EXPECT_EQ(FileExtension("dir.d/photo"), "");
   EXPECT_EQ(FileExtension("dir/photo.final.JPG"), ".JPG");
+}
+
+// The map's bytes are t * 255 rounded, t as the library estimates it; the result is the
+// one written without a map.
+TEST_F(DehazeFileTest, TransmissionMapIsTheLibrarysEstimateInBytes) {
+  const std::string source = dir_ + "/scene.png";
+  cv::Mat scene = RandomImage(30, 41, CV_8UC3, 11);
+  cv::GaussianBlur(scene, scene, cv::Size(9, 9), 3);  // some structure, not pure noise
+  scene += cv::Scalar(60, 60, 60);                    // and a veil of haze
+  ASSERT_TRUE(cv::imwrite(source, scene));
+  const Outcome with_map = DehazeFile(source, dir_ + "/with.png", 0.8f, OutputOptions(), dir_ + "/map.png");
+  ASSERT_EQ(with_map.status, Outcome::Status::kWritten) << with_map.error;
+  const Outcome without = DehazeFile(source, dir_ + "/without.png", 0.8f, OutputOptions());
+  ASSERT_EQ(without.status, Outcome::Status::kWritten) << without.error;
+  EXPECT_EQ(FileBytes(dir_ + "/with.png"), FileBytes(dir_ + "/without.png"));
+
+  std::vector<float> t(scene.total());
+  ASSERT_TRUE(EstimateTransmissionMapCPU(scene.data, scene.cols, scene.rows, 0.8f, t.data()));
+  const cv::Mat map = cv::imread(dir_ + "/map.png", cv::IMREAD_UNCHANGED);
+  ASSERT_EQ(map.type(), CV_8UC1);
+  ASSERT_EQ(map.size(), scene.size());
+  int mismatches = 0;
+  for (size_t i = 0; i < t.size(); ++i) {
+    if (map.data[i] != static_cast<unsigned char>(std::lround(t[i] * 255.0))) ++mismatches;
+  }
+  EXPECT_EQ(mismatches, 0);
+
+  // An all-black picture has no haze to see: the map is clear everywhere.
+  ASSERT_TRUE(cv::imwrite(source, cv::Mat(8, 8, CV_8UC3, cv::Scalar(0, 0, 0))));
+  ASSERT_EQ(DehazeFile(source, dir_ + "/black.png", 1.0f, OutputOptions(), dir_ + "/black_map.png").status,
+            Outcome::Status::kWritten);
+  double low = 0, high = 0;
+  cv::minMaxLoc(cv::imread(dir_ + "/black_map.png", cv::IMREAD_UNCHANGED), &low, &high);
+  EXPECT_EQ(low, 255.0);
+  // A map format that cannot hold a grey picture is refused before any work.
+  const Outcome refused = DehazeFile(source, dir_ + "/r.png", 1.0f, OutputOptions(), dir_ + "/map.exr");
+  EXPECT_EQ(refused.status, Outcome::Status::kFailed);
+  EXPECT_EQ(refused.seconds, -1);
 }
 
 TEST_F(DehazeFileTest, WritesThroughLinksKeepingPermissionBits) {

@@ -1,0 +1,33 @@
+// One picture, with the messages on standard output that callers have long parsed.
+#include "main/single_form.h"
+
+#include <cstdio>
+
+#include "main/messages.h"
+
+namespace vantorel {
+
+int RunSingleForm(const CommandLine& line) {
+  if (!line.ignored.empty() && !line.quiet) {
+    std::string list;
+    for (const std::string& argument : line.ignored) list += (list.empty() ? "'" : " '") + argument + "'";
+    Note("arguments after the third are ignored: " + list);
+  }
+  const Outcome outcome =
+      DehazeFile(line.sources[0], line.result, line.thickness, line.output, line.transmission_map, line.force);
+  if (outcome.status == Outcome::Status::kUnreadable) std::printf("Can't read image. Exit...\n");
+  if (outcome.status == Outcome::Status::kNothingToDo) {
+    std::printf("No need for dehaze. Exiting ...\n");
+    return 0;
+  }
+  if (outcome.seconds >= 0) std::printf("Time cost is %.3f\n", outcome.seconds);
+  if (outcome.status != Outcome::Status::kWritten) {
+    std::string error = outcome.error;
+    if (error.find("write-protected") != std::string::npos) error += " (--force replaces it)";
+    return Fail(error);
+  }
+  if (!outcome.note.empty() && !line.quiet) Note(outcome.note);
+  return 0;
+}
+
+}  // namespace vantorel
