@@ -6,6 +6,7 @@ import threading
 import numpy as np
 import pytest
 import vantorel
+from PIL import Image
 
 from conftest import read_bgr, write_bgr
 
@@ -66,11 +67,19 @@ def test_the_input_is_left_unchanged(sample):
     assert np.array_equal(picture, before)
 
 
-def test_transmission_is_a_float_map_in_the_unit_range(sample):
-    crop = sample[:400, :600]
-    hazy = vantorel.transmission(crop, 0.9)
-    assert hazy.dtype == np.float32 and hazy.shape == crop.shape[:2]
-    assert hazy.min() >= 0.0 and hazy.max() <= 1.0 and hazy.min() < hazy.max()
+def test_transmission_is_the_command_lines_map_before_rounding(sample, run_cli, tmp_path):
+    write_bgr(sample, tmp_path / "source.png")
+    completed = run_cli("--transmission-map", tmp_path / "map.png", tmp_path / "source.png",
+                        tmp_path / "result.png", 0.9)
+    assert completed.returncode == 0, completed.stderr
+    with Image.open(tmp_path / "map.png") as picture:
+        expected = np.asarray(picture)
+
+    hazy = vantorel.transmission(sample, 0.9)
+    assert hazy.dtype == np.float32 and hazy.shape == sample.shape[:2]
+    assert hazy.min() >= 0.0 and hazy.max() <= 1.0
+    # The command line writes t * 255 rounded to the nearest, half to even.
+    assert np.array_equal(np.rint(hazy * np.float32(255)).astype(np.uint8), expected)
     # A black picture hides nothing: clear everywhere.
     assert np.all(vantorel.transmission(np.zeros((4, 5, 3), np.uint8)) == 1.0)
 
