@@ -35,7 +35,8 @@ PictureSize CheckPicture(const py::handle& image) {
     throw py::type_error(std::string(kPictureForm) + ", got " + TypeName(image));
   }
   const auto array = py::reinterpret_borrow<py::array>(image);
-  if (!array.dtype().is(py::dtype::of<unsigned char>())) {
+  // By kind and size rather than identity: a uint8 dtype with metadata is uint8 too.
+  if (array.dtype().kind() != 'u' || array.dtype().itemsize() != 1) {
     throw py::type_error(std::string(kPictureForm) + ", got dtype " +
                          std::string(py::str(array.dtype())));
   }
