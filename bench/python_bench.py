@@ -1,14 +1,16 @@
 """Timings of the Python package (run by bench/python.sh, which installs it first).
 
 1. vantorel.dehaze on the 1.7-megapixel sample against DehazeCPU in C++ (BM_DehazeSample
-   of vantorel_bench), in alternating rounds so that both meet the same machine load.
+   of vantorel_bench), in alternating rounds so that both meet the same machine load:
+   wall time with the default threads, CPU time with one library thread.
 2. Two pictures dehazed by two Python threads at once against one after the other, with
-   one library thread per call and with the default count.
+   one library thread per call and with the default count (the fastest round, with the
+   cores the process kept busy, which shows how much of the machine it was given).
 3. vantorel.distributed.dehaze_files on a LocalCluster of two one-thread worker processes
    over 16 pictures against the command line: its batch form when it has one, a plain
    loop over the single form, and `xargs -P 2` over the single form with one thread each.
 
-Every figure is the median of the rounds, in seconds of wall time.
+Figures are seconds, the median of the rounds unless said otherwise.
     python3 bench/python_bench.py BUILD_DIR [ROUNDS]
 """
 import json
