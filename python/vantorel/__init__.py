@@ -87,7 +87,8 @@ def dehaze_file(source, result, thickness=1.0, **options):
 def transmission(image, thickness=1.0):
     """Returns the transmission map that dehaze() estimates for ``image``.
 
-    image, thickness: as for dehaze().
+    image, thickness: as for dehaze(); below 0.1, where dehaze() changes nothing, the map
+        is still the one estimated for that thickness.
 
     Returns a float32 array of shape (height, width) in [0, 1]: 1 where the scene is
     clear, towards 0 where haze hides it.
