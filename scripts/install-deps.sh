@@ -14,7 +14,11 @@ packages=(
   man-db groff-base
   # vantorel serve, and its tests in a headless browser
   libcpp-httplib-dev
-  chromium chromium-driver python3 python3-selenium python3-numpy
+  chromium chromium-driver python3-selenium
+  # The Python package (python/, pyproject.toml), its Dask runner and its tests.
+  python3 python3-dev pybind11-dev python3-pybind11 python3-numpy
+  python3-venv python3-pip python3-setuptools python3-wheel
+  python3-dask python3-distributed python3-pytest python3-pil
 )
 
 missing=()

@@ -1,0 +1,112 @@
+"""Vantorel: removes haze and fog from colour photographs.
+
+Pictures are numpy ``uint8`` arrays of shape (height, width, 3) in B, G, R order, as
+``cv2.imread`` gives them. The results are byte for byte those of the ``vantorel``
+command line. The work runs in C++ without the GIL, so Python threads dehaze pictures at
+once; ``vantorel.distributed`` runs a list of files on a Dask cluster.
+"""
+import os
+import warnings
+
+from . import _vantorel
+
+__version__: str = _vantorel.__version__
+
+__all__ = ["dehaze", "dehaze_file", "transmission", "set_threads", "get_threads", "__version__"]
+
+# The command line's output options, by the same names, with its defaults.
+_OUTPUT_OPTIONS = {"jpeg_quality": 95, "webp_quality": 0, "png_compression": -1,
+                   "strip_metadata": False}
+
+
+def dehaze(image, thickness=1.0):
+    """Returns the dehazed picture as a new array; ``image`` is not changed.
+
+    image: numpy uint8 array of shape (height, width, 3), blue, green, red; any strides
+        (a slice or another view is fine).
+    thickness: how hazy the scene is, a finite number in (0, 1] (default 1); larger
+        removes more haze. Below 0.1 there is nothing to do: the result is a copy.
+
+    Returns a C-contiguous uint8 array of the same shape.
+    Raises TypeError for an object that is not a uint8 numpy array or a thickness that is
+    not a number; ValueError for another shape, an empty array or a thickness outside
+    (0, 1]; MemoryError when the picture would not fit in the memory left.
+    """
+    return _vantorel.dehaze(image, thickness)
+
+
+def _file_options(options):
+    """The output options with their defaults filled in; TypeError for unknown names and
+    wrong types (the ranges are checked with the thickness, in C++)."""
+    unknown = sorted(set(options) - set(_OUTPUT_OPTIONS))
+    if unknown:
+        raise TypeError(f"unexpected keyword argument {unknown[0]!r}; the output options are "
+                        + ", ".join(_OUTPUT_OPTIONS))
+    checked = {**_OUTPUT_OPTIONS, **options}
+    for name, value in checked.items():
+        expected = bool if isinstance(_OUTPUT_OPTIONS[name], bool) else int
+        # bool is an int to Python; a quality of True is surely a mistake.
+        if not isinstance(value, expected) or (expected is int and isinstance(value, bool)):
+            raise TypeError(f"{name} must be {expected.__name__}, got {type(value).__name__}")
+    return checked
+
+
+def dehaze_file(source, result, thickness=1.0, **options):
+    """Dehazes the picture file ``source`` into the file ``result``, as the command line's
+    ``vantorel SOURCE RESULT THICKNESS`` does: the same reading (EXIF orientation turned
+    upright), the same bytes, the metadata kept, and ``result`` replaced in one step (a
+    failure leaves no partial file and never damages an existing one).
+
+    source, result: paths (str or os.PathLike); the result's extension chooses the format.
+    thickness: as for dehaze(). Below 0.1 nothing is read or written.
+    options: the command line's output options, by the same names:
+        jpeg_quality     1..100, default 95
+        webp_quality     1..100 for lossy WebP; 0, the default, for lossless
+        png_compression  0..9; -1, the default, for the image library's own
+        strip_metadata   True: no EXIF, XMP or IPTC (so no GPS); the ICC profile is kept
+
+    Returns True when the result was written, False when there was nothing to do. Metadata
+    that could not be kept (damaged EXIF, a format without room for it) is reported as a
+    UserWarning.
+    Raises TypeError or ValueError for wrong arguments (an unknown option, a result format
+    that cannot be written, ...), and OSError, naming the file, when the source cannot be
+    read, the picture would not fit in memory, or the result cannot be written.
+    """
+    checked = _file_options(options)
+    status, error, note, _ = _vantorel.dehaze_file(os.fspath(source), os.fspath(result),
+                                                   thickness, **checked)
+    if status == "written":
+        if note:
+            warnings.warn(note, UserWarning, stacklevel=2)
+        return True
+    if status == "nothing to do":
+        return False
+    raise OSError(error)
+
+
+def transmission(image, thickness=1.0):
+    """Returns the transmission map that dehaze() estimates for ``image``.
+
+    image, thickness: as for dehaze(); below 0.1, where dehaze() changes nothing, the map
+        is still the one estimated for that thickness.
+
+    Returns a float32 array of shape (height, width) in [0, 1]: 1 where the scene is
+    clear, towards 0 where haze hides it.
+    Raises the same errors as dehaze().
+    """
+    return _vantorel.transmission(image, thickness)
+
+
+def set_threads(count):
+    """Sets the number of threads each dehaze of this process uses.
+
+    count: 1 to 256; 0 returns to the default (VANTOREL_THREADS when it is a positive
+        whole number, else the machine's cores). Results never depend on it.
+    Raises ValueError outside 0..256.
+    """
+    _vantorel.set_threads(count)
+
+
+def get_threads():
+    """Returns the number of threads each dehaze of this process uses."""
+    return _vantorel.get_threads()
