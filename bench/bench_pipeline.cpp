@@ -10,7 +10,7 @@
 
 #include "bench_scenes.h"
 #include "filters/bilateral_filters.h"
-#include "filters/reference_filters.h"
+#include "reference_filters.h"
 #include "imagedehaze/airlight.h"
 #include "imagedehaze/auto_adjust.h"
 #include "imagedehaze/dehaze.h"
@@ -102,14 +102,12 @@ void BM_DehazeCPU(benchmark::State& state) {
 void BM_DehazeCPUReference(benchmark::State& state) {
   const cv::Mat picture = HazyScene(Rows(state), Cols(state));
   setenv("VANTOREL_THREADS", "1", 1);
-  UseReferenceFilters(true);
   for (auto _ : state) {
     state.PauseTiming();
     cv::Mat work = picture.clone();
     state.ResumeTiming();
-    benchmark::DoNotOptimize(DehazeCPU(work.data, work.cols, work.rows, 0.9f));
+    benchmark::DoNotOptimize(ReferenceDehazeCPU(work.data, work.cols, work.rows, 0.9f));
   }
-  UseReferenceFilters(false);
   unsetenv("VANTOREL_THREADS");
   SetPixels(state, Rows(state), Cols(state));
 }

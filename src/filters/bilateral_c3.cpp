@@ -1,6 +1,5 @@
 // Three-channel float bilateral filter: each channel smoothed by its own edges.
 #include "filters/bilateral_filters.h"
-#include "filters/reference_filters.h"
 #include "filters/channel_by_channel.h"
 #include "filters/image_channels.h"
 
@@ -8,7 +7,6 @@ namespace vantorel {
 
 void BilateralC3CPU(const cv::Mat& source, cv::Mat& output, double sigma_s, double sigma_r) {
   CV_Assert(source.type() == CV_32FC3 && !source.empty());
-  if (ReferenceFiltersInUse()) return BilateralC3ReferenceCPU(source, output, sigma_s, sigma_r);
   FilterChannelByChannel<FloatChannel, FloatChannelSink>(source, output, CV_32FC3, CV_32FC1,
                                                          sigma_s, sigma_r);
 }

@@ -9,11 +9,11 @@
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
 
-#include "filters/bilateral_filters.h"
 #include "filters/parallel_for.h"
 #include "imagedehaze/airlight.h"
 #include "imagedehaze/convert_in_bands.h"
 #include "imagedehaze/normalize.h"
+#include "imagedehaze/pipeline.h"
 #include "imagedehaze/recover_radiance.h"
 #include "imagedehaze/transmission.h"
 #include "imagedehaze/transmission_steps.h"
@@ -40,7 +40,7 @@ struct FrontStages {
 // Normalisation, luma, airlight and transmission. False for an all-black picture, which
 // has nothing to scale by; `front` is then left empty.
 bool RunFrontStages(const unsigned char* data, int cols, int rows, float haze_thickness,
-                    FrontStages& front) {
+                    const EdgeFilters& filters, FrontStages& front) {
   const float transmission_exponent = TransmissionExponent(haze_thickness);
   // Only read: the header is const in all but its type.
   const cv::Mat source_view(rows, cols, CV_8UC3, const_cast<unsigned char*>(data));
@@ -62,7 +62,7 @@ bool RunFrontStages(const unsigned char* data, int cols, int rows, float haze_th
     cv::extractChannel(front.ycrcb, front.y_plane, 0);
   });
   front.transmission =
-      EstimateTransmissionCPU(normalized, front.airlight, front.y_plane, transmission_exponent);
+      EstimateTransmissionCPU(normalized, front.airlight, front.y_plane, transmission_exponent, filters);
   return true;
 }
 
@@ -83,9 +83,14 @@ bool DehazeCPU(unsigned char* data, int cols, int rows, float haze_thickness) {
 
 bool DehazeCPU(unsigned char* data, int cols, int rows, float haze_thickness,
                const DehazeOptions& options) {
+  return RunPipeline(data, cols, rows, haze_thickness, options, LibraryEdgeFilters());
+}
+
+bool RunPipeline(unsigned char* data, int cols, int rows, float haze_thickness,
+                 const DehazeOptions& options, const EdgeFilters& filters) {
   if (!ArgumentsAccepted(cols, rows, haze_thickness)) return false;
   FrontStages front;
-  if (!RunFrontStages(data, cols, rows, haze_thickness, front)) {
+  if (!RunFrontStages(data, cols, rows, haze_thickness, filters, front)) {
     // An all-black picture has nothing to scale by and no haze to remove: it stays black,
     // and nothing in it is hidden by haze.
     if (options.transmission != nullptr) FillClear(options.transmission, cols, rows);
@@ -95,12 +100,12 @@ bool DehazeCPU(unsigned char* data, int cols, int rows, float haze_thickness,
 
   // The recovery is the last reader of these: hand them over so it can release them early.
   cv::Mat dehazed = RecoverRadianceCPU(std::move(front.ycrcb), std::move(front.y_plane),
-                                       front.airlight, std::move(front.transmission));
+                                       front.airlight, std::move(front.transmission), filters);
 
   cv::Mat output_8u;
   ConvertInBands(dehazed, output_8u, CV_8U, 255.0);
   // A last edge-preserving smoothing of the bytes: 4 x 4-pixel cells, 0.02 of the range.
-  Bilateral8UC3CPU(output_8u, output_8u, 4.0, 0.02);
+  filters.bytes(output_8u, output_8u, 4.0, 0.02);
 
   std::memcpy(data, output_8u.data, static_cast<size_t>(rows) * static_cast<size_t>(cols) * 3);
   return true;
@@ -110,7 +115,7 @@ bool EstimateTransmissionMapCPU(const unsigned char* data, int cols, int rows,
                                 float haze_thickness, float* transmission) {
   if (transmission == nullptr || !ArgumentsAccepted(cols, rows, haze_thickness)) return false;
   FrontStages front;
-  if (!RunFrontStages(data, cols, rows, haze_thickness, front)) {
+  if (!RunFrontStages(data, cols, rows, haze_thickness, LibraryEdgeFilters(), front)) {
     FillClear(transmission, cols, rows);
     return true;
   }

@@ -4,7 +4,6 @@
 
 #include <opencv2/imgproc.hpp>
 
-#include "filters/bilateral_filters.h"
 #include "imagedehaze/auto_adjust.h"
 #include "imagedehaze/recovery_loops.h"
 
@@ -20,13 +19,13 @@ constexpr double kChromaSigmaR = 0.2;
 }  // namespace
 
 cv::Mat RecoverRadianceCPU(cv::Mat ycrcb, cv::Mat y_plane, const cv::Vec3f& airlight,
-                           cv::Mat transmission) {
+                           cv::Mat transmission, const EdgeFilters& filters) {
   cv::Mat dehazed;
   dehazed.create(ycrcb.rows, ycrcb.cols, CV_32FC3);
   const cv::Vec3f airlight_ycrcb = AirlightToYCrCb(airlight);
 
   cv::Mat smoothed_y;
-  JointBilateralCPU(y_plane, y_plane, smoothed_y, kSmoothSigmaS, kLumaSigmaR);
+  filters.joint(y_plane, y_plane, smoothed_y, kSmoothSigmaS, kLumaSigmaR);
   y_plane.release();
   ycrcb.copyTo(dehazed);
   ycrcb.release();
@@ -34,7 +33,7 @@ cv::Mat RecoverRadianceCPU(cv::Mat ycrcb, cv::Mat y_plane, const cv::Vec3f& airl
 
   {
     cv::Mat dehazed_smoothed;
-    BilateralC3CPU(dehazed, dehazed_smoothed, kSmoothSigmaS, kChromaSigmaR);
+    filters.three_channel(dehazed, dehazed_smoothed, kSmoothSigmaS, kChromaSigmaR);
     BlendPixels(transmission, smoothed_y, dehazed_smoothed, dehazed);
   }
   smoothed_y.release();

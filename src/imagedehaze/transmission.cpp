@@ -2,13 +2,13 @@
 // power set by the haze thickness.
 #include "imagedehaze/transmission.h"
 
-#include "filters/bilateral_filters.h"
 #include "imagedehaze/transmission_steps.h"
 
 namespace vantorel {
 
 cv::Mat EstimateTransmissionCPU(const cv::Mat& normalized, const cv::Vec3f& airlight,
-                                const cv::Mat& y_plane, float transmission_exponent) {
+                                const cv::Mat& y_plane, float transmission_exponent,
+                                const EdgeFilters& filters) {
   const int rows = normalized.rows;
   const int cols = normalized.cols;
 
@@ -20,8 +20,8 @@ cv::Mat EstimateTransmissionCPU(const cv::Mat& normalized, const cv::Vec3f& airl
 
   cv::Mat transmission;
   transmission.create(rows, cols, CV_32FC1);
-  JointBilateralCPU(raw_transmission, y_plane, transmission, TransmissionSigmaS(rows, cols),
-                    kTransmissionSigmaR);
+  filters.joint(raw_transmission, y_plane, transmission, TransmissionSigmaS(rows, cols),
+                kTransmissionSigmaR);
   raw_transmission.release();
 
   RaiseTransmission(transmission, transmission_exponent);

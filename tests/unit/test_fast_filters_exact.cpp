@@ -10,8 +10,8 @@
 #include <opencv2/core.hpp>
 
 #include "filters/bilateral_filters.h"
-#include "filters/reference_filters.h"
 #include "imagedehaze/dehaze.h"
+#include "reference_filters.h"
 #include "test_pictures.h"
 
 namespace vantorel {
@@ -32,12 +32,6 @@ cv::Mat Scene(int rows, int cols, uint64_t seed) {
   return m;
 }
 
-class ReferencePath {
- public:
-  ReferencePath() { UseReferenceFilters(true); }
-  ~ReferencePath() { UseReferenceFilters(false); }
-};
-
 struct Size {
   int rows, cols;
 };
@@ -52,10 +46,7 @@ TEST(FastFilters, JointBilateralMatchesTheReference) {
     for (const auto& sigmas : call_sites) {
       cv::Mat fast, reference;
       JointBilateralCPU(source, guide, fast, sigmas[0], sigmas[1]);
-      {
-        ReferencePath on;
-        JointBilateralCPU(source, guide, reference, sigmas[0], sigmas[1]);
-      }
+      JointBilateralReferenceCPU(source, guide, reference, sigmas[0], sigmas[1]);
       EXPECT_TRUE(SameBytes(fast, reference)) << s.rows << "x" << s.cols << " sigma_s " << sigmas[0];
     }
   }
@@ -67,11 +58,8 @@ TEST(FastFilters, ThreeChannelFiltersMatchTheReferenceInAndOutOfPlace) {
     const cv::Mat floats = RandomImage(s.rows, s.cols, CV_32FC3, ++seed);
     const cv::Mat bytes = Scene(s.rows, s.cols, ++seed);
     cv::Mat float_ref, byte_ref;
-    {
-      ReferencePath on;
-      BilateralC3CPU(floats, float_ref, 35.0, 0.2);
-      Bilateral8UC3CPU(bytes, byte_ref, 4.0, 0.02);
-    }
+    BilateralC3ReferenceCPU(floats, float_ref, 35.0, 0.2);
+    Bilateral8UC3ReferenceCPU(bytes, byte_ref, 4.0, 0.02);
     cv::Mat float_fast, byte_fast;
     BilateralC3CPU(floats, float_fast, 35.0, 0.2);
     Bilateral8UC3CPU(bytes, byte_fast, 4.0, 0.02);
@@ -97,12 +85,10 @@ TEST(FastPipeline, SameBytesAsTheReferencePathAndForAnyThreadCount) {
                               RandomImage(33, 35, CV_8UC3, 10)};
   for (const cv::Mat& picture : pictures) {
     const std::string size = std::to_string(picture.rows) + "x" + std::to_string(picture.cols);
-    std::vector<unsigned char> reference;
-    {
-      ReferencePath on;
-      setenv("VANTOREL_THREADS", "1", 1);
-      reference = Dehazed(picture, 0.9f);
-    }
+    setenv("VANTOREL_THREADS", "1", 1);
+    cv::Mat expected = picture.clone();
+    ASSERT_TRUE(ReferenceDehazeCPU(expected.data, expected.cols, expected.rows, 0.9f));
+    const std::vector<unsigned char> reference(expected.data, expected.data + expected.total() * 3);
     for (const char* threads : {"1", "2", "5"}) {
       setenv("VANTOREL_THREADS", threads, 1);
       EXPECT_EQ(Dehazed(picture, 0.9f), reference) << size << " with " << threads << " threads";

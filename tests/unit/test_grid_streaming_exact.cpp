@@ -7,7 +7,7 @@
 #include <string>
 
 #include "filters/bilateral_grid.h"
-#include "filters/bilateral_grid_streaming.h"
+#include "reference_grid.h"
 
 namespace vantorel {
 namespace {
@@ -48,7 +48,7 @@ void ExpectSameAsReference(const WorkMatrix& values, const WorkMatrix& edges, do
                            const std::string& what) {
   WorkMatrix expected, got;
   BilateralGridReferenceCPU(values, edges, ss, sr, expected);
-  BilateralGridStreamingCPU(values, edges, ss, sr, got);
+  BilateralGridCPU(values, edges, ss, sr, got);
   EXPECT_TRUE(BitIdentical(expected, got)) << what;
 }
 
@@ -96,7 +96,7 @@ TEST(StreamingGrid, SameResultForAnyThreadCount) {
   for (const char* threads : {"1", "2", "3", "7"}) {
     setenv("VANTOREL_THREADS", threads, 1);
     WorkMatrix got;
-    BilateralGridStreamingCPU(values, edges, 4.0, 0.02, got);
+    BilateralGridCPU(values, edges, 4.0, 0.02, got);
     EXPECT_TRUE(BitIdentical(expected, got)) << threads << " threads";
   }
   unsetenv("VANTOREL_THREADS");
@@ -109,7 +109,7 @@ TEST(StreamingGrid, ResultMayBeTheInputMatrix) {
   WorkMatrix expected;
   BilateralGridReferenceCPU(values, edges, 4.0, 0.02, expected);
   setenv("VANTOREL_THREADS", "3", 1);
-  BilateralGridStreamingCPU(values, edges, 4.0, 0.02, values);
+  BilateralGridCPU(values, edges, 4.0, 0.02, values);
   unsetenv("VANTOREL_THREADS");
   EXPECT_TRUE(BitIdentical(expected, values));
 }

@@ -1,22 +1,12 @@
 // The filter adapters written plainly, step by step.
-#include "filters/reference_filters.h"
+#include "reference_filters.h"
 
-#include <atomic>
-
-#include "filters/bilateral_grid.h"
 #include "filters/output_matrix.h"
-#include "filters/work_matrix.h"
+#include "imagedehaze/pipeline.h"
+#include "reference_grid.h"
+#include "work_matrix_copies.h"
 
 namespace vantorel {
-
-namespace {
-
-std::atomic<bool> reference_filters{false};
-
-}  // namespace
-
-void UseReferenceFilters(bool on) { reference_filters = on; }
-bool ReferenceFiltersInUse() { return reference_filters; }
 
 void JointBilateralReferenceCPU(const cv::Mat& source, const cv::Mat& guide, cv::Mat& output,
                                 double sigma_s, double sigma_r) {
@@ -69,6 +59,16 @@ void Bilateral8UC3ReferenceCPU(const cv::Mat& source, cv::Mat& destination, doub
       }
     }
   }
+}
+
+const EdgeFilters& ReferenceEdgeFilters() {
+  static const EdgeFilters filters{JointBilateralReferenceCPU, BilateralC3ReferenceCPU,
+                                   Bilateral8UC3ReferenceCPU};
+  return filters;
+}
+
+bool ReferenceDehazeCPU(unsigned char* data, int cols, int rows, float haze_thickness) {
+  return RunPipeline(data, cols, rows, haze_thickness, DehazeOptions{}, ReferenceEdgeFilters());
 }
 
 }  // namespace vantorel

@@ -1,9 +1,11 @@
 // The filter adapters written plainly: work-matrix copies of every channel and the
-// reference grid core. The pipeline can be switched onto them to prove that the fast
-// filters give the same bytes.
+// reference grid core, with the same contracts as the library's adapters
+// (filters/bilateral_filters.h), which must give the same bytes.
 #pragma once
 
 #include <opencv2/core.hpp>
+
+#include "imagedehaze/edge_filters.h"
 
 namespace vantorel {
 
@@ -13,9 +15,11 @@ void BilateralC3ReferenceCPU(const cv::Mat& source, cv::Mat& output, double sigm
 void Bilateral8UC3ReferenceCPU(const cv::Mat& source, cv::Mat& destination, double sigma_s,
                                double sigma_r);
 
-// When on, JointBilateralCPU, BilateralC3CPU and Bilateral8UC3CPU run the reference
-// versions. For tests and benchmarks; off by default.
-void UseReferenceFilters(bool on);
-bool ReferenceFiltersInUse();
+// The three above, for the pipeline's stages.
+const EdgeFilters& ReferenceEdgeFilters();
+
+// DehazeCPU through the reference filters: the straightforward pipeline whose bytes the
+// library must give for any thread count and band size.
+bool ReferenceDehazeCPU(unsigned char* data, int cols, int rows, float haze_thickness);
 
 }  // namespace vantorel
