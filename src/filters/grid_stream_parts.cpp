@@ -1,4 +1,4 @@
-// The building blocks of the streaming grid core.
+// The blur passes of the streaming grid core.
 #include "filters/grid_stream_parts.h"
 
 #include <algorithm>
@@ -78,49 +78,7 @@ __attribute__((always_inline)) inline void BlurColumn(GridSlice& out, int32_t y,
   BlurCells(weight, before_w, after_w, centre_w, range.lo, range.hi);
 }
 
-AxisPlace PlaceOnAxis(uint32_t pixel, double sigma_s, int32_t size) {
-  AxisPlace place;
-  place.fill = static_cast<int32_t>(pixel / sigma_s + 0.5) + kGridMargin;
-  const double f = pixel / sigma_s + 2.0;
-  place.lower = std::min(static_cast<uint32_t>(f), static_cast<uint32_t>(size - 1));
-  place.upper = std::min(place.lower + 1, static_cast<uint32_t>(size - 1));
-  place.fraction = static_cast<float>(f - place.lower);
-  return place;
-}
-
 }  // namespace
-
-GridGeometry MakeGridGeometry(int32_t width, int32_t height, double emin, double emax,
-                              double sigma_s, double sigma_r) {
-  GridGeometry g;
-  g.width = width;
-  g.height = height;
-  g.sigma_s = sigma_s;
-  g.sigma_r = sigma_r;
-  g.emin = emin;
-  g.x_size = static_cast<int32_t>(static_cast<uint32_t>(width - 1) / sigma_s) + 5;
-  g.y_size = static_cast<int32_t>(static_cast<uint32_t>(height - 1) / sigma_s) + 5;
-  g.z_size = static_cast<int32_t>((emax - emin) / sigma_r) + 5;
-  return g;
-}
-
-std::vector<AxisPlace> PlaceAxis(int32_t pixels, double sigma_s, int32_t size) {
-  std::vector<AxisPlace> places(pixels);
-  for (int32_t i = 0; i < pixels; ++i) places[i] = PlaceOnAxis(static_cast<uint32_t>(i), sigma_s, size);
-  return places;
-}
-
-// The fill cells grow with the pixel column, so each slice's columns are one run.
-std::vector<int32_t> FirstColumnOfSlices(const std::vector<AxisPlace>& xs, int32_t x_size) {
-  std::vector<int32_t> first(x_size + 1);
-  const int32_t width = static_cast<int32_t>(xs.size());
-  int32_t px = 0;
-  for (int32_t x = 0; x <= x_size; ++x) {
-    while (px < width && xs[px].fill < x) ++px;
-    first[x] = px;
-  }
-  return first;
-}
 
 VANTOREL_AVX2_CLONES void XPass(GridSlice& out, const GridSlice& before, const GridSlice& centre, const GridSlice& after) {
   for (int32_t y = 1; y <= out.y_size - 2; ++y) {

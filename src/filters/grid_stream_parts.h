@@ -1,5 +1,5 @@
-// The building blocks of the streaming grid core: the grid's geometry, where each pixel
-// goes on it, and the blur passes over one x-slice.
+// The building blocks of the streaming grid core: the blur passes over one x-slice and
+// the ring of slices that holds each stage.
 #pragma once
 
 #include <algorithm>
@@ -7,57 +7,10 @@
 #include <cstdint>
 #include <vector>
 
+#include "filters/grid_geometry.h"
 #include "filters/grid_slice.h"
 
 namespace vantorel {
-
-constexpr int32_t kGridMargin = 2;
-
-struct GridGeometry {
-  int32_t width = 0, height = 0;  // pixels
-  int32_t x_size = 0, y_size = 0, z_size = 0;
-  double sigma_s = 0, sigma_r = 0, emin = 0;
-};
-
-// The grid sizes: trunc(extent / sigma) + 5 per axis, the extents converted from unsigned.
-GridGeometry MakeGridGeometry(int32_t width, int32_t height, double emin, double emax,
-                              double sigma_s, double sigma_r);
-
-// Where one pixel coordinate goes: its fill cell, and its two sample corners with the
-// single-precision fraction between them.
-struct AxisPlace {
-  int32_t fill = 0;
-  uint32_t lower = 0, upper = 0;
-  float fraction = 0;
-};
-
-std::vector<AxisPlace> PlaceAxis(int32_t pixels, double sigma_s, int32_t size);
-
-// first[x] .. first[x + 1] - 1 are the pixel columns filled into slice x (or, given the
-// rows' places, the pixel rows filled into grid row x).
-std::vector<int32_t> FirstColumnOfSlices(const std::vector<AxisPlace>& xs, int32_t x_size);
-
-// The z cell a pixel is filled into, and its sample position along z.
-__attribute__((always_inline)) inline int32_t FillCellZ(double edge, const GridGeometry& g) {
-  return static_cast<int32_t>((edge - g.emin) / g.sigma_r + 0.5) + kGridMargin;
-}
-__attribute__((always_inline)) inline double SamplePositionZ(double edge, const GridGeometry& g) {
-  return (edge - g.emin) / g.sigma_r + 2.0;
-}
-
-// Where one edge value goes along z, in the same terms as a pixel coordinate along x or
-// y. Both positions divide the same difference by sigma_r, so inlined they share one
-// division. The edge must lie in [emin, emax].
-__attribute__((always_inline)) inline AxisPlace PlaceOnZ(double edge, const GridGeometry& g) {
-  const uint32_t z_last = static_cast<uint32_t>(g.z_size - 1);
-  const double fz = SamplePositionZ(edge, g);
-  AxisPlace place;
-  place.fill = FillCellZ(edge, g);
-  place.lower = std::min(static_cast<uint32_t>(fz), z_last);
-  place.upper = std::min(place.lower + 1, z_last);
-  place.fraction = static_cast<float>(fz - place.lower);
-  return place;
-}
 
 // One [1 2 1] / 4 pass along x from three adjacent slices, along y or z within a slice.
 // Only cells of the interior (index 1 .. size - 2) are written, as in the full grid; the

@@ -5,18 +5,12 @@
 #include <algorithm>
 #include <utility>
 
+#include "filters/grid_geometry.h"
 #include "filters/trilinear_weights.h"
 
 namespace vantorel {
 
 namespace {
-
-// Cells between the image's first sample and the grid's edge on every axis.
-constexpr int32_t kMargin = 2;
-
-int32_t CellsAlong(double extent, double sigma) {
-  return static_cast<int32_t>(extent / sigma) + kMargin * 2 + 1;
-}
 
 size_t CellIndex(const BilateralGrid& grid, int32_t x, int32_t y, int32_t z) {
   return (static_cast<size_t>(x) * grid.y_size + y) * grid.z_size + z;
@@ -36,9 +30,6 @@ BilateralGrid MakeEmptyGrid(int32_t width, int32_t height, double edge_span, dou
 }
 
 namespace {
-
-// Nearest cell, halves going up: every argument is non-negative, so truncation rounds.
-int32_t NearestCell(double position) { return static_cast<int32_t>(position + 0.5) + kMargin; }
 
 void Fill(BilateralGrid& grid, const WorkMatrix& input, const WorkMatrix& edge, double emin,
           double sigma_s, double sigma_r) {
@@ -111,17 +102,12 @@ void ReadBack(const BilateralGrid& grid, const WorkMatrix& edge, double emin, do
   }
 }
 
-// Lower corner index along one axis, clamped to the grid as an unsigned comparison.
-uint32_t LowerIndex(double f, int32_t size) {
-  return std::min(static_cast<uint32_t>(f), static_cast<uint32_t>(size - 1));
-}
-
 }  // namespace
 
 GridCell TrilinearSample(const BilateralGrid& grid, double fx, double fy, double fz) {
-  const uint32_t x0 = LowerIndex(fx, grid.x_size);
-  const uint32_t y0 = LowerIndex(fy, grid.y_size);
-  const uint32_t z0 = LowerIndex(fz, grid.z_size);
+  const uint32_t x0 = LowerCorner(fx, grid.x_size);
+  const uint32_t y0 = LowerCorner(fy, grid.y_size);
+  const uint32_t z0 = LowerCorner(fz, grid.z_size);
   const uint32_t x1 = std::min(x0 + 1, static_cast<uint32_t>(grid.x_size - 1));
   const uint32_t y1 = std::min(y0 + 1, static_cast<uint32_t>(grid.y_size - 1));
   const uint32_t z1 = std::min(z0 + 1, static_cast<uint32_t>(grid.z_size - 1));
