@@ -6,9 +6,8 @@
 #include <utility>
 #include <vector>
 
-// The passes are compiled twice, for AVX2 and for the baseline, and the loader picks the
-// one the processor can run; the lanes compute the same bits either way.
-#define VANTOREL_AVX2_CLONES __attribute__((target_clones("avx2", "default")))
+#include "filters/cpu_features.h"
+
 
 namespace vantorel {
 
@@ -78,9 +77,8 @@ __attribute__((always_inline)) inline void BlurColumn(GridSlice& out, int32_t y,
   BlurCells(weight, before_w, after_w, centre_w, range.lo, range.hi);
 }
 
-}  // namespace
-
-VANTOREL_AVX2_CLONES void XPass(GridSlice& out, const GridSlice& before, const GridSlice& centre, const GridSlice& after) {
+__attribute__((always_inline)) inline void XPassBody(GridSlice& out, const GridSlice& before, const GridSlice& centre,
+                                                    const GridSlice& after) {
   for (int32_t y = 1; y <= out.y_size - 2; ++y) {
     Range range;
     Include(range, before, y);
@@ -92,7 +90,7 @@ VANTOREL_AVX2_CLONES void XPass(GridSlice& out, const GridSlice& before, const G
   }
 }
 
-VANTOREL_AVX2_CLONES void YPass(GridSlice& out, const GridSlice& in) {
+__attribute__((always_inline)) inline void YPassBody(GridSlice& out, const GridSlice& in) {
   for (int32_t y = 1; y <= out.y_size - 2; ++y) {
     Range range;
     Include(range, in, y - 1);
@@ -107,7 +105,7 @@ VANTOREL_AVX2_CLONES void YPass(GridSlice& out, const GridSlice& in) {
 // The two z passes and the normalisation of one column at a time: all three stay within
 // the column, so the intermediate columns live in small buffers instead of whole slices.
 // Each cell is the same expression of the same cells as in separate passes.
-VANTOREL_AVX2_CLONES void ZPassesAndNormalise(GridSlice& out, const GridSlice& in) {
+__attribute__((always_inline)) inline void ZPassesAndNormaliseBody(GridSlice& out, const GridSlice& in) {
   const int32_t z_size = in.z_size;
   // Cells 0 .. z_size - 1 of the two passes' value and weight columns; cells outside the
   // written range must read as zero.
@@ -139,6 +137,23 @@ VANTOREL_AVX2_CLONES void ZPassesAndNormalise(GridSlice& out, const GridSlice& i
     // Back to zero for the next column.
     for (int32_t z = first.lo; z <= first.hi; ++z) first_v[z] = first_w[z] = 0.0;
   }
+}
+
+}  // namespace
+
+// The passes run through RunVectorised: compiled for AVX2 and for the baseline, the lanes
+// computing the same bits either way.
+
+void XPass(GridSlice& out, const GridSlice& before, const GridSlice& centre, const GridSlice& after) {
+  RunVectorised([&] { XPassBody(out, before, centre, after); });
+}
+
+void YPass(GridSlice& out, const GridSlice& in) {
+  RunVectorised([&] { YPassBody(out, in); });
+}
+
+void ZPassesAndNormalise(GridSlice& out, const GridSlice& in) {
+  RunVectorised([&] { ZPassesAndNormaliseBody(out, in); });
 }
 
 }  // namespace vantorel
