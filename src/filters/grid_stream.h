@@ -36,10 +36,6 @@
 
 namespace vantorel {
 
-// Pixels placed together on the fill: enough to amortise the vector code's set-up over the
-// small tiles of a small sigma_s, few enough to stay in the first-level cache.
-constexpr int32_t kBatchPixels = 512;
-
 template <typename Source, typename Sink>
 class SliceStream {
  public:
@@ -265,9 +261,6 @@ class SliceStream {
   SliceRing<2> normalised_;
   GridSlice zero_, scratch_a_, scratch_b_;
 };
-
-// Enough columns per task that the slices recomputed at task borders stay a small share.
-constexpr int32_t kMinColumnsPerTask = 64;
 
 // Filters a width x height source into the sink. The sink must not write anything the
 // source reads: tasks read columns beyond the ones they write.

@@ -38,11 +38,6 @@ cv::Mat LuminanceOfBgr(const cv::Mat& bgr) {
   return luminance;
 }
 
-// Rows toned and converted to YCrCb at a time: the colour conversion treats every row on
-// its own, so bands of whole rows give the same values as whole images, without more
-// full-size images; and bands are independent, so they run in parallel.
-constexpr int kChromaBandRows = 64;
-
 // Tones one band of rows in place. With three channels the toned band then keeps its
 // own Y while its Cr and Cb become the means of its own and the untoned band's, which
 // keeps part of the colour the tone curve washes out.
@@ -63,12 +58,12 @@ void ToneBand(const ToneCurve& curve, cv::Mat band) {
   cv::cvtColor(toned_ycrcb, band, cv::COLOR_YCrCb2BGR, 0);
 }
 
+// The colour conversion treats every row on its own, so bands of whole rows give the same
+// values as whole images, without more full-size images; and bands are independent, so
+// they run in parallel.
 void ToneInBands(const ToneCurve& curve, cv::Mat& pixels) {
-  const int bands = (pixels.rows + kChromaBandRows - 1) / kChromaBandRows;
-  ParallelFor(bands, [&](int b) {
-    const int r0 = b * kChromaBandRows;
-    ToneBand(curve, pixels.rowRange(r0, std::min(r0 + kChromaBandRows, pixels.rows)));
-  });
+  ParallelForRowBands(pixels.rows, ToneBandRows(pixels.cols),
+                      [&](int first, int end) { ToneBand(curve, pixels.rowRange(first, end)); });
 }
 
 // In img's own depth; the 8-bit conversion rounds to nearest and saturates.

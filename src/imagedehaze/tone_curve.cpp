@@ -16,9 +16,6 @@ namespace vantorel {
 
 namespace {
 
-// Pixels whose logarithms are taken in parallel before they are summed in order.
-constexpr std::size_t kLogBlock = std::size_t{1} << 18;
-
 // The logarithm and the running sum are double; the sum is rounded back to float after
 // every pixel. The logarithms of a block are independent and computed in parallel; the
 // sum then runs over them in pixel order, so the result does not depend on the threads.
