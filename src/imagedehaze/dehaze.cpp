@@ -23,12 +23,7 @@ namespace vantorel {
 namespace {
 
 bool ArgumentsAccepted(int cols, int rows, float haze_thickness) {
-  // Written as positive tests so that a NaN thickness is refused too.
-  if (!(cols > 0)) return false;
-  if (!(rows > 0)) return false;
-  if (!(haze_thickness > 0.0f)) return false;
-  if (!(haze_thickness <= 1.0f)) return false;
-  return true;
+  return cols > 0 && rows > 0 && ThicknessAccepted(haze_thickness);
 }
 
 // What the stages up to the transmission hand to the recovery.
@@ -76,6 +71,9 @@ void FillClear(float* destination, int cols, int rows) {
 }
 
 }  // namespace
+
+// Written as positive tests so that a NaN thickness is refused too.
+bool ThicknessAccepted(float haze_thickness) { return haze_thickness > 0.0f && haze_thickness <= 1.0f; }
 
 bool DehazeCPU(unsigned char* data, int cols, int rows, float haze_thickness) {
   return DehazeCPU(data, cols, rows, haze_thickness, DehazeOptions{});
