@@ -19,12 +19,12 @@ struct Range {
 };
 
 __attribute__((always_inline)) inline void Include(Range& r, const GridSlice& slice, int32_t y) {
-  if (slice.lo[y] > slice.hi[y]) return;
+  if (slice.Empty(y)) return;
   if (r.Empty()) {
-    r = {slice.lo[y], slice.hi[y]};
+    r = {slice.Lo(y), slice.Hi(y)};
   } else {
-    r.lo = std::min(r.lo, slice.lo[y]);
-    r.hi = std::max(r.hi, slice.hi[y]);
+    r.lo = std::min(r.lo, slice.Lo(y));
+    r.hi = std::max(r.hi, slice.Hi(y));
   }
 }
 
@@ -78,8 +78,8 @@ __attribute__((always_inline)) inline void BlurColumn(GridSlice& out, int32_t y,
 }
 
 __attribute__((always_inline)) inline void XPassBody(GridSlice& out, const GridSlice& before, const GridSlice& centre,
-                                                    const GridSlice& after) {
-  for (int32_t y = 1; y <= out.y_size - 2; ++y) {
+                                                    const GridSlice& after, int32_t y_from, int32_t y_to) {
+  for (int32_t y = y_from; y <= y_to; ++y) {
     Range range;
     Include(range, before, y);
     Include(range, centre, y);
@@ -90,8 +90,8 @@ __attribute__((always_inline)) inline void XPassBody(GridSlice& out, const GridS
   }
 }
 
-__attribute__((always_inline)) inline void YPassBody(GridSlice& out, const GridSlice& in) {
-  for (int32_t y = 1; y <= out.y_size - 2; ++y) {
+__attribute__((always_inline)) inline void YPassBody(GridSlice& out, const GridSlice& in, int32_t y_from, int32_t y_to) {
+  for (int32_t y = y_from; y <= y_to; ++y) {
     Range range;
     Include(range, in, y - 1);
     Include(range, in, y);
@@ -105,7 +105,7 @@ __attribute__((always_inline)) inline void YPassBody(GridSlice& out, const GridS
 // The two z passes and the normalisation of one column at a time: all three stay within
 // the column, so the intermediate columns live in small buffers instead of whole slices.
 // Each cell is the same expression of the same cells as in separate passes.
-__attribute__((always_inline)) inline void ZPassesAndNormaliseBody(GridSlice& out, const GridSlice& in) {
+__attribute__((always_inline)) inline void ZPassesAndNormaliseBody(GridSlice& out, const GridSlice& in, int32_t y_from, int32_t y_to) {
   const int32_t z_size = in.z_size;
   // Cells 0 .. z_size - 1 of the two passes' value and weight columns; cells outside the
   // written range must read as zero.
@@ -114,12 +114,12 @@ __attribute__((always_inline)) inline void ZPassesAndNormaliseBody(GridSlice& ou
   double* first_w = first_v + z_size;
   double* second_v = first_w + z_size;
   double* second_w = second_v + z_size;
-  for (int32_t y = 0; y < out.y_size; ++y) {
-    if (in.lo[y] > in.hi[y] || y == 0 || y == out.y_size - 1) {
+  for (int32_t y = y_from; y <= y_to; ++y) {
+    if (in.Empty(y)) {
       out.RangeColumn(y, 1, 0);
       continue;
     }
-    const Range first = Interior({in.lo[y] - 1, in.hi[y] + 1}, z_size);
+    const Range first = Interior({in.Lo(y) - 1, in.Hi(y) + 1}, z_size);
     const Range second = first.Empty() ? first : Interior({first.lo - 1, first.hi + 1}, z_size);
     out.RangeColumn(y, second.lo, second.hi);
     if (second.Empty()) continue;
@@ -144,16 +144,17 @@ __attribute__((always_inline)) inline void ZPassesAndNormaliseBody(GridSlice& ou
 // The passes run through RunVectorised: compiled for AVX2 and for the baseline, the lanes
 // computing the same bits either way.
 
-void XPass(GridSlice& out, const GridSlice& before, const GridSlice& centre, const GridSlice& after) {
-  RunVectorised([&] { XPassBody(out, before, centre, after); });
+void XPass(GridSlice& out, const GridSlice& before, const GridSlice& centre, const GridSlice& after,
+           int32_t y_from, int32_t y_to) {
+  RunVectorised([&] { XPassBody(out, before, centre, after, y_from, y_to); });
 }
 
-void YPass(GridSlice& out, const GridSlice& in) {
-  RunVectorised([&] { YPassBody(out, in); });
+void YPass(GridSlice& out, const GridSlice& in, int32_t y_from, int32_t y_to) {
+  RunVectorised([&] { YPassBody(out, in, y_from, y_to); });
 }
 
-void ZPassesAndNormalise(GridSlice& out, const GridSlice& in) {
-  RunVectorised([&] { ZPassesAndNormaliseBody(out, in); });
+void ZPassesAndNormalise(GridSlice& out, const GridSlice& in, int32_t y_from, int32_t y_to) {
+  RunVectorised([&] { ZPassesAndNormaliseBody(out, in, y_from, y_to); });
 }
 
 }  // namespace vantorel

@@ -12,25 +12,26 @@
 
 namespace vantorel {
 
-// One [1 2 1] / 4 pass along x from three adjacent slices, along y or z within a slice.
-// Only cells of the interior (index 1 .. size - 2) are written, as in the full grid; the
-// output's columns 0 and y_size - 1 must be empty already. Every other column of the
-// output is rewritten, whatever it held before.
-void XPass(GridSlice& out, const GridSlice& before, const GridSlice& centre, const GridSlice& after);
-void YPass(GridSlice& out, const GridSlice& in);
+// One [1 2 1] / 4 pass along x from three adjacent slices, along y or z within a slice,
+// over rows y_from .. y_to of the grid, all within the interior (1 .. y_size - 2). A y
+// pass reads the input's rows y_from - 1 .. y_to + 1. Every written column of the output
+// is rewritten, whatever it held before; its other columns are left as they are.
+void XPass(GridSlice& out, const GridSlice& before, const GridSlice& centre, const GridSlice& after,
+           int32_t y_from, int32_t y_to);
+void YPass(GridSlice& out, const GridSlice& in, int32_t y_from, int32_t y_to);
 
 // Two z passes, then value / weight (a zero weight counting as 1); only the value is
-// kept. Every column of the output is rewritten, whatever it held before.
-void ZPassesAndNormalise(GridSlice& out, const GridSlice& in);
+// kept. Rows y_from .. y_to, as above.
+void ZPassesAndNormalise(GridSlice& out, const GridSlice& in, int32_t y_from, int32_t y_to);
 
 // A few slices of one stage, keyed by their x index; requests come in increasing x, and
 // N consecutive slices never share a slot.
 template <size_t N>
 class SliceRing {
  public:
-  void Reset(int32_t ys, int32_t zs) {
+  void Reset(int32_t ys, int32_t zs, int32_t first, int32_t count) {
     for (size_t i = 0; i < N; ++i) {
-      slots_[i].Reset(ys, zs);
+      slots_[i].Reset(ys, zs, first, count);
       keys_[i] = -1;
     }
   }

@@ -39,6 +39,16 @@ int ToneBandRows(int /*columns*/) {
   return 64;
 }
 
+int32_t GridBandRows(int32_t height, int32_t z_size, double sigma_s) {
+  if (const int rows = band_rows_for_testing.load(); rows > 0) return rows;
+  // A stream keeps eleven slices of values and weights: 176 bytes per cell of a grid row.
+  constexpr double kSliceBytes = 512.0 * 1024.0;
+  const double grid_rows = kSliceBytes / (176.0 * std::max(z_size, 1));
+  // Bands much shorter than their halo of four grid rows would mostly recompute it.
+  const double rows = std::max(grid_rows, 32.0) * sigma_s;
+  return rows >= height ? std::max(height, 1) : std::max(static_cast<int32_t>(rows), 1);
+}
+
 void SetBandRowsForTesting(int rows) { band_rows_for_testing = std::max(rows, 0); }
 
 int BandRowsForTesting() { return band_rows_for_testing.load(); }

@@ -10,6 +10,7 @@
 #include <opencv2/core.hpp>
 
 #include "filters/bilateral_filters.h"
+#include "filters/schedule.h"
 #include "imagedehaze/dehaze.h"
 #include "reference_filters.h"
 #include "test_pictures.h"
@@ -93,6 +94,17 @@ TEST(FastPipeline, SameBytesAsTheReferencePathAndForAnyThreadCount) {
       setenv("VANTOREL_THREADS", threads, 1);
       EXPECT_EQ(Dehazed(picture, 0.9f), reference) << size << " with " << threads << " threads";
     }
+    // Every band of rows (grid filters, tone adjustment, conversions) of one row, of a few
+    // rows, and one band for the whole picture.
+    for (const int band_rows : {1, 6, 1 << 20}) {
+      SetBandRowsForTesting(band_rows);
+      for (const char* threads : {"1", "2"}) {
+        setenv("VANTOREL_THREADS", threads, 1);
+        EXPECT_EQ(Dehazed(picture, 0.9f), reference)
+            << size << " with " << threads << " threads, bands of " << band_rows << " rows";
+      }
+    }
+    SetBandRowsForTesting(0);
     unsetenv("VANTOREL_THREADS");
   }
 }
