@@ -1,4 +1,4 @@
-// The three-channel filters: each channel of the source smoothed by its own edges, one
+// The three-channel byte filter: each channel of the source smoothed by its own edges, one
 // channel at a time, so only one channel's working memory exists at once.
 #pragma once
 
@@ -23,8 +23,6 @@ inline void InsertChannelInBands(const cv::Mat& plane, cv::Mat& target, int k) {
 
 template <typename Channel>
 Channel ChannelOf(const cv::Mat& image, int k);
-template <>
-inline FloatChannel ChannelOf<FloatChannel>(const cv::Mat& image, int k) { return FloatChannel(image, 3, k); }
 template <>
 inline ByteChannel ChannelOf<ByteChannel>(const cv::Mat& image, int k) { return ByteChannel(image, k); }
 

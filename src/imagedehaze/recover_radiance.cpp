@@ -32,9 +32,9 @@ cv::Mat RecoverRadianceCPU(cv::Mat ycrcb, cv::Mat y_plane, const cv::Vec3f& airl
   RecoverPixels(transmission, airlight_ycrcb, smoothed_y, dehazed);
 
   {
-    cv::Mat dehazed_smoothed;
-    filters.three_channel(dehazed, dehazed_smoothed, kSmoothSigmaS, kChromaSigmaR);
-    BlendPixels(transmission, smoothed_y, dehazed_smoothed, dehazed);
+    cv::Mat smoothed_chroma;
+    filters.chroma(dehazed, smoothed_chroma, kSmoothSigmaS, kChromaSigmaR);
+    BlendPixels(transmission, smoothed_y, smoothed_chroma, dehazed);
   }
   smoothed_y.release();
   transmission.release();

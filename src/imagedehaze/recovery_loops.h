@@ -17,8 +17,8 @@ void RecoverPixels(const cv::Mat& transmission, const cv::Vec3f& airlight_ycrcb,
                    cv::Mat& smoothed_y, cv::Mat& dehazed);
 
 // Pulls low-transmission pixels toward smoothed values, fully at t = 0, not at all from
-// t = 2/3: luma toward S', chroma toward channels 1 and 2 of `dehazed_smoothed`.
+// t = 2/3: luma toward S', chroma toward `smoothed_chroma` (CV_32FC2: Cr, Cb).
 void BlendPixels(const cv::Mat& transmission, const cv::Mat& smoothed_y,
-                 const cv::Mat& dehazed_smoothed, cv::Mat& dehazed);
+                 const cv::Mat& smoothed_chroma, cv::Mat& dehazed);
 
 }  // namespace vantorel

@@ -22,17 +22,18 @@ void JointBilateralReferenceCPU(const cv::Mat& source, const cv::Mat& guide, cv:
   StoreChannel(result, output, 0, 1);
 }
 
-void BilateralC3ReferenceCPU(const cv::Mat& source, cv::Mat& output, double sigma_s, double sigma_r) {
+void BilateralChromaReferenceCPU(const cv::Mat& source, cv::Mat& output, double sigma_s,
+                                 double sigma_r) {
   const int rows = source.rows;
   const int cols = source.cols;
-  WorkMatrix values[3] = {{cols, rows, 0.0}, {cols, rows, 0.0}, {cols, rows, 0.0}};
-  WorkMatrix results[3] = {{cols, rows, 0.0}, {cols, rows, 0.0}, {cols, rows, 0.0}};
-  for (int k = 0; k < 3; ++k) LoadChannel(source, k, 3, values[k]);
-  for (int k = 0; k < 3; ++k) {
+  WorkMatrix values[2] = {{cols, rows, 0.0}, {cols, rows, 0.0}};
+  WorkMatrix results[2] = {{cols, rows, 0.0}, {cols, rows, 0.0}};
+  for (int k = 0; k < 2; ++k) LoadChannel(source, k + 1, 3, values[k]);
+  for (int k = 0; k < 2; ++k) {
     BilateralGridReferenceCPU(values[k], values[k], sigma_s, sigma_r, results[k]);
   }
-  PrepareOutput(output, rows, cols, CV_32FC3);
-  for (int k = 0; k < 3; ++k) StoreChannel(results[k], output, k, 3);
+  PrepareOutput(output, rows, cols, CV_32FC2);
+  for (int k = 0; k < 2; ++k) StoreChannel(results[k], output, k, 2);
 }
 
 void Bilateral8UC3ReferenceCPU(const cv::Mat& source, cv::Mat& destination, double sigma_s,
@@ -62,7 +63,7 @@ void Bilateral8UC3ReferenceCPU(const cv::Mat& source, cv::Mat& destination, doub
 }
 
 const EdgeFilters& ReferenceEdgeFilters() {
-  static const EdgeFilters filters{JointBilateralReferenceCPU, BilateralC3ReferenceCPU,
+  static const EdgeFilters filters{JointBilateralReferenceCPU, BilateralChromaReferenceCPU,
                                    Bilateral8UC3ReferenceCPU};
   return filters;
 }

@@ -7,7 +7,7 @@
 
 namespace vantorel {
 
-// Copies channel k of an n-channel CV_32F image (n = 1 or 3, interleaved) into `matrix`,
+// Copies channel k of an n-channel CV_32F image (n = 1 to 3, interleaved) into `matrix`,
 // which already has the image's sizes. Rows are addressed through the image's row step.
 void LoadChannel(const cv::Mat& image, int k, int n, WorkMatrix& matrix);
 

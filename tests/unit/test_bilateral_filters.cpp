@@ -55,39 +55,35 @@ TEST(JointBilateral, PreparedOutputKeepsItsBuffer) {
   EXPECT_GE(lo, 0.0);
 }
 
-TEST(BilateralC3, ChannelsDoNotInfluenceEachOther) {
+// Output channel j is source channel j + 1 smoothed by itself: channel 0 plays no part.
+TEST(BilateralChroma, EachOutputChannelIsItsOwnChannelFilteredAlone) {
   const cv::Mat source = RandomImage(15, 18, CV_32FC3, 7);
-  cv::Mat changed = source.clone();
-  changed.forEach<cv::Vec3f>([](cv::Vec3f& p, const int*) { p[1] = 1.0f - p[1] * p[1]; });
-  cv::Mat a, b;
-  BilateralC3CPU(source, a, 4.0, 0.2);
-  BilateralC3CPU(changed, b, 4.0, 0.2);
-  EXPECT_TRUE(SameBytes(Channel(a, 0), Channel(b, 0)));
-  EXPECT_TRUE(SameBytes(Channel(a, 2), Channel(b, 2)));
-  EXPECT_FALSE(SameBytes(Channel(a, 1), Channel(b, 1)));
-}
-
-TEST(BilateralC3, EqualChannelsGiveEqualOutputs) {
-  const cv::Mat plane = RandomImage(12, 14, CV_32FC1, 8);
-  cv::Mat source;
-  cv::merge(std::vector<cv::Mat>{plane, plane, plane}, source);
   cv::Mat output;
-  BilateralC3CPU(source, output, 3.0, 0.2);
-  EXPECT_TRUE(SameBytes(Channel(output, 0), Channel(output, 1)));
-  EXPECT_TRUE(SameBytes(Channel(output, 0), Channel(output, 2)));
-  // Each channel is the single-channel filter of that plane by itself.
-  cv::Mat single;
-  JointBilateralCPU(plane, plane, single, 3.0, 0.2);
-  EXPECT_TRUE(SameBytes(Channel(output, 0), single));
+  BilateralChromaCPU(source, output, 4.0, 0.2);
+  ASSERT_EQ(output.type(), CV_32FC2);
+  for (int k = 1; k < 3; ++k) {
+    cv::Mat single;
+    JointBilateralCPU(Channel(source, k), Channel(source, k), single, 4.0, 0.2);
+    EXPECT_TRUE(SameBytes(Channel(output, k - 1), single)) << k;
+  }
+  cv::Mat changed = source.clone(), changed_output;
+  changed.forEach<cv::Vec3f>([](cv::Vec3f& p, const int*) { p[0] = 1.0f - p[0] * p[0]; p[1] = 1.0f - p[1]; });
+  BilateralChromaCPU(changed, changed_output, 4.0, 0.2);
+  EXPECT_TRUE(SameBytes(Channel(output, 1), Channel(changed_output, 1)));
+  EXPECT_FALSE(SameBytes(Channel(output, 0), Channel(changed_output, 0)));
 }
 
-TEST(BilateralC3, InPlaceEqualsOutOfPlace) {
+TEST(BilateralChroma, AMatchingOutputKeepsItsBufferAndTheSourceIsRefused) {
   const cv::Mat source = RandomImage(13, 16, CV_32FC3, 9);
-  cv::Mat separate;
-  BilateralC3CPU(source, separate, 35.0, 0.2);
+  cv::Mat output(13, 16, CV_32FC2, cv::Scalar::all(-1.0));
+  const uchar* buffer = output.data;
+  BilateralChromaCPU(source, output, 35.0, 0.2);
+  EXPECT_EQ(output.data, buffer);
+  cv::Mat fresh;
+  BilateralChromaCPU(source, fresh, 35.0, 0.2);
+  EXPECT_TRUE(SameBytes(output, fresh));
   cv::Mat in_place = source.clone();
-  BilateralC3CPU(in_place, in_place, 35.0, 0.2);
-  EXPECT_TRUE(SameBytes(in_place, separate));
+  EXPECT_THROW(BilateralChromaCPU(in_place, in_place, 35.0, 0.2), cv::Exception);
 }
 
 TEST(Bilateral8UC3, EveryConstantByteSurvivesTheRoundTrip) {

@@ -16,7 +16,7 @@ struct OnePixel {
   cv::Mat t = cv::Mat(1, 1, CV_32FC1);
   cv::Mat s = cv::Mat(1, 1, CV_32FC1);
   cv::Mat ycrcb = cv::Mat(1, 1, CV_32FC3);
-  cv::Mat smoothed = cv::Mat(1, 1, CV_32FC3, cv::Scalar(0.0f, 0.5f, 0.5f));
+  cv::Mat smoothed = cv::Mat(1, 1, CV_32FC2, cv::Scalar(0.5f, 0.5f));
 
   OnePixel(float t_value, float s_value, cv::Vec3f pixel) {
     t.at<float>(0) = t_value;
@@ -107,7 +107,7 @@ TEST(RecoveryLoops, ZeroTransmissionEndsAtTheLimits) {
   EXPECT_EQ(equal.Pixel()[0], 1.0f);
 
   // The blend then takes S' and the smoothed chroma in full.
-  below.smoothed.at<cv::Vec3f>(0) = cv::Vec3f(0.8f, 0.25f, 0.75f);
+  below.smoothed.at<cv::Vec2f>(0) = cv::Vec2f(0.25f, 0.75f);
   below.Blend();
   EXPECT_EQ(below.Pixel(), cv::Vec3f(0.0f, 0.25f, 0.75f));
 }
