@@ -34,9 +34,11 @@ size_t RowsPerTask(int columns) {
   return (kPixelsPerTask + row - 1) / row;
 }
 
-int ToneBandRows(int /*columns*/) {
+int ToneBandRows(int columns) {
   if (const int rows = band_rows_for_testing.load(); rows > 0) return rows;
-  return 64;
+  // The band and its two colour conversions, three floats a pixel each: about 600 KB.
+  constexpr int kPixelsPerBand = 16384;
+  return std::max(1, kPixelsPerBand / std::max(columns, 1));
 }
 
 int32_t GridBandRows(int32_t height, int32_t z_size, double sigma_s) {
