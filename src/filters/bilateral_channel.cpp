@@ -1,5 +1,4 @@
-// The chroma filter: channels 1 and 2 of a three-channel float image, each smoothed by its
-// own edges. Channel 0 is not filtered: the recovery reads only the smoothed chroma.
+// One channel of a three-channel float image smoothed by its own edges, into a plane.
 #include "filters/bilateral_filters.h"
 #include "filters/grid_stream.h"
 #include "filters/image_channels.h"
@@ -7,16 +6,16 @@
 
 namespace vantorel {
 
-void BilateralChromaCPU(const cv::Mat& source, cv::Mat& output, double sigma_s, double sigma_r) {
-  CV_Assert(source.type() == CV_32FC3 && !source.empty() && !SharesMemory(output, source));
+void BilateralChannelCPU(const cv::Mat& source, int k, cv::Mat& plane, double sigma_s,
+                         double sigma_r) {
+  CV_Assert(source.type() == CV_32FC3 && !source.empty() && k >= 0 && k < 3);
+  CV_Assert(!SharesMemory(plane, source));
   const int rows = source.rows;
   const int cols = source.cols;
-  PrepareOutput(output, rows, cols, CV_32FC2);
-  for (int k = 1; k < 3; ++k) {
-    const FloatChannel channel(source, 3, k);
-    StreamBilateralGrid(ChannelSource<FloatChannel>{channel, channel, cols, rows},
-                        FloatChannelSink(output, 2, k - 1), cols, rows, sigma_s, sigma_r);
-  }
+  PrepareOutput(plane, rows, cols, CV_32FC1);
+  const FloatChannel channel(source, 3, k);
+  StreamBilateralGrid(ChannelSource<FloatChannel>{channel, channel, cols, rows},
+                      FloatChannelSink(plane, 1, 0), cols, rows, sigma_s, sigma_r);
 }
 
 }  // namespace vantorel

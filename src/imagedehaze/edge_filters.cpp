@@ -5,7 +5,7 @@
 namespace vantorel {
 
 const EdgeFilters& LibraryEdgeFilters() {
-  static const EdgeFilters filters{JointBilateralCPU, BilateralChromaCPU, Bilateral8UC3CPU};
+  static const EdgeFilters filters{JointBilateralCPU, BilateralChannelCPU, Bilateral8UC3CPU};
   return filters;
 }
 

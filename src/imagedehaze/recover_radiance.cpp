@@ -37,11 +37,16 @@ cv::Mat RecoverRadianceCPU(cv::Mat ycrcb, cv::Mat y_plane, const cv::Vec3f& airl
   cv::Mat dehazed = OwnedContinuous(std::move(ycrcb));
   RecoverPixels(transmission, airlight_ycrcb, smoothed_y, dehazed);
 
+  // Each chroma channel is smoothed by itself and blended before the next is smoothed:
+  // blending one channel changes no other, so one plane serves both.
   {
     cv::Mat smoothed_chroma;
-    filters.chroma(dehazed, smoothed_chroma, kSmoothSigmaS, kChromaSigmaR);
-    BlendPixels(transmission, smoothed_y, smoothed_chroma, dehazed);
+    for (const int k : {1, 2}) {
+      filters.channel(dehazed, k, smoothed_chroma, kSmoothSigmaS, kChromaSigmaR);
+      BlendChannel(transmission, smoothed_chroma, k, dehazed);
+    }
   }
+  BlendChannel(transmission, smoothed_y, 0, dehazed);
   smoothed_y.release();
   transmission.release();
 

@@ -63,25 +63,19 @@ void RecoverPixels(const cv::Mat& transmission, const cv::Vec3f& airlight_ycrcb,
   });
 }
 
-void BlendPixels(const cv::Mat& transmission, const cv::Mat& smoothed_y,
-                 const cv::Mat& smoothed_chroma, cv::Mat& dehazed) {
-  CV_Assert(transmission.isContinuous() && smoothed_y.isContinuous() &&
-            smoothed_chroma.isContinuous() && dehazed.isContinuous());
+void BlendChannel(const cv::Mat& transmission, const cv::Mat& smoothed, int k, cv::Mat& dehazed) {
+  CV_Assert(transmission.isContinuous() && smoothed.isContinuous() && dehazed.isContinuous());
   const float* t_data = transmission.ptr<float>();
-  const float* s_data = smoothed_y.ptr<float>();
-  const float* smooth_pixels = smoothed_chroma.ptr<float>();
+  const float* s_data = smoothed.ptr<float>();
   float* pixels = dehazed.ptr<float>();
   ParallelForRange(transmission.total(), kPixelsPerTask, [&](size_t begin, size_t end) {
     for (size_t i = begin; i < end; ++i) {
-      float* pixel = pixels + 3 * i;
-      const float* smooth = smooth_pixels + 2 * i;
+      float& value = pixels[3 * i + k];
       // Lower bound first here, so a NaN t gives c = 0 and a full blend.
       const float q = 1.5f * t_data[i];
       const float c = q > 0.0f ? (1.0f > q ? q : 1.0f) : 0.0f;
-      const float k = 1.0f - c;
-      pixel[0] = (s_data[i] - pixel[0]) * k + pixel[0];
-      pixel[1] = (smooth[0] - pixel[1]) * k + pixel[1];
-      pixel[2] = (smooth[1] - pixel[2]) * k + pixel[2];
+      const float w = 1.0f - c;
+      value = (s_data[i] - value) * w + value;
     }
   });
 }

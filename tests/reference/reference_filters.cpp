@@ -22,18 +22,16 @@ void JointBilateralReferenceCPU(const cv::Mat& source, const cv::Mat& guide, cv:
   StoreChannel(result, output, 0, 1);
 }
 
-void BilateralChromaReferenceCPU(const cv::Mat& source, cv::Mat& output, double sigma_s,
-                                 double sigma_r) {
+void BilateralChannelReferenceCPU(const cv::Mat& source, int k, cv::Mat& plane, double sigma_s,
+                                  double sigma_r) {
   const int rows = source.rows;
   const int cols = source.cols;
-  WorkMatrix values[2] = {{cols, rows, 0.0}, {cols, rows, 0.0}};
-  WorkMatrix results[2] = {{cols, rows, 0.0}, {cols, rows, 0.0}};
-  for (int k = 0; k < 2; ++k) LoadChannel(source, k + 1, 3, values[k]);
-  for (int k = 0; k < 2; ++k) {
-    BilateralGridReferenceCPU(values[k], values[k], sigma_s, sigma_r, results[k]);
-  }
-  PrepareOutput(output, rows, cols, CV_32FC2);
-  for (int k = 0; k < 2; ++k) StoreChannel(results[k], output, k, 2);
+  WorkMatrix values(cols, rows, 0.0);
+  WorkMatrix result(cols, rows, 0.0);
+  LoadChannel(source, k, 3, values);
+  BilateralGridReferenceCPU(values, values, sigma_s, sigma_r, result);
+  PrepareOutput(plane, rows, cols, CV_32FC1);
+  StoreChannel(result, plane, 0, 1);
 }
 
 void Bilateral8UC3ReferenceCPU(const cv::Mat& source, cv::Mat& destination, double sigma_s,
@@ -63,7 +61,7 @@ void Bilateral8UC3ReferenceCPU(const cv::Mat& source, cv::Mat& destination, doub
 }
 
 const EdgeFilters& ReferenceEdgeFilters() {
-  static const EdgeFilters filters{JointBilateralReferenceCPU, BilateralChromaReferenceCPU,
+  static const EdgeFilters filters{JointBilateralReferenceCPU, BilateralChannelReferenceCPU,
                                    Bilateral8UC3ReferenceCPU};
   return filters;
 }

@@ -11,8 +11,8 @@ namespace vantorel {
 
 void JointBilateralReferenceCPU(const cv::Mat& source, const cv::Mat& guide, cv::Mat& output,
                                 double sigma_s, double sigma_r);
-void BilateralChromaReferenceCPU(const cv::Mat& source, cv::Mat& output, double sigma_s,
-                                 double sigma_r);
+void BilateralChannelReferenceCPU(const cv::Mat& source, int k, cv::Mat& plane, double sigma_s,
+                                  double sigma_r);
 void Bilateral8UC3ReferenceCPU(const cv::Mat& source, cv::Mat& destination, double sigma_s,
                                double sigma_r);
 

@@ -16,7 +16,8 @@ struct OnePixel {
   cv::Mat t = cv::Mat(1, 1, CV_32FC1);
   cv::Mat s = cv::Mat(1, 1, CV_32FC1);
   cv::Mat ycrcb = cv::Mat(1, 1, CV_32FC3);
-  cv::Mat smoothed = cv::Mat(1, 1, CV_32FC2, cv::Scalar(0.5f, 0.5f));
+  cv::Mat smoothed_cr = cv::Mat(1, 1, CV_32FC1, cv::Scalar(0.5f));
+  cv::Mat smoothed_cb = cv::Mat(1, 1, CV_32FC1, cv::Scalar(0.5f));
 
   OnePixel(float t_value, float s_value, cv::Vec3f pixel) {
     t.at<float>(0) = t_value;
@@ -24,7 +25,11 @@ struct OnePixel {
     ycrcb.at<cv::Vec3f>(0) = pixel;
   }
   void Recover(cv::Vec3f airlight) { RecoverPixels(t, airlight, s, ycrcb); }
-  void Blend() { BlendPixels(t, s, smoothed, ycrcb); }
+  void Blend() {
+    BlendChannel(t, smoothed_cr, 1, ycrcb);
+    BlendChannel(t, smoothed_cb, 2, ycrcb);
+    BlendChannel(t, s, 0, ycrcb);
+  }
   cv::Vec3f Pixel() const { return ycrcb.at<cv::Vec3f>(0); }
   float S() const { return s.at<float>(0); }
 };
@@ -107,7 +112,8 @@ TEST(RecoveryLoops, ZeroTransmissionEndsAtTheLimits) {
   EXPECT_EQ(equal.Pixel()[0], 1.0f);
 
   // The blend then takes S' and the smoothed chroma in full.
-  below.smoothed.at<cv::Vec2f>(0) = cv::Vec2f(0.25f, 0.75f);
+  below.smoothed_cr.at<float>(0) = 0.25f;
+  below.smoothed_cb.at<float>(0) = 0.75f;
   below.Blend();
   EXPECT_EQ(below.Pixel(), cv::Vec3f(0.0f, 0.25f, 0.75f));
 }
