@@ -26,6 +26,31 @@ bool ArgumentsAccepted(int cols, int rows, float haze_thickness) {
   return cols > 0 && rows > 0 && ThicknessAccepted(haze_thickness);
 }
 
+// The Y channel of the picture's YCrCb conversion, converted band by band so that the
+// whole conversion never exists at once. The conversion treats every row on its own, so
+// the values are those of converting the whole picture.
+cv::Mat LumaOf(const cv::Mat& bgr) {
+  cv::Mat luma(bgr.rows, bgr.cols, CV_32FC1), band_ycrcb;
+  const int band_rows = static_cast<int>(RowsPerTask(bgr.cols));
+  for (int first = 0; first < bgr.rows; first += band_rows) {
+    const int end = std::min(first + band_rows, bgr.rows);
+    cv::cvtColor(bgr.rowRange(first, end), band_ycrcb, cv::COLOR_BGR2YCrCb, 0);
+    cv::Mat luma_band = luma.rowRange(first, end);
+    cv::extractChannel(band_ycrcb, luma_band, 0);
+  }
+  return luma;
+}
+
+// BGR to YCrCb in place, in parallel bands of rows (each converted through a copy of the
+// band only).
+void ToYCrCbInPlace(cv::Mat& picture) {
+  ParallelForRowBands(picture.rows, RowsPerTask(picture.cols), [&](int first, int end) {
+    cv::Mat band = picture.rowRange(first, end);
+    cv::cvtColor(band, band, cv::COLOR_BGR2YCrCb, 0);
+    CV_Assert(band.data == picture.ptr(first));  // written in place
+  });
+}
+
 // What the stages up to the transmission hand to the recovery.
 struct FrontStages {
   cv::Mat ycrcb, y_plane, transmission;
@@ -45,19 +70,21 @@ bool RunFrontStages(const unsigned char* data, int cols, int rows, float haze_th
 
   cv::Mat normalized = NormalizeByLargestSample(source_view, largest_sample);
 
-  // The airlight's sums run in pixel order on one thread; the luma conversion only reads
-  // the same picture, so it runs beside them.
+  // The airlight's sums run in pixel order on one thread; the luma only reads the same
+  // picture, so it is taken beside them.
   ParallelFor(2, [&](int task) {
     if (task == 0) {
       front.airlight = EstimateAirlightCPU(normalized);
       return;
     }
-    cv::cvtColor(normalized, front.ycrcb, cv::COLOR_BGR2YCrCb, 0);
-    // Only the Y plane is needed on its own: copy it out rather than splitting all three.
-    cv::extractChannel(front.ycrcb, front.y_plane, 0);
+    front.y_plane = LumaOf(normalized);
   });
-  front.transmission =
-      EstimateTransmissionCPU(normalized, front.airlight, front.y_plane, transmission_exponent, filters);
+  cv::Mat dark_channel = DarkChannel(normalized, front.airlight);
+  // The picture in BGR is not read again: it becomes the YCrCb picture where it lies.
+  ToYCrCbInPlace(normalized);
+  front.ycrcb = std::move(normalized);
+  front.transmission = EstimateTransmissionFromDarkChannel(std::move(dark_channel), front.y_plane,
+                                                           transmission_exponent, filters);
   return true;
 }
 

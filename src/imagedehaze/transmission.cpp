@@ -9,10 +9,17 @@ namespace vantorel {
 cv::Mat EstimateTransmissionCPU(const cv::Mat& normalized, const cv::Vec3f& airlight,
                                 const cv::Mat& y_plane, float transmission_exponent,
                                 const EdgeFilters& filters) {
-  const int rows = normalized.rows;
-  const int cols = normalized.cols;
+  return EstimateTransmissionFromDarkChannel(DarkChannel(normalized, airlight), y_plane,
+                                             transmission_exponent, filters);
+}
 
-  cv::Mat raw_transmission = RawTransmission(DarkChannel(normalized, airlight));
+cv::Mat EstimateTransmissionFromDarkChannel(cv::Mat dark_channel, const cv::Mat& y_plane,
+                                            float transmission_exponent, const EdgeFilters& filters) {
+  const int rows = dark_channel.rows;
+  const int cols = dark_channel.cols;
+
+  cv::Mat raw_transmission = RawTransmission(dark_channel);
+  dark_channel.release();
   {
     const cv::Mat row_profile = DampedRowProfile(RowMeans(raw_transmission));
     LiftTowardRowProfile(raw_transmission, CapRowProfile(row_profile));

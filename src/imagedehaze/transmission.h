@@ -18,4 +18,9 @@ cv::Mat EstimateTransmissionCPU(const cv::Mat& normalized, const cv::Vec3f& airl
                                 const cv::Mat& y_plane, float transmission_exponent,
                                 const EdgeFilters& filters = LibraryEdgeFilters());
 
+// The same from the picture's dark channel (DarkChannel of the normalised picture and the
+// airlight), which it takes over, so that the caller need not keep the picture.
+cv::Mat EstimateTransmissionFromDarkChannel(cv::Mat dark_channel, const cv::Mat& y_plane,
+                                            float transmission_exponent, const EdgeFilters& filters);
+
 }  // namespace vantorel
