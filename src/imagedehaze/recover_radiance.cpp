@@ -38,15 +38,15 @@ cv::Mat RecoverRadianceCPU(cv::Mat ycrcb, cv::Mat y_plane, const cv::Vec3f& airl
   RecoverPixels(transmission, airlight_ycrcb, smoothed_y, dehazed);
 
   // Each chroma channel is smoothed by itself and blended before the next is smoothed:
-  // blending one channel changes no other, so one plane serves both.
+  // blending one channel changes no other, so one plane serves both. The luma is blended
+  // with the second.
   {
     cv::Mat smoothed_chroma;
-    for (const int k : {1, 2}) {
-      filters.channel(dehazed, k, smoothed_chroma, kSmoothSigmaS, kChromaSigmaR);
-      BlendChannel(transmission, smoothed_chroma, k, dehazed);
-    }
+    filters.channel(dehazed, 1, smoothed_chroma, kSmoothSigmaS, kChromaSigmaR);
+    BlendChannels(transmission, {nullptr, &smoothed_chroma, nullptr}, dehazed);
+    filters.channel(dehazed, 2, smoothed_chroma, kSmoothSigmaS, kChromaSigmaR);
+    BlendChannels(transmission, {&smoothed_y, nullptr, &smoothed_chroma}, dehazed);
   }
-  BlendChannel(transmission, smoothed_y, 0, dehazed);
   smoothed_y.release();
   transmission.release();
 

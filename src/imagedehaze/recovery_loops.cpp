@@ -63,19 +63,27 @@ void RecoverPixels(const cv::Mat& transmission, const cv::Vec3f& airlight_ycrcb,
   });
 }
 
-void BlendChannel(const cv::Mat& transmission, const cv::Mat& smoothed, int k, cv::Mat& dehazed) {
-  CV_Assert(transmission.isContinuous() && smoothed.isContinuous() && dehazed.isContinuous());
+void BlendChannels(const cv::Mat& transmission, const cv::Mat* const (&smoothed)[3], cv::Mat& dehazed) {
+  CV_Assert(transmission.isContinuous() && dehazed.isContinuous());
+  const float* s_data[3] = {nullptr, nullptr, nullptr};
+  for (int k = 0; k < 3; ++k) {
+    if (smoothed[k] == nullptr) continue;
+    CV_Assert(smoothed[k]->isContinuous());
+    s_data[k] = smoothed[k]->ptr<float>();
+  }
   const float* t_data = transmission.ptr<float>();
-  const float* s_data = smoothed.ptr<float>();
   float* pixels = dehazed.ptr<float>();
   ParallelForRange(transmission.total(), kPixelsPerTask, [&](size_t begin, size_t end) {
     for (size_t i = begin; i < end; ++i) {
-      float& value = pixels[3 * i + k];
       // Lower bound first here, so a NaN t gives c = 0 and a full blend.
       const float q = 1.5f * t_data[i];
       const float c = q > 0.0f ? (1.0f > q ? q : 1.0f) : 0.0f;
       const float w = 1.0f - c;
-      value = (s_data[i] - value) * w + value;
+      for (int k = 0; k < 3; ++k) {
+        if (s_data[k] == nullptr) continue;
+        float& value = pixels[3 * i + k];
+        value = (s_data[k][i] - value) * w + value;
+      }
     }
   });
 }
