@@ -2,6 +2,8 @@
 // power set by the haze thickness.
 #include "imagedehaze/transmission.h"
 
+#include <utility>
+
 #include "imagedehaze/transmission_steps.h"
 
 namespace vantorel {
@@ -18,12 +20,9 @@ cv::Mat EstimateTransmissionFromDarkChannel(cv::Mat dark_channel, const cv::Mat&
   const int rows = dark_channel.rows;
   const int cols = dark_channel.cols;
 
-  cv::Mat raw_transmission = RawTransmission(dark_channel);
-  dark_channel.release();
-  {
-    const cv::Mat row_profile = DampedRowProfile(RowMeans(raw_transmission));
-    LiftTowardRowProfile(raw_transmission, CapRowProfile(row_profile));
-  }
+  cv::Mat row_mean;
+  cv::Mat raw_transmission = RawTransmissionAndRowMeans(std::move(dark_channel), row_mean);
+  LiftTowardRowProfile(raw_transmission, CapRowProfile(DampedRowProfile(row_mean)));
 
   cv::Mat transmission;
   transmission.create(rows, cols, CV_32FC1);
