@@ -6,7 +6,8 @@
 
 #include "filters/bilateral_filters.h"
 #include "filters/bilateral_grid.h"
-#include "filters/reference_filters.h"
+#include "reference_filters.h"
+#include "reference_grid.h"
 
 namespace vantorel {
 namespace {

@@ -12,6 +12,10 @@ bool DehazeCPU(unsigned char* data,   // rows x cols pixels of 3 bytes (blue, gr
                int rows,              // height in pixels, > 0
                float haze_thickness); // how hazy the scene is, in (0, 1]; larger removes more haze
 
+// True when DehazeCPU accepts this haze thickness: in (0, 1] (NaN is refused). The one
+// statement of the range, for front ends to check before they read a picture.
+bool ThicknessAccepted(float haze_thickness);
+
 // What a caller may ask of a dehaze beyond the picture itself. The defaults give exactly
 // what the four-argument DehazeCPU gives.
 struct DehazeOptions {

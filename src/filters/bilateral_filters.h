@@ -13,11 +13,14 @@ namespace vantorel {
 void JointBilateralCPU(const cv::Mat& source, const cv::Mat& guide, cv::Mat& output,
                        double sigma_s, double sigma_r);
 
-// Smooths each channel of a three-channel float image by its own edges.
+// Smooths channel k of a three-channel float image by its own edges.
 //   source   CV_32FC3, continuous.
-//   output   becomes rows x cols CV_32FC3; a matching one keeps its buffer. May be the source.
+//   k        0, 1 or 2.
+//   plane    becomes rows x cols CV_32FC1; a matching one keeps its buffer. Must not share
+//            memory with the source.
 //   sigma_s  pixels per grid cell; sigma_r  channel units per grid cell.
-void BilateralC3CPU(const cv::Mat& source, cv::Mat& output, double sigma_s, double sigma_r);
+void BilateralChannelCPU(const cv::Mat& source, int k, cv::Mat& plane, double sigma_s,
+                         double sigma_r);
 
 // Smooths each channel of an 8-bit three-channel image by its own edges, on the 0-to-1 scale.
 //   source       CV_8UC3, continuous.

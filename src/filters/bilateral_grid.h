@@ -1,50 +1,18 @@
-// The filter core: a bilateral filter computed on a down-sampled 3-D grid.
+// The filter core: a bilateral filter computed on a down-sampled 3-D grid, over work
+// matrices. The image adapters (bilateral_filters.h) run the same core on image channels
+// in place.
 #pragma once
-
-#include <cstdint>
-#include <vector>
 
 #include "filters/work_matrix.h"
 
 namespace vantorel {
 
-struct GridCell {
-  double value = 0.0;   // sum of accumulated values; after normalisation their mean
-  double weight = 0.0;  // number of accumulated pixels; after normalisation 1 or 0
-};
-
-// Cell (x, y, z) is storage[(x * y_size + y) * z_size + z]: x slowest, z fastest.
-struct BilateralGrid {
-  int32_t x_size = 0;
-  int32_t y_size = 0;
-  int32_t z_size = 0;
-  std::vector<GridCell> storage;
-};
-
 // Smooths `input` along the edges of `edge` (same sizes; may be the same matrix).
 //   sigma_s  pixels per grid cell along x and y, > 0.
 //   sigma_r  edge units per grid cell along the edge-value axis, > 0.
-//   result   resized to input's sizes and fully written; must not be `edge`.
-// Runs the streaming core, which gives the reference core's result bit for bit.
+//   result   resized to input's sizes and fully written; may be `input` or `edge`.
+// Uses up to WorkerCount() threads; the result does not depend on the thread count.
 void BilateralGridCPU(const WorkMatrix& input, const WorkMatrix& edge, double sigma_s,
                       double sigma_r, WorkMatrix& result);
-
-// The straightforward core: the whole grid, six full blur passes, read-back. Slow and
-// memory-hungry; kept as the statement of the arithmetic that the fast core must match.
-void BilateralGridReferenceCPU(const WorkMatrix& input, const WorkMatrix& edge, double sigma_s,
-                               double sigma_r, WorkMatrix& result);
-
-// A grid of all-zero cells sized for a width x height input whose edge values span
-// `edge_span`: trunc(extent / sigma) + 5 cells per axis, a margin of two on each side.
-BilateralGrid MakeEmptyGrid(int32_t width, int32_t height, double edge_span, double sigma_s,
-                            double sigma_r);
-
-// The grid filled from input and edge, blurred and normalised, ready to be sampled at
-// (x / sigma_s + 2, y / sigma_s + 2, (edge - emin) / sigma_r + 2). Sets emin.
-BilateralGrid BuildBlurredGrid(const WorkMatrix& input, const WorkMatrix& edge, double sigma_s,
-                               double sigma_r, double& emin);
-
-// Trilinear interpolation of both cell components at grid position (fx, fy, fz).
-GridCell TrilinearSample(const BilateralGrid& grid, double fx, double fy, double fz);
 
 }  // namespace vantorel

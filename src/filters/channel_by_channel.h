@@ -1,4 +1,4 @@
-// The three-channel filters: each channel of the source smoothed by its own edges, one
+// The three-channel byte filter: each channel of the source smoothed by its own edges, one
 // channel at a time, so only one channel's working memory exists at once.
 #pragma once
 
@@ -15,18 +15,14 @@ namespace vantorel {
 
 // cv::insertChannel over bands of rows in parallel: a plain copy of bytes.
 inline void InsertChannelInBands(const cv::Mat& plane, cv::Mat& target, int k) {
-  ParallelForRange(static_cast<size_t>(plane.rows), RowsPerTask(plane.cols),
-                   [&](size_t begin, size_t end) {
-                     const cv::Range band(static_cast<int>(begin), static_cast<int>(end));
-                     cv::Mat target_band = target.rowRange(band);
-                     cv::insertChannel(plane.rowRange(band), target_band, k);
-                   });
+  ParallelForRowBands(plane.rows, RowsPerTask(plane.cols), [&](int first, int end) {
+    cv::Mat target_band = target.rowRange(first, end);
+    cv::insertChannel(plane.rowRange(first, end), target_band, k);
+  });
 }
 
 template <typename Channel>
 Channel ChannelOf(const cv::Mat& image, int k);
-template <>
-inline FloatChannel ChannelOf<FloatChannel>(const cv::Mat& image, int k) { return FloatChannel(image, 3, k); }
 template <>
 inline ByteChannel ChannelOf<ByteChannel>(const cv::Mat& image, int k) { return ByteChannel(image, k); }
 

@@ -1,10 +1,34 @@
-// What the processor offers beyond the baseline the library is compiled for.
+// The one way the library's own vector code is chosen: at run time, by HasAvx2().
+// Hand-written AVX2 code (functions marked target("avx2")) is called only when it answers
+// true; loops that the compiler vectorises run through RunVectorised, which compiles them
+// twice. Both copies round exactly alike, so the choice never changes a result.
 #pragma once
 
 namespace vantorel {
 
 // True when AVX2 can be used; asked once. VANTOREL_PLAIN_CODE set to 1 answers false, so
-// that the plain code can be run on any machine (the results are the same either way).
+// that the plain code can be run on any machine.
 bool HasAvx2();
+
+// Runs body() from a copy compiled for AVX2 when HasAvx2(), else from one compiled for the
+// baseline. Everything the body calls is inlined into each copy (flatten), so it must be
+// visible here and small enough; legacy SSE code run between AVX code would also be much
+// slower.
+template <typename Body>
+__attribute__((target("avx2"), flatten)) void RunBodyWithAvx2(const Body& body) {
+  body();
+}
+template <typename Body>
+__attribute__((flatten)) void RunBodyPlain(const Body& body) {
+  body();
+}
+template <typename Body>
+void RunVectorised(const Body& body) {
+  if (HasAvx2()) {
+    RunBodyWithAvx2(body);
+  } else {
+    RunBodyPlain(body);
+  }
+}
 
 }  // namespace vantorel

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <mutex>
 
+#include "filters/cpu_features.h"
 #include "filters/parallel_for.h"
 
 #pragma GCC diagnostic ignored "-Wpsabi"
@@ -67,18 +68,14 @@ __attribute__((always_inline)) inline void RowsRange(const unsigned char* data, 
   hi = h;
 }
 
-__attribute__((target_clones("avx2", "default"))) void FloatRowsRange(const unsigned char* data, size_t step,
-                                                                       int channels, int k, int32_t width,
-                                                                       int32_t y0, int32_t y1, float& lo,
-                                                                       float& hi) {
-  RowsRange<float>(data, step, channels, k, width, y0, y1, lo, hi);
+void FloatRowsRange(const unsigned char* data, size_t step, int channels, int k, int32_t width,
+                    int32_t y0, int32_t y1, float& lo, float& hi) {
+  RunVectorised([&] { RowsRange<float>(data, step, channels, k, width, y0, y1, lo, hi); });
 }
 
-__attribute__((target_clones("avx2", "default"))) void ByteRowsRange(const unsigned char* data, size_t step,
-                                                                      int channels, int k, int32_t width,
-                                                                      int32_t y0, int32_t y1, uint8_t& lo,
-                                                                      uint8_t& hi) {
-  RowsRange<uint8_t>(data, step, channels, k, width, y0, y1, lo, hi);
+void ByteRowsRange(const unsigned char* data, size_t step, int channels, int k, int32_t width,
+                   int32_t y0, int32_t y1, uint8_t& lo, uint8_t& hi) {
+  RunVectorised([&] { RowsRange<uint8_t>(data, step, channels, k, width, y0, y1, lo, hi); });
 }
 
 // Rows per task: a few hundred thousand samples, so that small images stay on one thread.

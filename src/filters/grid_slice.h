@@ -1,38 +1,54 @@
 // One x-slice of the bilateral grid, as the streaming core keeps it: value and weight in
 // separate arrays (y major, z minor) and, per y column, the z range that may be non-zero.
+// A slice may hold only a window of the grid's rows (a band and its halo); rows outside
+// the window are never asked for.
 #pragma once
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
 namespace vantorel {
 
 struct GridSlice {
-  int32_t y_size = 0;
+  int32_t y_size = 0;   // rows of the whole grid
   int32_t z_size = 0;
+  int32_t y_first = 0;  // the rows held: y_first .. y_first + rows - 1
+  int32_t rows = 0;
   std::vector<double> value;
   std::vector<double> weight;
-  // Cells of column y outside [lo[y], hi[y]] are exactly zero; lo > hi means all zero.
-  std::vector<int32_t> lo;
-  std::vector<int32_t> hi;
 
-  void Reset(int32_t ys, int32_t zs) {
+  // Holds rows [first, first + count) of a grid of ys x zs columns, all zero.
+  void Reset(int32_t ys, int32_t zs, int32_t first, int32_t count) {
     y_size = ys;
     z_size = zs;
-    value.assign(static_cast<size_t>(ys) * zs, 0.0);
-    weight.assign(static_cast<size_t>(ys) * zs, 0.0);
-    lo.assign(ys, 1);
-    hi.assign(ys, 0);
+    y_first = first;
+    rows = count;
+    value.assign(static_cast<size_t>(count) * zs, 0.0);
+    weight.assign(static_cast<size_t>(count) * zs, 0.0);
+    lo_.assign(count, 1);
+    hi_.assign(count, 0);
   }
 
-  size_t Index(int32_t y, int32_t z) const { return static_cast<size_t>(y) * z_size + z; }
+  size_t Index(int32_t y, int32_t z) const { return static_cast<size_t>(y - y_first) * z_size + z; }
+
+  // Cells of column y outside [Lo(y), Hi(y)] are exactly zero; Lo > Hi means all zero.
+  int32_t Lo(int32_t y) const { return lo_[y - y_first]; }
+  int32_t Hi(int32_t y) const { return hi_[y - y_first]; }
+  bool Empty(int32_t y) const { return Lo(y) > Hi(y); }
+
+  // Sets the range of column y to cells a fill has just added to, which already hold
+  // their values.
+  void SetRange(int32_t y, int32_t new_lo, int32_t new_hi) {
+    lo_[y - y_first] = new_lo;
+    hi_[y - y_first] = new_hi;
+  }
 
   // Zeroes whatever column y held, so that a new range can be written into it.
   void ClearColumn(int32_t y) {
-    if (lo[y] <= hi[y]) Zero(y, lo[y], hi[y]);
-    lo[y] = 1;
-    hi[y] = 0;
+    if (!Empty(y)) Zero(y, Lo(y), Hi(y));
+    SetRange(y, 1, 0);
   }
 
   // Makes [new_lo, new_hi] (empty when new_lo > new_hi) the non-zero range of column y,
@@ -40,16 +56,15 @@ struct GridSlice {
   // outside the new one need zeroing.
   __attribute__((always_inline)) void RangeColumn(int32_t y, int32_t new_lo, int32_t new_hi) {
     if (new_lo > new_hi) return ClearColumn(y);
-    if (lo[y] <= hi[y]) {
-      Zero(y, lo[y], std::min(hi[y], new_lo - 1));
-      Zero(y, std::max(lo[y], new_hi + 1), hi[y]);
+    if (!Empty(y)) {
+      Zero(y, Lo(y), std::min(Hi(y), new_lo - 1));
+      Zero(y, std::max(Lo(y), new_hi + 1), Hi(y));
     }
-    lo[y] = new_lo;
-    hi[y] = new_hi;
+    SetRange(y, new_lo, new_hi);
   }
 
   void ClearAll() {
-    for (int32_t y = 0; y < y_size; ++y) ClearColumn(y);
+    for (int32_t y = y_first; y < y_first + rows; ++y) ClearColumn(y);
   }
 
  private:
@@ -64,6 +79,24 @@ struct GridSlice {
       __asm__("" : : "r"(v + z));
     }
   }
+
+  std::vector<int32_t> lo_;
+  std::vector<int32_t> hi_;
+};
+
+// The rows of the grid each stage of a band computes. A band's read-back samples the
+// normalised rows [first, last]; each blur pass along y needs one more row on either side
+// of the rows it writes, so the x passes and the fill reach two rows further (the halo).
+// Passes only ever write the interior rows 1 .. y_size - 2; the fill only 2 .. y_size - 2.
+struct BandRows {
+  int32_t first = 0, last = 0;  // the rows the read-back samples
+  int32_t y_size = 0;
+  // Rows held by every slice of the band.
+  int32_t HeldFirst() const { return std::max(first - 2, 0); }
+  int32_t HeldLast() const { return std::min(last + 2, y_size - 1); }
+  // Rows written by the passes reaching `reach` rows beyond the sampled ones.
+  int32_t PassFirst(int32_t reach) const { return std::max(first - reach, 1); }
+  int32_t PassLast(int32_t reach) const { return std::min(last + reach, y_size - 2); }
 };
 
 }  // namespace vantorel

@@ -36,16 +36,15 @@
 
 namespace vantorel {
 
-// Pixels placed together on the fill: enough to amortise the vector code's set-up over the
-// small tiles of a small sigma_s, few enough to stay in the first-level cache.
-constexpr int32_t kBatchPixels = 512;
-
 template <typename Source, typename Sink>
 class SliceStream {
  public:
+  // A stream for the pixel rows [row_begin, row_end): its slices hold only the grid rows
+  // those rows sample and the halo the blur passes need.
   SliceStream(const Source& source, const Sink& sink, const GridGeometry& g, const ZPlacer<Source>& zs,
               const std::vector<AxisPlace>& xs, const std::vector<AxisPlace>& ys,
-              const std::vector<int32_t>& first_column, const std::vector<int32_t>& first_row)
+              const std::vector<int32_t>& first_column, const std::vector<int32_t>& first_row,
+              int32_t row_begin, int32_t row_end)
       : source_(source),
         sink_(sink),
         g_(g),
@@ -53,13 +52,19 @@ class SliceStream {
         xs_(xs),
         ys_(ys),
         first_column_(first_column),
-        first_row_(first_row) {
-    filled_.Reset(g.y_size, g.z_size);
-    first_x_.Reset(g.y_size, g.z_size);
-    normalised_.Reset(g.y_size, g.z_size);
-    zero_.Reset(g.y_size, g.z_size);
-    scratch_a_.Reset(g.y_size, g.z_size);
-    scratch_b_.Reset(g.y_size, g.z_size);
+        first_row_(first_row),
+        row_begin_(row_begin),
+        row_end_(row_end) {
+    band_.first = static_cast<int32_t>(ys[row_begin].lower);
+    band_.last = static_cast<int32_t>(ys[row_end - 1].upper);
+    band_.y_size = g.y_size;
+    const int32_t held_first = band_.HeldFirst(), held = band_.HeldLast() - held_first + 1;
+    filled_.Reset(g.y_size, g.z_size, held_first, held);
+    first_x_.Reset(g.y_size, g.z_size, held_first, held);
+    normalised_.Reset(g.y_size, g.z_size, held_first, held);
+    zero_.Reset(g.y_size, g.z_size, held_first, held);
+    scratch_a_.Reset(g.y_size, g.z_size, held_first, held);
+    scratch_b_.Reset(g.y_size, g.z_size, held_first, held);
     batch_edges_.resize(kBatchPixels);
     batch_cells_.resize(kBatchPixels);
   }
@@ -87,7 +92,8 @@ class SliceStream {
     // pixels in the reference order while the tile stays in cache. All of a tile goes
     // into one column of the slice, whose non-zero range is then known.
     const int32_t column_begin = first_column_[x], column_end = first_column_[x + 1];
-    for (int32_t gy = kGridMargin; gy <= g_.y_size - 2; ++gy) {
+    const int32_t fill_first = std::max(kGridMargin, band_.PassFirst(2)), fill_last = band_.PassLast(2);
+    for (int32_t gy = fill_first; gy <= fill_last; ++gy) {
       const int32_t row_begin = first_row_[gy], rows = first_row_[gy + 1] - row_begin;
       if (rows == 0) continue;
       if constexpr (EdgeLevelCount<Source>::value > 0) {
@@ -125,10 +131,7 @@ class SliceStream {
         hi = std::max(hi, gz);
       }
     }
-    if (lo <= hi) {
-      slice.lo[gy] = lo;
-      slice.hi[gy] = hi;
-    }
+    if (lo <= hi) slice.SetRange(gy, lo, hi);
   }
 
   // Pixels of `columns` columns from px on, rows [row_begin, row_begin + rows), columns
@@ -148,8 +151,8 @@ class SliceStream {
     // adding the count at once equals adding 1.0 that many times.
     double* const value = slice.value.data() + slice.Index(gy, 0);
     double* const weight = slice.weight.data() + slice.Index(gy, 0);
-    int32_t lo = slice.lo[gy] <= slice.hi[gy] ? slice.lo[gy] : std::numeric_limits<int32_t>::max();
-    int32_t hi = slice.lo[gy] <= slice.hi[gy] ? slice.hi[gy] : std::numeric_limits<int32_t>::min();
+    int32_t lo = slice.Empty(gy) ? std::numeric_limits<int32_t>::max() : slice.Lo(gy);
+    int32_t hi = slice.Empty(gy) ? std::numeric_limits<int32_t>::min() : slice.Hi(gy);
     int32_t cell = cells[0];
     double sum = value[cell];
     int32_t count = 0;
@@ -170,8 +173,7 @@ class SliceStream {
     }
     value[cell] = sum;
     weight[cell] += static_cast<double>(count);
-    slice.lo[gy] = std::min(lo, cell);
-    slice.hi[gy] = std::max(hi, cell);
+    slice.SetRange(gy, std::min(lo, cell), std::max(hi, cell));
   }
 
   // The run's pixels row by row, each row through the row kernel.
@@ -187,12 +189,13 @@ class SliceStream {
     const Source source = source_;
     const Sink sink = sink_;
     const size_t z_size = static_cast<size_t>(g_.z_size);
+    const int32_t held_first = band_.HeldFirst();
     const bool vector = vector_code_;
-    for (int32_t y = 0; y < g_.height; ++y) {
+    for (int32_t y = row_begin_; y < row_end_; ++y) {
       const AxisPlace yp = ys_[y];
       // GridSlice::Index(y, 0) of the two sample rows.
-      row.row0 = static_cast<size_t>(static_cast<int32_t>(yp.lower)) * z_size;
-      row.row1 = static_cast<size_t>(static_cast<int32_t>(yp.upper)) * z_size;
+      row.row0 = static_cast<size_t>(static_cast<int32_t>(yp.lower) - held_first) * z_size;
+      row.row1 = static_cast<size_t>(static_cast<int32_t>(yp.upper) - held_first) * z_size;
       row.dy = yp.fraction;
       const auto edges = EdgesOf(source, begin, y);
       const auto out = OutputOf(sink, begin, y);
@@ -229,7 +232,7 @@ class SliceStream {
     const GridSlice& centre = Filled(x);
     const GridSlice& after = Filled(x + 1);
     GridSlice& slice = first_x_.Take(x);
-    XPass(slice, before, centre, after);
+    XPass(slice, before, centre, after, band_.PassFirst(2), band_.PassLast(2));
     return slice;
   }
 
@@ -239,11 +242,11 @@ class SliceStream {
     const GridSlice& before = FirstXPass(x - 1);
     const GridSlice& centre = FirstXPass(x);
     const GridSlice& after = FirstXPass(x + 1);
-    XPass(scratch_a_, before, centre, after);
-    YPass(scratch_b_, scratch_a_);
-    YPass(scratch_a_, scratch_b_);
+    XPass(scratch_a_, before, centre, after, band_.PassFirst(2), band_.PassLast(2));
+    YPass(scratch_b_, scratch_a_, band_.PassFirst(1), band_.PassLast(1));
+    YPass(scratch_a_, scratch_b_, band_.PassFirst(0), band_.PassLast(0));
     GridSlice& slice = normalised_.Take(x);
-    ZPassesAndNormalise(slice, scratch_a_);
+    ZPassesAndNormalise(slice, scratch_a_, band_.PassFirst(0), band_.PassLast(0));
     return slice;
   }
 
@@ -255,6 +258,8 @@ class SliceStream {
   const std::vector<AxisPlace>& ys_;
   const std::vector<int32_t>& first_column_;
   const std::vector<int32_t>& first_row_;
+  const int32_t row_begin_, row_end_;
+  BandRows band_;
   const bool vector_code_ = HasAvx2();
   std::vector<float> run_dx_;  // the x fractions of the current run
   // The edges of a batch of the fill, and their cells.
@@ -265,9 +270,6 @@ class SliceStream {
   SliceRing<2> normalised_;
   GridSlice zero_, scratch_a_, scratch_b_;
 };
-
-// Enough columns per task that the slices recomputed at task borders stay a small share.
-constexpr int32_t kMinColumnsPerTask = 64;
 
 // Filters a width x height source into the sink. The sink must not write anything the
 // source reads: tasks read columns beyond the ones they write.
@@ -284,11 +286,19 @@ void StreamBilateralGrid(const Source& source, const Sink& sink, int32_t width, 
   const std::vector<AxisPlace> edge_levels = PlacesOfEdgeLevels(source, g, emax);
   const ZPlacer<Source> zs(g, edge_levels);
 
-  const int32_t tasks = std::max(1, std::min(WorkerCount(), width / kMinColumnsPerTask));
-  ParallelFor(tasks, [&](int task) {
-    const int32_t begin = static_cast<int32_t>(static_cast<int64_t>(width) * task / tasks);
-    const int32_t end = static_cast<int32_t>(static_cast<int64_t>(width) * (task + 1) / tasks);
-    SliceStream<Source, Sink> stream(source, sink, g, zs, xs, ys, first_column, first_row);
+  // Bands of rows, each streamed on its own so that its slices stay in cache; when there
+  // are fewer bands than threads, each band's columns are split too.
+  const int32_t band_rows = GridBandRows(height, g.z_size, sigma_s);
+  const int32_t bands = (height + band_rows - 1) / band_rows;
+  const int32_t workers = WorkerCount();
+  const int32_t column_parts =
+      bands >= workers ? 1 : std::max(1, std::min((workers + bands - 1) / bands, width / kMinColumnsPerTask));
+  ParallelFor(bands * column_parts, [&](int task) {
+    const int32_t band = task / column_parts, part = task % column_parts;
+    const int32_t row_begin = band * band_rows, row_end = std::min(height, row_begin + band_rows);
+    const int32_t begin = static_cast<int32_t>(static_cast<int64_t>(width) * part / column_parts);
+    const int32_t end = static_cast<int32_t>(static_cast<int64_t>(width) * (part + 1) / column_parts);
+    SliceStream<Source, Sink> stream(source, sink, g, zs, xs, ys, first_column, first_row, row_begin, row_end);
     stream.ReadBackColumns(begin, end);
   });
 }

@@ -1,4 +1,4 @@
-// The building blocks of the streaming grid core.
+// The blur passes of the streaming grid core.
 #include "filters/grid_stream_parts.h"
 
 #include <algorithm>
@@ -6,9 +6,8 @@
 #include <utility>
 #include <vector>
 
-// The passes are compiled twice, for AVX2 and for the baseline, and the loader picks the
-// one the processor can run; the lanes compute the same bits either way.
-#define VANTOREL_AVX2_CLONES __attribute__((target_clones("avx2", "default")))
+#include "filters/cpu_features.h"
+
 
 namespace vantorel {
 
@@ -20,12 +19,12 @@ struct Range {
 };
 
 __attribute__((always_inline)) inline void Include(Range& r, const GridSlice& slice, int32_t y) {
-  if (slice.lo[y] > slice.hi[y]) return;
+  if (slice.Empty(y)) return;
   if (r.Empty()) {
-    r = {slice.lo[y], slice.hi[y]};
+    r = {slice.Lo(y), slice.Hi(y)};
   } else {
-    r.lo = std::min(r.lo, slice.lo[y]);
-    r.hi = std::max(r.hi, slice.hi[y]);
+    r.lo = std::min(r.lo, slice.Lo(y));
+    r.hi = std::max(r.hi, slice.Hi(y));
   }
 }
 
@@ -78,52 +77,9 @@ __attribute__((always_inline)) inline void BlurColumn(GridSlice& out, int32_t y,
   BlurCells(weight, before_w, after_w, centre_w, range.lo, range.hi);
 }
 
-AxisPlace PlaceOnAxis(uint32_t pixel, double sigma_s, int32_t size) {
-  AxisPlace place;
-  place.fill = static_cast<int32_t>(pixel / sigma_s + 0.5) + kGridMargin;
-  const double f = pixel / sigma_s + 2.0;
-  place.lower = std::min(static_cast<uint32_t>(f), static_cast<uint32_t>(size - 1));
-  place.upper = std::min(place.lower + 1, static_cast<uint32_t>(size - 1));
-  place.fraction = static_cast<float>(f - place.lower);
-  return place;
-}
-
-}  // namespace
-
-GridGeometry MakeGridGeometry(int32_t width, int32_t height, double emin, double emax,
-                              double sigma_s, double sigma_r) {
-  GridGeometry g;
-  g.width = width;
-  g.height = height;
-  g.sigma_s = sigma_s;
-  g.sigma_r = sigma_r;
-  g.emin = emin;
-  g.x_size = static_cast<int32_t>(static_cast<uint32_t>(width - 1) / sigma_s) + 5;
-  g.y_size = static_cast<int32_t>(static_cast<uint32_t>(height - 1) / sigma_s) + 5;
-  g.z_size = static_cast<int32_t>((emax - emin) / sigma_r) + 5;
-  return g;
-}
-
-std::vector<AxisPlace> PlaceAxis(int32_t pixels, double sigma_s, int32_t size) {
-  std::vector<AxisPlace> places(pixels);
-  for (int32_t i = 0; i < pixels; ++i) places[i] = PlaceOnAxis(static_cast<uint32_t>(i), sigma_s, size);
-  return places;
-}
-
-// The fill cells grow with the pixel column, so each slice's columns are one run.
-std::vector<int32_t> FirstColumnOfSlices(const std::vector<AxisPlace>& xs, int32_t x_size) {
-  std::vector<int32_t> first(x_size + 1);
-  const int32_t width = static_cast<int32_t>(xs.size());
-  int32_t px = 0;
-  for (int32_t x = 0; x <= x_size; ++x) {
-    while (px < width && xs[px].fill < x) ++px;
-    first[x] = px;
-  }
-  return first;
-}
-
-VANTOREL_AVX2_CLONES void XPass(GridSlice& out, const GridSlice& before, const GridSlice& centre, const GridSlice& after) {
-  for (int32_t y = 1; y <= out.y_size - 2; ++y) {
+__attribute__((always_inline)) inline void XPassBody(GridSlice& out, const GridSlice& before, const GridSlice& centre,
+                                                    const GridSlice& after, int32_t y_from, int32_t y_to) {
+  for (int32_t y = y_from; y <= y_to; ++y) {
     Range range;
     Include(range, before, y);
     Include(range, centre, y);
@@ -134,8 +90,8 @@ VANTOREL_AVX2_CLONES void XPass(GridSlice& out, const GridSlice& before, const G
   }
 }
 
-VANTOREL_AVX2_CLONES void YPass(GridSlice& out, const GridSlice& in) {
-  for (int32_t y = 1; y <= out.y_size - 2; ++y) {
+__attribute__((always_inline)) inline void YPassBody(GridSlice& out, const GridSlice& in, int32_t y_from, int32_t y_to) {
+  for (int32_t y = y_from; y <= y_to; ++y) {
     Range range;
     Include(range, in, y - 1);
     Include(range, in, y);
@@ -149,7 +105,7 @@ VANTOREL_AVX2_CLONES void YPass(GridSlice& out, const GridSlice& in) {
 // The two z passes and the normalisation of one column at a time: all three stay within
 // the column, so the intermediate columns live in small buffers instead of whole slices.
 // Each cell is the same expression of the same cells as in separate passes.
-VANTOREL_AVX2_CLONES void ZPassesAndNormalise(GridSlice& out, const GridSlice& in) {
+__attribute__((always_inline)) inline void ZPassesAndNormaliseBody(GridSlice& out, const GridSlice& in, int32_t y_from, int32_t y_to) {
   const int32_t z_size = in.z_size;
   // Cells 0 .. z_size - 1 of the two passes' value and weight columns; cells outside the
   // written range must read as zero.
@@ -158,12 +114,12 @@ VANTOREL_AVX2_CLONES void ZPassesAndNormalise(GridSlice& out, const GridSlice& i
   double* first_w = first_v + z_size;
   double* second_v = first_w + z_size;
   double* second_w = second_v + z_size;
-  for (int32_t y = 0; y < out.y_size; ++y) {
-    if (in.lo[y] > in.hi[y] || y == 0 || y == out.y_size - 1) {
+  for (int32_t y = y_from; y <= y_to; ++y) {
+    if (in.Empty(y)) {
       out.RangeColumn(y, 1, 0);
       continue;
     }
-    const Range first = Interior({in.lo[y] - 1, in.hi[y] + 1}, z_size);
+    const Range first = Interior({in.Lo(y) - 1, in.Hi(y) + 1}, z_size);
     const Range second = first.Empty() ? first : Interior({first.lo - 1, first.hi + 1}, z_size);
     out.RangeColumn(y, second.lo, second.hi);
     if (second.Empty()) continue;
@@ -181,6 +137,24 @@ VANTOREL_AVX2_CLONES void ZPassesAndNormalise(GridSlice& out, const GridSlice& i
     // Back to zero for the next column.
     for (int32_t z = first.lo; z <= first.hi; ++z) first_v[z] = first_w[z] = 0.0;
   }
+}
+
+}  // namespace
+
+// The passes run through RunVectorised: compiled for AVX2 and for the baseline, the lanes
+// computing the same bits either way.
+
+void XPass(GridSlice& out, const GridSlice& before, const GridSlice& centre, const GridSlice& after,
+           int32_t y_from, int32_t y_to) {
+  RunVectorised([&] { XPassBody(out, before, centre, after, y_from, y_to); });
+}
+
+void YPass(GridSlice& out, const GridSlice& in, int32_t y_from, int32_t y_to) {
+  RunVectorised([&] { YPassBody(out, in, y_from, y_to); });
+}
+
+void ZPassesAndNormalise(GridSlice& out, const GridSlice& in, int32_t y_from, int32_t y_to) {
+  RunVectorised([&] { ZPassesAndNormaliseBody(out, in, y_from, y_to); });
 }
 
 }  // namespace vantorel

@@ -1,5 +1,5 @@
-// The building blocks of the streaming grid core: the grid's geometry, where each pixel
-// goes on it, and the blur passes over one x-slice.
+// The building blocks of the streaming grid core: the blur passes over one x-slice and
+// the ring of slices that holds each stage.
 #pragma once
 
 #include <algorithm>
@@ -7,77 +7,31 @@
 #include <cstdint>
 #include <vector>
 
+#include "filters/grid_geometry.h"
 #include "filters/grid_slice.h"
 
 namespace vantorel {
 
-constexpr int32_t kGridMargin = 2;
-
-struct GridGeometry {
-  int32_t width = 0, height = 0;  // pixels
-  int32_t x_size = 0, y_size = 0, z_size = 0;
-  double sigma_s = 0, sigma_r = 0, emin = 0;
-};
-
-// The grid sizes: trunc(extent / sigma) + 5 per axis, the extents converted from unsigned.
-GridGeometry MakeGridGeometry(int32_t width, int32_t height, double emin, double emax,
-                              double sigma_s, double sigma_r);
-
-// Where one pixel coordinate goes: its fill cell, and its two sample corners with the
-// single-precision fraction between them.
-struct AxisPlace {
-  int32_t fill = 0;
-  uint32_t lower = 0, upper = 0;
-  float fraction = 0;
-};
-
-std::vector<AxisPlace> PlaceAxis(int32_t pixels, double sigma_s, int32_t size);
-
-// first[x] .. first[x + 1] - 1 are the pixel columns filled into slice x (or, given the
-// rows' places, the pixel rows filled into grid row x).
-std::vector<int32_t> FirstColumnOfSlices(const std::vector<AxisPlace>& xs, int32_t x_size);
-
-// The z cell a pixel is filled into, and its sample position along z.
-__attribute__((always_inline)) inline int32_t FillCellZ(double edge, const GridGeometry& g) {
-  return static_cast<int32_t>((edge - g.emin) / g.sigma_r + 0.5) + kGridMargin;
-}
-__attribute__((always_inline)) inline double SamplePositionZ(double edge, const GridGeometry& g) {
-  return (edge - g.emin) / g.sigma_r + 2.0;
-}
-
-// Where one edge value goes along z, in the same terms as a pixel coordinate along x or
-// y. Both positions divide the same difference by sigma_r, so inlined they share one
-// division. The edge must lie in [emin, emax].
-__attribute__((always_inline)) inline AxisPlace PlaceOnZ(double edge, const GridGeometry& g) {
-  const uint32_t z_last = static_cast<uint32_t>(g.z_size - 1);
-  const double fz = SamplePositionZ(edge, g);
-  AxisPlace place;
-  place.fill = FillCellZ(edge, g);
-  place.lower = std::min(static_cast<uint32_t>(fz), z_last);
-  place.upper = std::min(place.lower + 1, z_last);
-  place.fraction = static_cast<float>(fz - place.lower);
-  return place;
-}
-
-// One [1 2 1] / 4 pass along x from three adjacent slices, along y or z within a slice.
-// Only cells of the interior (index 1 .. size - 2) are written, as in the full grid; the
-// output's columns 0 and y_size - 1 must be empty already. Every other column of the
-// output is rewritten, whatever it held before.
-void XPass(GridSlice& out, const GridSlice& before, const GridSlice& centre, const GridSlice& after);
-void YPass(GridSlice& out, const GridSlice& in);
+// One [1 2 1] / 4 pass along x from three adjacent slices, along y or z within a slice,
+// over rows y_from .. y_to of the grid, all within the interior (1 .. y_size - 2). A y
+// pass reads the input's rows y_from - 1 .. y_to + 1. Every written column of the output
+// is rewritten, whatever it held before; its other columns are left as they are.
+void XPass(GridSlice& out, const GridSlice& before, const GridSlice& centre, const GridSlice& after,
+           int32_t y_from, int32_t y_to);
+void YPass(GridSlice& out, const GridSlice& in, int32_t y_from, int32_t y_to);
 
 // Two z passes, then value / weight (a zero weight counting as 1); only the value is
-// kept. Every column of the output is rewritten, whatever it held before.
-void ZPassesAndNormalise(GridSlice& out, const GridSlice& in);
+// kept. Rows y_from .. y_to, as above.
+void ZPassesAndNormalise(GridSlice& out, const GridSlice& in, int32_t y_from, int32_t y_to);
 
 // A few slices of one stage, keyed by their x index; requests come in increasing x, and
 // N consecutive slices never share a slot.
 template <size_t N>
 class SliceRing {
  public:
-  void Reset(int32_t ys, int32_t zs) {
+  void Reset(int32_t ys, int32_t zs, int32_t first, int32_t count) {
     for (size_t i = 0; i < N; ++i) {
-      slots_[i].Reset(ys, zs);
+      slots_[i].Reset(ys, zs, first, count);
       keys_[i] = -1;
     }
   }

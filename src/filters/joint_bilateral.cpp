@@ -1,6 +1,5 @@
 // Joint bilateral filter: a float image smoothed along the edges of a guide.
 #include "filters/bilateral_filters.h"
-#include "filters/reference_filters.h"
 #include "filters/grid_stream.h"
 #include "filters/image_channels.h"
 #include "filters/output_matrix.h"
@@ -11,7 +10,6 @@ void JointBilateralCPU(const cv::Mat& source, const cv::Mat& guide, cv::Mat& out
                        double sigma_s, double sigma_r) {
   CV_Assert(source.type() == CV_32FC1 && guide.type() == CV_32FC1 && !source.empty());
   CV_Assert(guide.rows == source.rows && guide.cols == source.cols);
-  if (ReferenceFiltersInUse()) return JointBilateralReferenceCPU(source, guide, output, sigma_s, sigma_r);
   const int rows = source.rows;
   const int cols = source.cols;
   const ChannelSource<FloatChannel> input{FloatChannel(source, 1, 0), FloatChannel(guide, 1, 0), cols, rows};

@@ -1,11 +1,8 @@
 // Running independent tasks on the machine's cores.
 #include "filters/parallel_for.h"
 
-#include "vantorel/dehaze.h"
-
 #include <algorithm>
 #include <atomic>
-#include <cstdlib>
 #include <exception>
 #include <mutex>
 #include <system_error>
@@ -13,24 +10,6 @@
 #include <vector>
 
 namespace vantorel {
-
-namespace {
-std::atomic<int> chosen_thread_count{0};  // 0: not chosen by the caller
-}  // namespace
-
-void SetThreadCount(int count) { chosen_thread_count = std::clamp(count, 0, 256); }
-
-int ThreadCount() { return WorkerCount(); }
-
-int WorkerCount() {
-  if (const int chosen = chosen_thread_count.load(); chosen > 0) return chosen;
-  if (const char* text = std::getenv("VANTOREL_THREADS")) {
-    char* end = nullptr;
-    const long requested = std::strtol(text, &end, 10);
-    if (end != text && *end == '\0' && requested > 0) return static_cast<int>(std::min(requested, 256L));
-  }
-  return std::max(1u, std::thread::hardware_concurrency());
-}
 
 void ParallelFor(int count, const std::function<void(int)>& task) {
   const int workers = std::min(count, WorkerCount());
@@ -72,6 +51,17 @@ void ParallelForRange(size_t count, size_t grain, const std::function<void(size_
     const size_t begin = count * part / parts;
     const size_t end = count * (part + 1) / parts;
     if (begin < end) body(begin, end);
+  });
+}
+
+void ParallelForRowBands(int rows, size_t band_rows, const std::function<void(int, int)>& body) {
+  if (rows <= 0) return;
+  const size_t height = static_cast<size_t>(rows);
+  const size_t band = std::clamp<size_t>(band_rows, 1, height);
+  const int bands = static_cast<int>((height + band - 1) / band);
+  ParallelFor(bands, [&](int b) {
+    const size_t first = static_cast<size_t>(b) * band;
+    body(static_cast<int>(first), static_cast<int>(std::min(first + band, height)));
   });
 }
 

@@ -1,10 +1,9 @@
 // The filters' double-precision work matrix: an image held transposed.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
-
-#include <opencv2/core.hpp>
 
 namespace vantorel {
 
@@ -33,14 +32,5 @@ struct WorkMatrix {
     storage.resize(static_cast<size_t>(x) * static_cast<size_t>(y), 0.0);
   }
 };
-
-// Copies channel k of an n-channel CV_32F image (n = 1 or 3, interleaved) into `matrix`,
-// which already has the image's sizes. The row step is not consulted: the image data is
-// read as one packed block.
-void LoadChannel(const cv::Mat& image, int k, int n, WorkMatrix& matrix);
-
-// The reverse of LoadChannel: element (c, r) becomes channel k of pixel (r, c), rounded
-// to float. The image already has its final size and type.
-void StoreChannel(const WorkMatrix& matrix, cv::Mat& image, int k, int n);
 
 }  // namespace vantorel

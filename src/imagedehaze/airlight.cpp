@@ -18,25 +18,28 @@ float SmallestChannel(const float* pixel) {
   return m < pixel[2] ? m : pixel[2];
 }
 
-// Fills the minimum map and returns the single-precision mean of the minima, summed in
-// pixel order.
-float FillMinimumMap(const float* pixels, int count, float* minima) {
+// The single-precision mean of the pixels' smallest channels, summed in pixel order, and
+// in the same pass the largest sample of the picture (exact in any order).
+float MeanOfMinima(const float* pixels, int count, float& largest) {
   float sum = 0.0f;
+  float top = pixels[0];
   for (int i = 0; i < count; ++i) {
-    minima[i] = SmallestChannel(pixels + 3 * i);
-    sum += minima[i];
+    const float* pixel = pixels + 3 * i;
+    sum += SmallestChannel(pixel);
+    for (int c = 0; c < 3; ++c) top = pixel[c] > top ? pixel[c] : top;
   }
+  largest = top;
   return sum / static_cast<float>(count);
 }
 
-// Mean colour of the pixels whose minimum is strictly above `mean`; `bright` receives their
-// count. With a count of 0 the colour has no meaning and is left at 0.
-cv::Vec3f BrightMeanColour(const float* pixels, const float* minima, int count, float mean,
-                           int& bright) {
+// Mean colour of the pixels whose smallest channel is strictly above `mean`; `bright`
+// receives their count. With a count of 0 the colour has no meaning and is left at 0. The
+// smallest channels are worked out again rather than kept: cheaper than a full-size map.
+cv::Vec3f BrightMeanColour(const float* pixels, int count, float mean, int& bright) {
   cv::Vec3f colour(0.0f, 0.0f, 0.0f);
   bright = 0;
   for (int i = 0; i < count; ++i) {
-    if (minima[i] > mean) {
+    if (SmallestChannel(pixels + 3 * i) > mean) {
       colour[0] += pixels[3 * i];
       colour[1] += pixels[3 * i + 1];
       colour[2] += pixels[3 * i + 2];
@@ -114,19 +117,14 @@ cv::Vec3f FallbackAirlight(const float* pixels, int count, double maximum) {
 // positive, and neither the desaturation (towards a positive average) nor the scaling (by
 // maximum / hi >= 1) can bring a component down to 0.
 cv::Vec3f EstimateAirlightCPU(const cv::Mat& img) {
-  double maximum = 0.0;
-  cv::minMaxLoc(img, nullptr, &maximum);
-
   const int count = img.rows * img.cols;
-  cv::Mat minimum_map;
-  minimum_map.create(img.rows, img.cols, CV_32FC1);
-
   const float* pixels = img.ptr<float>(0);
-  float* minima = minimum_map.ptr<float>(0);
-  const float mean = FillMinimumMap(pixels, count, minima);
+  float largest = 0.0f;
+  const float mean = MeanOfMinima(pixels, count, largest);
+  const double maximum = largest;
 
   int bright = 0;
-  const cv::Vec3f colour = BrightMeanColour(pixels, minima, count, mean, bright);
+  const cv::Vec3f colour = BrightMeanColour(pixels, count, mean, bright);
   if (bright == 0) return FallbackAirlight(pixels, count, maximum);
   return LimitAndScale(colour, maximum);
 }

@@ -2,13 +2,10 @@
 // then half of the input's chroma put back.
 #include "imagedehaze/auto_adjust.h"
 
-#include <algorithm>
-#include <mutex>
-#include <vector>
-
 #include <opencv2/imgproc.hpp>
 
 #include "filters/parallel_for.h"
+#include "imagedehaze/tone_apply.h"
 #include "imagedehaze/tone_curve.h"
 
 namespace vantorel {
@@ -38,37 +35,23 @@ cv::Mat LuminanceOfBgr(const cv::Mat& bgr) {
   return luminance;
 }
 
-// Rows toned and converted to YCrCb at a time: the colour conversion treats every row on
-// its own, so bands of whole rows give the same values as whole images, without more
-// full-size images; and bands are independent, so they run in parallel.
-constexpr int kChromaBandRows = 64;
-
-// Tones one band of rows in place. With three channels the toned band then keeps its
-// own Y while its Cr and Cb become the means of its own and the untoned band's, which
-// keeps part of the colour the tone curve washes out.
+// Tones one band of rows in place: the table, then for colour the chroma step.
 void ToneBand(const ToneCurve& curve, cv::Mat band) {
   cv::Mat input_ycrcb, toned_ycrcb;
   if (band.channels() == 3) cv::cvtColor(band, input_ycrcb, cv::COLOR_BGR2YCrCb, 0);
-  float* values = band.ptr<float>();
-  const std::size_t count = band.total() * static_cast<std::size_t>(band.channels());
-  for (std::size_t i = 0; i < count; ++i) values[i] = curve.table[ToneLevel(values[i], curve.top)];
+  ApplyToneTable(curve, band);
   if (band.channels() != 3) return;
   cv::cvtColor(band, toned_ycrcb, cv::COLOR_BGR2YCrCb, 0);
-  const float* in = input_ycrcb.ptr<float>();
-  float* out = toned_ycrcb.ptr<float>();
-  for (std::size_t i = 0; i < count; i += 3) {
-    out[i + 1] = static_cast<float>(0.5 * static_cast<double>(in[i + 1]) + 0.5 * static_cast<double>(out[i + 1]));
-    out[i + 2] = static_cast<float>(0.5 * static_cast<double>(in[i + 2]) + 0.5 * static_cast<double>(out[i + 2]));
-  }
+  MixInputChroma(input_ycrcb, toned_ycrcb);
   cv::cvtColor(toned_ycrcb, band, cv::COLOR_YCrCb2BGR, 0);
 }
 
+// The colour conversion treats every row on its own, so bands of whole rows give the same
+// values as whole images, without more full-size images; and bands are independent, so
+// they run in parallel.
 void ToneInBands(const ToneCurve& curve, cv::Mat& pixels) {
-  const int bands = (pixels.rows + kChromaBandRows - 1) / kChromaBandRows;
-  ParallelFor(bands, [&](int b) {
-    const int r0 = b * kChromaBandRows;
-    ToneBand(curve, pixels.rowRange(r0, std::min(r0 + kChromaBandRows, pixels.rows)));
-  });
+  ParallelForRowBands(pixels.rows, ToneBandRows(pixels.cols),
+                      [&](int first, int end) { ToneBand(curve, pixels.rowRange(first, end)); });
 }
 
 // In img's own depth; the 8-bit conversion rounds to nearest and saturates.
@@ -81,20 +64,6 @@ void WriteBack(const cv::Mat& result, cv::Mat& img) {
 }
 
 }  // namespace
-
-// Counted in parallel parts whose counts are then added: integer sums, so the split
-// changes nothing.
-void ComputeHistogram(const float* values, std::size_t count, int* hist, int bins) {
-  if (bins <= 0) return;
-  std::fill(hist, hist + bins, 0);
-  std::mutex lock;
-  ParallelForRange(count, kPixelsPerTask * 4, [&](std::size_t begin, std::size_t end) {
-    std::vector<int> part(bins, 0);
-    for (std::size_t i = begin; i < end; ++i) ++part[ToneLevel(values[i], bins - 1)];
-    std::lock_guard<std::mutex> hold(lock);
-    for (int b = 0; b < bins; ++b) hist[b] += part[b];
-  });
-}
 
 float AutoAdjustCPU(cv::Mat& img) {
   CV_Assert(img.depth()==CV_8U || img.depth()==CV_32F);

@@ -1,8 +1,6 @@
 // Automatic tone adjustment: a global tone curve driven by the image's own luminance.
 #pragma once
 
-#include <cstddef>
-
 #include <opencv2/core.hpp>
 
 namespace vantorel {
@@ -14,10 +12,5 @@ namespace vantorel {
 // luminance everywhere, or a white point not above the black point) keeps its values; an
 // empty one is left alone and gives 1.
 float AutoAdjustCPU(cv::Mat& img);
-
-// Counts the levels int(v * 255 + 0.5) of `count` values in [0, 1] into hist[0 .. bins).
-// Levels past either end (values outside [0, 1]) count in the nearest end bin, NaN in
-// the last.
-void ComputeHistogram(const float* values, std::size_t count, int* hist, int bins);
 
 }  // namespace vantorel

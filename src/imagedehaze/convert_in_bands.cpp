@@ -7,13 +7,11 @@ namespace vantorel {
 void ConvertInBands(const cv::Mat& source, cv::Mat& target, int type, double alpha) {
   if (!source.isContinuous() || source.dims != 2) return source.convertTo(target, type, alpha, 0.0);
   cv::Mat converted(source.rows, source.cols, CV_MAKETYPE(CV_MAT_DEPTH(type), source.channels()));
-  ParallelForRange(static_cast<size_t>(source.rows), RowsPerTask(source.cols),
-                   [&](size_t begin, size_t end) {
-                     const cv::Range band(static_cast<int>(begin), static_cast<int>(end));
-                     cv::Mat target_band = converted.rowRange(band);
-                     source.rowRange(band).convertTo(target_band, type, alpha, 0.0);
-                     CV_Assert(target_band.data == converted.ptr(band.start));  // written in place
-                   });
+  ParallelForRowBands(source.rows, RowsPerTask(source.cols), [&](int first, int end) {
+    cv::Mat target_band = converted.rowRange(first, end);
+    source.rowRange(first, end).convertTo(target_band, type, alpha, 0.0);
+    CV_Assert(target_band.data == converted.ptr(first));  // written in place
+  });
   target = converted;
 }
 

@@ -9,11 +9,11 @@
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
 
-#include "filters/bilateral_filters.h"
 #include "filters/parallel_for.h"
 #include "imagedehaze/airlight.h"
 #include "imagedehaze/convert_in_bands.h"
 #include "imagedehaze/normalize.h"
+#include "imagedehaze/pipeline.h"
 #include "imagedehaze/recover_radiance.h"
 #include "imagedehaze/transmission.h"
 #include "imagedehaze/transmission_steps.h"
@@ -23,12 +23,32 @@ namespace vantorel {
 namespace {
 
 bool ArgumentsAccepted(int cols, int rows, float haze_thickness) {
-  // Written as positive tests so that a NaN thickness is refused too.
-  if (!(cols > 0)) return false;
-  if (!(rows > 0)) return false;
-  if (!(haze_thickness > 0.0f)) return false;
-  if (!(haze_thickness <= 1.0f)) return false;
-  return true;
+  return cols > 0 && rows > 0 && ThicknessAccepted(haze_thickness);
+}
+
+// The Y channel of the picture's YCrCb conversion, converted band by band so that the
+// whole conversion never exists at once. The conversion treats every row on its own, so
+// the values are those of converting the whole picture.
+cv::Mat LumaOf(const cv::Mat& bgr) {
+  cv::Mat luma(bgr.rows, bgr.cols, CV_32FC1), band_ycrcb;
+  const int band_rows = static_cast<int>(RowsPerTask(bgr.cols));
+  for (int first = 0; first < bgr.rows; first += band_rows) {
+    const int end = std::min(first + band_rows, bgr.rows);
+    cv::cvtColor(bgr.rowRange(first, end), band_ycrcb, cv::COLOR_BGR2YCrCb, 0);
+    cv::Mat luma_band = luma.rowRange(first, end);
+    cv::extractChannel(band_ycrcb, luma_band, 0);
+  }
+  return luma;
+}
+
+// BGR to YCrCb in place, in parallel bands of rows (each converted through a copy of the
+// band only).
+void ToYCrCbInPlace(cv::Mat& picture) {
+  ParallelForRowBands(picture.rows, RowsPerTask(picture.cols), [&](int first, int end) {
+    cv::Mat band = picture.rowRange(first, end);
+    cv::cvtColor(band, band, cv::COLOR_BGR2YCrCb, 0);
+    CV_Assert(band.data == picture.ptr(first));  // written in place
+  });
 }
 
 // What the stages up to the transmission hand to the recovery.
@@ -40,7 +60,7 @@ struct FrontStages {
 // Normalisation, luma, airlight and transmission. False for an all-black picture, which
 // has nothing to scale by; `front` is then left empty.
 bool RunFrontStages(const unsigned char* data, int cols, int rows, float haze_thickness,
-                    FrontStages& front) {
+                    const EdgeFilters& filters, FrontStages& front) {
   const float transmission_exponent = TransmissionExponent(haze_thickness);
   // Only read: the header is const in all but its type.
   const cv::Mat source_view(rows, cols, CV_8UC3, const_cast<unsigned char*>(data));
@@ -50,19 +70,21 @@ bool RunFrontStages(const unsigned char* data, int cols, int rows, float haze_th
 
   cv::Mat normalized = NormalizeByLargestSample(source_view, largest_sample);
 
-  // The airlight's sums run in pixel order on one thread; the luma conversion only reads
-  // the same picture, so it runs beside them.
+  // The airlight's sums run in pixel order on one thread; the luma only reads the same
+  // picture, so it is taken beside them.
   ParallelFor(2, [&](int task) {
     if (task == 0) {
       front.airlight = EstimateAirlightCPU(normalized);
       return;
     }
-    cv::cvtColor(normalized, front.ycrcb, cv::COLOR_BGR2YCrCb, 0);
-    // Only the Y plane is needed on its own: copy it out rather than splitting all three.
-    cv::extractChannel(front.ycrcb, front.y_plane, 0);
+    front.y_plane = LumaOf(normalized);
   });
-  front.transmission =
-      EstimateTransmissionCPU(normalized, front.airlight, front.y_plane, transmission_exponent);
+  cv::Mat dark_channel = DarkChannel(normalized, front.airlight);
+  // The picture in BGR is not read again: it becomes the YCrCb picture where it lies.
+  ToYCrCbInPlace(normalized);
+  front.ycrcb = std::move(normalized);
+  front.transmission = EstimateTransmissionFromDarkChannel(std::move(dark_channel), front.y_plane,
+                                                           transmission_exponent, filters);
   return true;
 }
 
@@ -77,15 +99,23 @@ void FillClear(float* destination, int cols, int rows) {
 
 }  // namespace
 
+// Written as positive tests so that a NaN thickness is refused too.
+bool ThicknessAccepted(float haze_thickness) { return haze_thickness > 0.0f && haze_thickness <= 1.0f; }
+
 bool DehazeCPU(unsigned char* data, int cols, int rows, float haze_thickness) {
   return DehazeCPU(data, cols, rows, haze_thickness, DehazeOptions{});
 }
 
 bool DehazeCPU(unsigned char* data, int cols, int rows, float haze_thickness,
                const DehazeOptions& options) {
+  return RunPipeline(data, cols, rows, haze_thickness, options, LibraryEdgeFilters());
+}
+
+bool RunPipeline(unsigned char* data, int cols, int rows, float haze_thickness,
+                 const DehazeOptions& options, const EdgeFilters& filters) {
   if (!ArgumentsAccepted(cols, rows, haze_thickness)) return false;
   FrontStages front;
-  if (!RunFrontStages(data, cols, rows, haze_thickness, front)) {
+  if (!RunFrontStages(data, cols, rows, haze_thickness, filters, front)) {
     // An all-black picture has nothing to scale by and no haze to remove: it stays black,
     // and nothing in it is hidden by haze.
     if (options.transmission != nullptr) FillClear(options.transmission, cols, rows);
@@ -95,12 +125,12 @@ bool DehazeCPU(unsigned char* data, int cols, int rows, float haze_thickness,
 
   // The recovery is the last reader of these: hand them over so it can release them early.
   cv::Mat dehazed = RecoverRadianceCPU(std::move(front.ycrcb), std::move(front.y_plane),
-                                       front.airlight, std::move(front.transmission));
+                                       front.airlight, std::move(front.transmission), filters);
 
   cv::Mat output_8u;
   ConvertInBands(dehazed, output_8u, CV_8U, 255.0);
   // A last edge-preserving smoothing of the bytes: 4 x 4-pixel cells, 0.02 of the range.
-  Bilateral8UC3CPU(output_8u, output_8u, 4.0, 0.02);
+  filters.bytes(output_8u, output_8u, 4.0, 0.02);
 
   std::memcpy(data, output_8u.data, static_cast<size_t>(rows) * static_cast<size_t>(cols) * 3);
   return true;
@@ -110,7 +140,7 @@ bool EstimateTransmissionMapCPU(const unsigned char* data, int cols, int rows,
                                 float haze_thickness, float* transmission) {
   if (transmission == nullptr || !ArgumentsAccepted(cols, rows, haze_thickness)) return false;
   FrontStages front;
-  if (!RunFrontStages(data, cols, rows, haze_thickness, front)) {
+  if (!RunFrontStages(data, cols, rows, haze_thickness, LibraryEdgeFilters(), front)) {
     FillClear(transmission, cols, rows);
     return true;
   }

@@ -4,7 +4,7 @@
 
 #include <opencv2/imgproc.hpp>
 
-#include "filters/bilateral_filters.h"
+#include "filters/parallel_for.h"
 #include "imagedehaze/auto_adjust.h"
 #include "imagedehaze/recovery_loops.h"
 
@@ -17,34 +17,49 @@ constexpr double kSmoothSigmaS = 35.0;
 constexpr double kLumaSigmaR = 0.1;    // the double 0.1, not a widened float
 constexpr double kChromaSigmaR = 0.2;
 
+// `image` itself when this is its only reference and it is continuous, else a copy.
+cv::Mat OwnedContinuous(cv::Mat image) {
+  if (image.u != nullptr && image.u->refcount == 1 && image.isContinuous()) return image;
+  return image.clone();
+}
+
 }  // namespace
 
 cv::Mat RecoverRadianceCPU(cv::Mat ycrcb, cv::Mat y_plane, const cv::Vec3f& airlight,
-                           cv::Mat transmission) {
-  cv::Mat dehazed;
-  dehazed.create(ycrcb.rows, ycrcb.cols, CV_32FC3);
+                           cv::Mat transmission, const EdgeFilters& filters) {
   const cv::Vec3f airlight_ycrcb = AirlightToYCrCb(airlight);
 
   cv::Mat smoothed_y;
-  JointBilateralCPU(y_plane, y_plane, smoothed_y, kSmoothSigmaS, kLumaSigmaR);
+  filters.joint(y_plane, y_plane, smoothed_y, kSmoothSigmaS, kLumaSigmaR);
   y_plane.release();
-  ycrcb.copyTo(dehazed);
-  ycrcb.release();
+  // The picture is restored in place: in the picture handed over as the last reference,
+  // else in a copy, so that a caller's picture is never changed.
+  cv::Mat dehazed = OwnedContinuous(std::move(ycrcb));
   RecoverPixels(transmission, airlight_ycrcb, smoothed_y, dehazed);
 
+  // Each chroma channel is smoothed by itself and blended before the next is smoothed:
+  // blending one channel changes no other, so one plane serves both. The luma is blended
+  // with the second.
   {
-    cv::Mat dehazed_smoothed;
-    BilateralC3CPU(dehazed, dehazed_smoothed, kSmoothSigmaS, kChromaSigmaR);
-    BlendPixels(transmission, smoothed_y, dehazed_smoothed, dehazed);
+    cv::Mat smoothed_chroma;
+    filters.channel(dehazed, 1, smoothed_chroma, kSmoothSigmaS, kChromaSigmaR);
+    BlendChannels(transmission, {nullptr, &smoothed_chroma, nullptr}, dehazed);
+    filters.channel(dehazed, 2, smoothed_chroma, kSmoothSigmaS, kChromaSigmaR);
+    BlendChannels(transmission, {&smoothed_y, nullptr, &smoothed_chroma}, dehazed);
   }
   smoothed_y.release();
   transmission.release();
 
-  cv::cvtColor(dehazed, dehazed, cv::COLOR_YCrCb2BGR, 0);
-  // Each bound is applied to every sample on its own, so doing it in place gives the
-  // same values as through a temporary, without the temporary.
-  dehazed = cv::max(0.0, dehazed);
-  dehazed = cv::min(1.0, dehazed);
+  // Back to BGR and clamped, band by band: the conversion treats every row on its own and
+  // each bound every sample on its own, so bands give the same values as the whole
+  // picture, while each band stays in cache between the three steps.
+  ParallelForRowBands(dehazed.rows, RowsPerTask(dehazed.cols), [&](int first, int end) {
+    cv::Mat band = dehazed.rowRange(first, end);
+    cv::cvtColor(band, band, cv::COLOR_YCrCb2BGR, 0);
+    band = cv::max(0.0, band);
+    band = cv::min(1.0, band);
+    CV_Assert(band.data == dehazed.ptr(first));  // written in place
+  });
   AutoAdjustCPU(dehazed);
   return dehazed;
 }

@@ -3,6 +3,8 @@
 
 #include <opencv2/core.hpp>
 
+#include "imagedehaze/edge_filters.h"
+
 namespace vantorel {
 
 // Restores the scene radiance. The images are taken by header; their pixels are only
@@ -12,8 +14,10 @@ namespace vantorel {
 //   y_plane       CV_32FC1 copy of its Y channel.
 //   airlight      the airlight in B, G, R order.
 //   transmission  CV_32FC1 refined transmission, non-negative.
+//   filters       the edge-preserving filters to run.
 // Returns `dehazed`, CV_32FC3 in B, G, R, clamped to [0, 1] and tone-adjusted.
 cv::Mat RecoverRadianceCPU(cv::Mat ycrcb, cv::Mat y_plane, const cv::Vec3f& airlight,
-                           cv::Mat transmission);
+                           cv::Mat transmission,
+                           const EdgeFilters& filters = LibraryEdgeFilters());
 
 }  // namespace vantorel

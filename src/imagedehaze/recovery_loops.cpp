@@ -63,25 +63,27 @@ void RecoverPixels(const cv::Mat& transmission, const cv::Vec3f& airlight_ycrcb,
   });
 }
 
-void BlendPixels(const cv::Mat& transmission, const cv::Mat& smoothed_y,
-                 const cv::Mat& dehazed_smoothed, cv::Mat& dehazed) {
-  CV_Assert(transmission.isContinuous() && smoothed_y.isContinuous() &&
-            dehazed_smoothed.isContinuous() && dehazed.isContinuous());
+void BlendChannels(const cv::Mat& transmission, const cv::Mat* const (&smoothed)[3], cv::Mat& dehazed) {
+  CV_Assert(transmission.isContinuous() && dehazed.isContinuous());
+  const float* s_data[3] = {nullptr, nullptr, nullptr};
+  for (int k = 0; k < 3; ++k) {
+    if (smoothed[k] == nullptr) continue;
+    CV_Assert(smoothed[k]->isContinuous());
+    s_data[k] = smoothed[k]->ptr<float>();
+  }
   const float* t_data = transmission.ptr<float>();
-  const float* s_data = smoothed_y.ptr<float>();
-  const float* smooth_pixels = dehazed_smoothed.ptr<float>();
   float* pixels = dehazed.ptr<float>();
   ParallelForRange(transmission.total(), kPixelsPerTask, [&](size_t begin, size_t end) {
     for (size_t i = begin; i < end; ++i) {
-      float* pixel = pixels + 3 * i;
-      const float* smooth = smooth_pixels + 3 * i;
       // Lower bound first here, so a NaN t gives c = 0 and a full blend.
       const float q = 1.5f * t_data[i];
       const float c = q > 0.0f ? (1.0f > q ? q : 1.0f) : 0.0f;
-      const float k = 1.0f - c;
-      pixel[0] = (s_data[i] - pixel[0]) * k + pixel[0];
-      pixel[1] = (smooth[1] - pixel[1]) * k + pixel[1];
-      pixel[2] = (smooth[2] - pixel[2]) * k + pixel[2];
+      const float w = 1.0f - c;
+      for (int k = 0; k < 3; ++k) {
+        if (s_data[k] == nullptr) continue;
+        float& value = pixels[3 * i + k];
+        value = (s_data[k][i] - value) * w + value;
+      }
     }
   });
 }

@@ -17,8 +17,11 @@ void RecoverPixels(const cv::Mat& transmission, const cv::Vec3f& airlight_ycrcb,
                    cv::Mat& smoothed_y, cv::Mat& dehazed);
 
 // Pulls low-transmission pixels toward smoothed values, fully at t = 0, not at all from
-// t = 2/3: luma toward S', chroma toward channels 1 and 2 of `dehazed_smoothed`.
-void BlendPixels(const cv::Mat& transmission, const cv::Mat& smoothed_y,
-                 const cv::Mat& dehazed_smoothed, cv::Mat& dehazed);
+// t = 2/3: luma (channel 0) toward S', chroma (channels 1, 2) toward that channel
+// smoothed. The channels are independent: blending one changes no other, so they may be
+// blended in separate calls.
+//   smoothed  for each channel k, a CV_32FC1 continuous plane of its smoothed values, or
+//             null to leave channel k as it is.
+void BlendChannels(const cv::Mat& transmission, const cv::Mat* const (&smoothed)[3], cv::Mat& dehazed);
 
 }  // namespace vantorel

@@ -8,16 +8,13 @@
 #include <cstddef>
 #include <vector>
 
-#include "filters/parallel_for.h"
+#include <mutex>
 
-#include "imagedehaze/auto_adjust.h"
+#include "filters/parallel_for.h"
 
 namespace vantorel {
 
 namespace {
-
-// Pixels whose logarithms are taken in parallel before they are summed in order.
-constexpr std::size_t kLogBlock = std::size_t{1} << 18;
 
 // The logarithm and the running sum are double; the sum is rounded back to float after
 // every pixel. The logarithms of a block are independent and computed in parallel; the
@@ -108,23 +105,41 @@ void StretchCurve(float black, float white, int top, float* table) {
 
 }  // namespace
 
+// Counted in parallel parts whose counts are then added: integer sums, so the split
+// changes nothing.
+void ComputeHistogram(const float* values, std::size_t count, int* hist, int bins) {
+  if (bins <= 0) return;
+  std::fill(hist, hist + bins, 0);
+  std::mutex lock;
+  ParallelForRange(count, kPixelsPerTask * 4, [&](std::size_t begin, std::size_t end) {
+    std::vector<int> part(bins, 0);
+    for (std::size_t i = begin; i < end; ++i) ++part[ToneLevel(values[i], bins - 1)];
+    std::lock_guard<std::mutex> hold(lock);
+    for (int b = 0; b < bins; ++b) hist[b] += part[b];
+  });
+}
+
 ToneCurve ComputeToneCurve(const cv::Mat& luminance) {
   const float* values = luminance.ptr<float>();
   const std::size_t count = luminance.total();
   ToneCurve curve;
-  float* table = curve.table.data();
-
   curve.log_average = LogAverage(values, count);
   curve.top = TopLevel(LargestValue(values, count));
+  int histogram[kToneLevels];
+  ComputeHistogram(values, count, histogram, kToneLevels);
+  BuildToneTable(histogram, luminance.cols, luminance.rows, curve);
+  return curve;
+}
+
+void BuildToneTable(const int* histogram, int cols, int rows, ToneCurve& curve) {
+  float* table = curve.table.data();
   curve.exposure = ExposureScale(curve.log_average);
   FillBaseCurve(curve.exposure, curve.top, table);
   // Zero luminance everywhere: the renormalisation would divide by zero.
-  if (!(table[curve.top] > 0.0f)) return curve;
+  if (!(table[curve.top] > 0.0f)) return;
   CompressCurve(curve.top, table);
 
-  int histogram[kToneLevels];
-  ComputeHistogram(values, count, histogram, kToneLevels);
-  const float tail = (static_cast<float>(luminance.cols) * 0.005f) * static_cast<float>(luminance.rows);
+  const float tail = (static_cast<float>(cols) * 0.005f) * static_cast<float>(rows);
   // When more than 99.5 % of the pixels share the level top (or level 0), the tails end
   // one past it: hold both levels to the filled part of the table.
   curve.lo = std::min(BlackLevel(histogram, tail), curve.top);
@@ -133,18 +148,9 @@ ToneCurve ComputeToneCurve(const cv::Mat& luminance) {
   curve.black = table[curve.lo] * 0.9f;
   curve.white = table[curve.hi] / 0.9f;
   if (table[curve.top] < curve.white) curve.white = table[curve.top];
-  if (!(curve.white > curve.black)) return curve;
+  if (!(curve.white > curve.black)) return;
   StretchCurve(curve.black, curve.white, curve.top, table);
   curve.stretchable = true;
-  return curve;
-}
-
-void ApplyToneTable(const ToneCurve& curve, cv::Mat& image) {
-  float* values = image.ptr<float>();
-  const std::size_t count = image.total() * static_cast<std::size_t>(image.channels());
-  ParallelForRange(count, kPixelsPerTask, [&](std::size_t begin, std::size_t end) {
-    for (std::size_t i = begin; i < end; ++i) values[i] = curve.table[ToneLevel(values[i], curve.top)];
-  });
 }
 
 }  // namespace vantorel

@@ -1,8 +1,9 @@
-// The tone curve of the automatic adjustment, tabulated for the 256 levels 0 .. 255
-// (level j stands for the value j / 255), and its application to an image.
+// The tone curve of the automatic adjustment, from the luminance's statistics, tabulated
+// for the 256 levels 0 .. 255 (level j stands for the value j / 255).
 #pragma once
 
 #include <array>
+#include <cstddef>
 
 #include <opencv2/core.hpp>
 
@@ -35,11 +36,18 @@ inline int ToneLevel(float value, int last) {
   return scaled > 0.0f ? static_cast<int>(scaled) : 0;
 }
 
-// Builds the curve from a non-empty CV_32FC1 continuous luminance plane.
+// Builds the curve from a non-empty CV_32FC1 continuous luminance plane: measures it, then
+// builds the final table (BuildToneTable).
 ToneCurve ComputeToneCurve(const cv::Mat& luminance);
 
-// Replaces every sample of a continuous CV_32F image (any channel count) by the table entry
-// of its level, levels at or above `top` taking the entry of `top`.
-void ApplyToneTable(const ToneCurve& curve, cv::Mat& image);
+// From the measured log_average and top and the luminance histogram (kToneLevels counts)
+// of a rows x cols plane: exposure, compressed curve, black and white levels, and the
+// stretched final table. Leaves `stretchable` false when there is nothing to stretch.
+void BuildToneTable(const int* histogram, int cols, int rows, ToneCurve& curve);
+
+// Counts the levels int(v * 255 + 0.5) of `count` values in [0, 1] into hist[0 .. bins).
+// Levels past either end (values outside [0, 1]) count in the nearest end bin, NaN in
+// the last.
+void ComputeHistogram(const float* values, std::size_t count, int* hist, int bins);
 
 }  // namespace vantorel

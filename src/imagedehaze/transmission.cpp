@@ -2,26 +2,32 @@
 // power set by the haze thickness.
 #include "imagedehaze/transmission.h"
 
-#include "filters/bilateral_filters.h"
+#include <utility>
+
 #include "imagedehaze/transmission_steps.h"
 
 namespace vantorel {
 
 cv::Mat EstimateTransmissionCPU(const cv::Mat& normalized, const cv::Vec3f& airlight,
-                                const cv::Mat& y_plane, float transmission_exponent) {
-  const int rows = normalized.rows;
-  const int cols = normalized.cols;
+                                const cv::Mat& y_plane, float transmission_exponent,
+                                const EdgeFilters& filters) {
+  return EstimateTransmissionFromDarkChannel(DarkChannel(normalized, airlight), y_plane,
+                                             transmission_exponent, filters);
+}
 
-  cv::Mat raw_transmission = RawTransmission(DarkChannel(normalized, airlight));
-  {
-    const cv::Mat row_profile = DampedRowProfile(RowMeans(raw_transmission));
-    LiftTowardRowProfile(raw_transmission, CapRowProfile(row_profile));
-  }
+cv::Mat EstimateTransmissionFromDarkChannel(cv::Mat dark_channel, const cv::Mat& y_plane,
+                                            float transmission_exponent, const EdgeFilters& filters) {
+  const int rows = dark_channel.rows;
+  const int cols = dark_channel.cols;
+
+  cv::Mat row_mean;
+  cv::Mat raw_transmission = RawTransmissionAndRowMeans(std::move(dark_channel), row_mean);
+  LiftTowardRowProfile(raw_transmission, CapRowProfile(DampedRowProfile(row_mean)));
 
   cv::Mat transmission;
   transmission.create(rows, cols, CV_32FC1);
-  JointBilateralCPU(raw_transmission, y_plane, transmission, TransmissionSigmaS(rows, cols),
-                    kTransmissionSigmaR);
+  filters.joint(raw_transmission, y_plane, transmission, TransmissionSigmaS(rows, cols),
+                kTransmissionSigmaR);
   raw_transmission.release();
 
   RaiseTransmission(transmission, transmission_exponent);

@@ -46,19 +46,41 @@ cv::Mat DarkChannel(const cv::Mat& normalized, const cv::Vec3f& airlight) {
 }
 
 cv::Mat RawTransmission(const cv::Mat& dark_channel) {
-  // Library expressions, not a loop: the library's rounding is the reference.
-  cv::Mat raw_transmission = 1.0 - kHazeFraction * dark_channel;
-  raw_transmission = cv::max(kMinTransmission, raw_transmission);
+  cv::Mat raw_transmission = dark_channel.clone();
+  ToRawTransmission(raw_transmission);
   return raw_transmission;
+}
+
+void ToRawTransmission(cv::Mat& dark_channel) {
+  // Library expressions, not a loop: the library's rounding is the reference. Both treat
+  // every element on its own, in place.
+  dark_channel = 1.0 - kHazeFraction * dark_channel;
+  dark_channel = cv::max(kMinTransmission, dark_channel);
 }
 
 cv::Mat RowMeans(const cv::Mat& image) {
   cv::Mat row_mean;
   row_mean.create(image.rows, 1, CV_32FC1);
+  RowMeansInto(image, row_mean);
+  return row_mean;
+}
+
+void RowMeansInto(const cv::Mat& image, cv::Mat& row_mean) {
   for (int i = 0; i < image.rows; ++i) {
     row_mean.at<float>(i) = static_cast<float>(cv::mean(image.row(i))[0]);
   }
-  return row_mean;
+}
+
+cv::Mat RawTransmissionAndRowMeans(cv::Mat dark_channel, cv::Mat& row_mean) {
+  row_mean.create(dark_channel.rows, 1, CV_32FC1);
+  ParallelForRowBands(dark_channel.rows, RowsPerTask(dark_channel.cols), [&](int first, int end) {
+    cv::Mat band = dark_channel.rowRange(first, end);
+    ToRawTransmission(band);
+    CV_Assert(band.data == dark_channel.ptr(first));  // written in place
+    cv::Mat means = row_mean.rowRange(first, end);
+    RowMeansInto(band, means);
+  });
+  return dark_channel;
 }
 
 cv::Mat DampedRowProfile(const cv::Mat& row_mean) {
@@ -81,17 +103,19 @@ cv::Mat CapRowProfile(const cv::Mat& row_profile) {
 }
 
 void LiftTowardRowProfile(cv::Mat& raw_transmission, const cv::Mat& clamped_profile) {
-  float* values = raw_transmission.ptr<float>(0);
   const float* profile = clamped_profile.ptr<float>(0);
-  int index = 0;
-  for (int y = 0; y < raw_transmission.rows; ++y) {
-    const float p = profile[y];
-    for (int x = 0; x < raw_transmission.cols; ++x, ++index) {
-      const float v = values[index];
-      const float c = (v + p) * 0.5f;
-      values[index] = c > v ? c : v;
+  const int cols = raw_transmission.cols;
+  ParallelForRowBands(raw_transmission.rows, RowsPerTask(cols), [&](int first, int end) {
+    for (int y = first; y < end; ++y) {
+      float* values = raw_transmission.ptr<float>(y);
+      const float p = profile[y];
+      for (int x = 0; x < cols; ++x) {
+        const float v = values[x];
+        const float c = (v + p) * 0.5f;
+        values[x] = c > v ? c : v;
+      }
     }
-  }
+  });
 }
 
 double TransmissionSigmaS(int rows, int cols) {

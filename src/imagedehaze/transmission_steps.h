@@ -22,10 +22,20 @@ cv::Mat DarkChannel(const cv::Mat& normalized, const cv::Vec3f& airlight);
 // Returns a new CV_32FC1 map with values in [0.05, 1].
 cv::Mat RawTransmission(const cv::Mat& dark_channel);
 
+// The same in place.
+void ToRawTransmission(cv::Mat& dark_channel);
+
 // Mean of each row.
 //   image  CV_32FC1; only read.
 // Returns a rows x 1 CV_32FC1 column.
 cv::Mat RowMeans(const cv::Mat& image);
+
+// The same into a rows x 1 CV_32FC1 column that exists already.
+void RowMeansInto(const cv::Mat& image, cv::Mat& row_mean);
+
+// RawTransmission in place of the dark channel, which it takes over and returns, and the
+// RowMeans of the result, in parallel bands of rows: one pass over the map.
+cv::Mat RawTransmissionAndRowMeans(cv::Mat dark_channel, cv::Mat& row_mean);
 
 // Running profile of the row means that follows rises in full and falls to three quarters.
 //   row_mean  rows x 1 CV_32FC1, top row first; only read.

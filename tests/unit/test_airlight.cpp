@@ -2,6 +2,7 @@
 // and the fallback for pictures without a bright set.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -143,6 +144,50 @@ TEST(Airlight, InputIsNotModified) {
   const cv::Mat before = img.clone();
   EstimateAirlightCPU(img);
   EXPECT_EQ(cv::norm(img, before, cv::NORM_INF), 0.0);
+}
+
+}  // namespace
+}  // namespace vantorel
+
+namespace vantorel {
+namespace {
+
+// The bright set's mean colour and the picture's maximum written the straightforward way
+// (a full map of minima, the library's maximum), against the estimate's one-pass maximum
+// and recomputed minima: the same colour bit for bit, through the same limit and scaling.
+TEST(Airlight, SameAsAMapOfMinimaAndTheLibraryMaximum) {
+  for (const cv::Size size : {cv::Size(1, 1), cv::Size(7, 3), cv::Size(333, 257)}) {
+    cv::Mat img(size, CV_32FC3);
+    cv::RNG(size.area()).fill(img, cv::RNG::UNIFORM, 0.0, 1.0);
+    double maximum = 0.0;
+    cv::minMaxLoc(img.reshape(1), nullptr, &maximum);
+    std::vector<float> minima(img.total());
+    float sum = 0.0f;
+    for (size_t i = 0; i < minima.size(); ++i) {
+      const cv::Vec3f p = img.at<cv::Vec3f>(static_cast<int>(i));
+      minima[i] = std::min(std::min(p[0], p[1]), p[2]);
+      sum += minima[i];
+    }
+    const float mean = sum / static_cast<float>(minima.size());
+    cv::Vec3f colour(0.0f, 0.0f, 0.0f);
+    int bright = 0;
+    for (size_t i = 0; i < minima.size(); ++i) {
+      if (!(minima[i] > mean)) continue;
+      colour += img.at<cv::Vec3f>(static_cast<int>(i));
+      ++bright;
+    }
+    if (bright == 0) continue;  // the fallback has its own tests
+    for (int c = 0; c < 3; ++c) colour[c] /= static_cast<float>(bright);
+    // A picture whose maximum is that colour's largest component: no scaling, no spread
+    // limit below 0.5, so the estimate must return the mean colour itself, scaled by
+    // maximum / largest, which the picture's own maximum gives.
+    const float hi = std::max(std::max(colour[0], colour[1]), colour[2]);
+    const float lo = std::min(std::min(colour[0], colour[1]), colour[2]);
+    ASSERT_LE(hi - lo, 0.5f);
+    cv::Vec3f expected;
+    for (int c = 0; c < 3; ++c) expected[c] = static_cast<float>(static_cast<double>(colour[c] / hi) * maximum);
+    EXPECT_EQ(EstimateAirlightCPU(img), expected) << size;
+  }
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include "imagedehaze/auto_adjust.h"
+#include "imagedehaze/tone_apply.h"
 #include "imagedehaze/tone_curve.h"
 
 namespace vantorel {

@@ -7,7 +7,9 @@
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include "filters/schedule.h"
 #include "imagedehaze/auto_adjust.h"
+#include "imagedehaze/tone_apply.h"
 #include "imagedehaze/tone_curve.h"
 
 namespace vantorel {
@@ -46,9 +48,15 @@ TEST(AutoAdjustBands, SameBitsAsConvertingWholePictures) {
     cv::Mat picture(size, CV_32FC3);
     cv::RNG(++seed).fill(picture, cv::RNG::UNIFORM, 0.0, 1.0);
     const cv::Mat expected = WholePictureAdjustment(picture);
-    AutoAdjustCPU(picture);
-    ASSERT_EQ(std::memcmp(picture.data, expected.data, expected.total() * expected.elemSize()), 0)
-        << size.width << "x" << size.height;
+    // The schedule's bands, bands of one row, of a few rows, and one band for everything.
+    for (const int band_rows : {0, 1, 7, 100000}) {
+      SetBandRowsForTesting(band_rows);
+      cv::Mat toned = picture.clone();
+      AutoAdjustCPU(toned);
+      ASSERT_EQ(std::memcmp(toned.data, expected.data, expected.total() * expected.elemSize()), 0)
+          << size.width << "x" << size.height << ", bands of " << band_rows << " rows";
+    }
+    SetBandRowsForTesting(0);
   }
 }
 

@@ -55,39 +55,33 @@ TEST(JointBilateral, PreparedOutputKeepsItsBuffer) {
   EXPECT_GE(lo, 0.0);
 }
 
-TEST(BilateralC3, ChannelsDoNotInfluenceEachOther) {
+// Channel k smoothed by itself: the other channels play no part.
+TEST(BilateralChannel, EachChannelIsFilteredAlone) {
   const cv::Mat source = RandomImage(15, 18, CV_32FC3, 7);
   cv::Mat changed = source.clone();
-  changed.forEach<cv::Vec3f>([](cv::Vec3f& p, const int*) { p[1] = 1.0f - p[1] * p[1]; });
-  cv::Mat a, b;
-  BilateralC3CPU(source, a, 4.0, 0.2);
-  BilateralC3CPU(changed, b, 4.0, 0.2);
-  EXPECT_TRUE(SameBytes(Channel(a, 0), Channel(b, 0)));
-  EXPECT_TRUE(SameBytes(Channel(a, 2), Channel(b, 2)));
-  EXPECT_FALSE(SameBytes(Channel(a, 1), Channel(b, 1)));
+  changed.forEach<cv::Vec3f>([](cv::Vec3f& p, const int*) { p[0] = 1.0f - p[0] * p[0]; p[2] = 1.0f - p[2]; });
+  for (const int k : {0, 1, 2}) {
+    cv::Mat single, plane, changed_plane;
+    JointBilateralCPU(Channel(source, k), Channel(source, k), single, 4.0, 0.2);
+    BilateralChannelCPU(source, k, plane, 4.0, 0.2);
+    BilateralChannelCPU(changed, k, changed_plane, 4.0, 0.2);
+    ASSERT_EQ(plane.type(), CV_32FC1);
+    EXPECT_TRUE(SameBytes(plane, single)) << k;
+    EXPECT_EQ(SameBytes(plane, changed_plane), k == 1) << k;
+  }
 }
 
-TEST(BilateralC3, EqualChannelsGiveEqualOutputs) {
-  const cv::Mat plane = RandomImage(12, 14, CV_32FC1, 8);
-  cv::Mat source;
-  cv::merge(std::vector<cv::Mat>{plane, plane, plane}, source);
-  cv::Mat output;
-  BilateralC3CPU(source, output, 3.0, 0.2);
-  EXPECT_TRUE(SameBytes(Channel(output, 0), Channel(output, 1)));
-  EXPECT_TRUE(SameBytes(Channel(output, 0), Channel(output, 2)));
-  // Each channel is the single-channel filter of that plane by itself.
-  cv::Mat single;
-  JointBilateralCPU(plane, plane, single, 3.0, 0.2);
-  EXPECT_TRUE(SameBytes(Channel(output, 0), single));
-}
-
-TEST(BilateralC3, InPlaceEqualsOutOfPlace) {
+TEST(BilateralChannel, AMatchingPlaneKeepsItsBufferAndTheSourceIsRefused) {
   const cv::Mat source = RandomImage(13, 16, CV_32FC3, 9);
-  cv::Mat separate;
-  BilateralC3CPU(source, separate, 35.0, 0.2);
+  cv::Mat plane(13, 16, CV_32FC1, cv::Scalar::all(-1.0));
+  const uchar* buffer = plane.data;
+  BilateralChannelCPU(source, 2, plane, 35.0, 0.2);
+  EXPECT_EQ(plane.data, buffer);
+  cv::Mat fresh;
+  BilateralChannelCPU(source, 2, fresh, 35.0, 0.2);
+  EXPECT_TRUE(SameBytes(plane, fresh));
   cv::Mat in_place = source.clone();
-  BilateralC3CPU(in_place, in_place, 35.0, 0.2);
-  EXPECT_TRUE(SameBytes(in_place, separate));
+  EXPECT_THROW(BilateralChannelCPU(in_place, 2, in_place, 35.0, 0.2), cv::Exception);
 }
 
 TEST(Bilateral8UC3, EveryConstantByteSurvivesTheRoundTrip) {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "filters/bilateral_grid.h"
+#include "reference_grid.h"
 
 namespace vantorel {
 namespace {

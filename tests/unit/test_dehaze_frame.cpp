@@ -46,6 +46,16 @@ TEST(DehazeFrame, ThicknessOneIsAccepted) {
   EXPECT_TRUE(DehazeCPU(buffer.data(), 4, 4, 1.0f));
 }
 
+// The exported check is the one DehazeCPU applies: the same answer at and around the ends.
+TEST(DehazeFrame, ThicknessAcceptedAgreesWithDehazeCPU) {
+  for (const float thickness : {0.0f, 1e-38f, 0.1f, 1.0f, 1.0000001f, -0.0f, NAN, INFINITY}) {
+    std::vector<unsigned char> buffer = Pattern(3, 2);
+    EXPECT_EQ(ThicknessAccepted(thickness), DehazeCPU(buffer.data(), 3, 2, thickness)) << thickness;
+  }
+  EXPECT_TRUE(ThicknessAccepted(1e-38f));
+  EXPECT_FALSE(ThicknessAccepted(0.0f));
+}
+
 TEST(DehazeFrame, WritesExactlyRowsTimesColsTimesThreeBytes) {
   const int cols = 7, rows = 5;
   const size_t size = static_cast<size_t>(cols) * rows * 3;

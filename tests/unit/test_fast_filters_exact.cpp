@@ -10,8 +10,9 @@
 #include <opencv2/core.hpp>
 
 #include "filters/bilateral_filters.h"
-#include "filters/reference_filters.h"
+#include "filters/schedule.h"
 #include "imagedehaze/dehaze.h"
+#include "reference_filters.h"
 #include "test_pictures.h"
 
 namespace vantorel {
@@ -32,12 +33,6 @@ cv::Mat Scene(int rows, int cols, uint64_t seed) {
   return m;
 }
 
-class ReferencePath {
- public:
-  ReferencePath() { UseReferenceFilters(true); }
-  ~ReferencePath() { UseReferenceFilters(false); }
-};
-
 struct Size {
   int rows, cols;
 };
@@ -52,36 +47,30 @@ TEST(FastFilters, JointBilateralMatchesTheReference) {
     for (const auto& sigmas : call_sites) {
       cv::Mat fast, reference;
       JointBilateralCPU(source, guide, fast, sigmas[0], sigmas[1]);
-      {
-        ReferencePath on;
-        JointBilateralCPU(source, guide, reference, sigmas[0], sigmas[1]);
-      }
+      JointBilateralReferenceCPU(source, guide, reference, sigmas[0], sigmas[1]);
       EXPECT_TRUE(SameBytes(fast, reference)) << s.rows << "x" << s.cols << " sigma_s " << sigmas[0];
     }
   }
 }
 
-TEST(FastFilters, ThreeChannelFiltersMatchTheReferenceInAndOutOfPlace) {
+TEST(FastFilters, ChannelAndByteFiltersMatchTheReferenceInAndOutOfPlace) {
   uint64_t seed = 50;
   for (const Size s : kSizes) {
     const cv::Mat floats = RandomImage(s.rows, s.cols, CV_32FC3, ++seed);
     const cv::Mat bytes = Scene(s.rows, s.cols, ++seed);
-    cv::Mat float_ref, byte_ref;
-    {
-      ReferencePath on;
-      BilateralC3CPU(floats, float_ref, 35.0, 0.2);
-      Bilateral8UC3CPU(bytes, byte_ref, 4.0, 0.02);
+    for (int k = 0; k < 3; ++k) {
+      cv::Mat plane_ref, plane_fast;
+      BilateralChannelReferenceCPU(floats, k, plane_ref, 35.0, 0.2);
+      BilateralChannelCPU(floats, k, plane_fast, 35.0, 0.2);
+      EXPECT_TRUE(SameBytes(plane_fast, plane_ref)) << s.rows << "x" << s.cols << " channel " << k;
     }
-    cv::Mat float_fast, byte_fast;
-    BilateralC3CPU(floats, float_fast, 35.0, 0.2);
+    cv::Mat byte_ref, byte_fast;
+    Bilateral8UC3ReferenceCPU(bytes, byte_ref, 4.0, 0.02);
     Bilateral8UC3CPU(bytes, byte_fast, 4.0, 0.02);
-    EXPECT_TRUE(SameBytes(float_fast, float_ref)) << s.rows << "x" << s.cols;
     EXPECT_TRUE(SameBytes(byte_fast, byte_ref)) << s.rows << "x" << s.cols;
 
-    cv::Mat float_in_place = floats.clone(), byte_in_place = bytes.clone();
-    BilateralC3CPU(float_in_place, float_in_place, 35.0, 0.2);
+    cv::Mat byte_in_place = bytes.clone();
     Bilateral8UC3CPU(byte_in_place, byte_in_place, 4.0, 0.02);
-    EXPECT_TRUE(SameBytes(float_in_place, float_ref)) << s.rows << "x" << s.cols;
     EXPECT_TRUE(SameBytes(byte_in_place, byte_ref)) << s.rows << "x" << s.cols;
   }
 }
@@ -97,16 +86,25 @@ TEST(FastPipeline, SameBytesAsTheReferencePathAndForAnyThreadCount) {
                               RandomImage(33, 35, CV_8UC3, 10)};
   for (const cv::Mat& picture : pictures) {
     const std::string size = std::to_string(picture.rows) + "x" + std::to_string(picture.cols);
-    std::vector<unsigned char> reference;
-    {
-      ReferencePath on;
-      setenv("VANTOREL_THREADS", "1", 1);
-      reference = Dehazed(picture, 0.9f);
-    }
+    setenv("VANTOREL_THREADS", "1", 1);
+    cv::Mat expected = picture.clone();
+    ASSERT_TRUE(ReferenceDehazeCPU(expected.data, expected.cols, expected.rows, 0.9f));
+    const std::vector<unsigned char> reference(expected.data, expected.data + expected.total() * 3);
     for (const char* threads : {"1", "2", "5"}) {
       setenv("VANTOREL_THREADS", threads, 1);
       EXPECT_EQ(Dehazed(picture, 0.9f), reference) << size << " with " << threads << " threads";
     }
+    // Every band of rows (grid filters, tone adjustment, conversions) of one row, of a few
+    // rows, and one band for the whole picture.
+    for (const int band_rows : {1, 6, 1 << 20}) {
+      SetBandRowsForTesting(band_rows);
+      for (const char* threads : {"1", "2"}) {
+        setenv("VANTOREL_THREADS", threads, 1);
+        EXPECT_EQ(Dehazed(picture, 0.9f), reference)
+            << size << " with " << threads << " threads, bands of " << band_rows << " rows";
+      }
+    }
+    SetBandRowsForTesting(0);
     unsetenv("VANTOREL_THREADS");
   }
 }

@@ -7,7 +7,9 @@
 #include <string>
 
 #include "filters/bilateral_grid.h"
-#include "filters/bilateral_grid_streaming.h"
+#include "vantorel/dehaze.h"
+#include "filters/schedule.h"
+#include "reference_grid.h"
 
 namespace vantorel {
 namespace {
@@ -48,7 +50,7 @@ void ExpectSameAsReference(const WorkMatrix& values, const WorkMatrix& edges, do
                            const std::string& what) {
   WorkMatrix expected, got;
   BilateralGridReferenceCPU(values, edges, ss, sr, expected);
-  BilateralGridStreamingCPU(values, edges, ss, sr, got);
+  BilateralGridCPU(values, edges, ss, sr, got);
   EXPECT_TRUE(BitIdentical(expected, got)) << what;
 }
 
@@ -96,10 +98,40 @@ TEST(StreamingGrid, SameResultForAnyThreadCount) {
   for (const char* threads : {"1", "2", "3", "7"}) {
     setenv("VANTOREL_THREADS", threads, 1);
     WorkMatrix got;
-    BilateralGridStreamingCPU(values, edges, 4.0, 0.02, got);
+    BilateralGridCPU(values, edges, 4.0, 0.02, got);
     EXPECT_TRUE(BitIdentical(expected, got)) << threads << " threads";
   }
   unsetenv("VANTOREL_THREADS");
+}
+
+// Bands of rows are streamed on their own, each with a halo of grid rows: bands of one
+// row, of a few rows (ending inside and on cell borders), and one band for everything, on
+// one thread and on several (which also splits columns when bands are few).
+TEST(StreamingGrid, SameResultForAnyBandSize) {
+  std::mt19937 rng(77);
+  std::uniform_int_distribution<int32_t> side(1, 160);
+  std::uniform_real_distribution<double> sigma_s(0.5, 12.0), sigma_r(0.01, 0.3);
+  for (int i = 0; i < 16; ++i) {
+    const int32_t w = side(rng), h = i == 0 ? 1 : side(rng);
+    const WorkMatrix values = MakeValues(w, h, rng);
+    const WorkMatrix edges = MakeEdges(i % 2 ? EdgeKind::kNoise : EdgeKind::kSameAsValues, values, rng);
+    const double ss = i % 3 == 0 ? 4.0 : sigma_s(rng), sr = i % 3 == 0 ? 0.02 : sigma_r(rng);
+    WorkMatrix expected;
+    BilateralGridReferenceCPU(values, edges, ss, sr, expected);
+    for (const int band_rows : {1, 2, 3, 4, 9, 1 << 20}) {
+      SetBandRowsForTesting(band_rows);
+      for (const int threads : {1, 3}) {
+        SetThreadCount(threads);
+        WorkMatrix got;
+        BilateralGridCPU(values, edges, ss, sr, got);
+        EXPECT_TRUE(BitIdentical(expected, got))
+            << w << "x" << h << " sigmas " << ss << "/" << sr << ", bands of " << band_rows
+            << " rows, " << threads << " threads";
+      }
+    }
+    SetBandRowsForTesting(0);
+    SetThreadCount(0);
+  }
 }
 
 TEST(StreamingGrid, ResultMayBeTheInputMatrix) {
@@ -109,7 +141,7 @@ TEST(StreamingGrid, ResultMayBeTheInputMatrix) {
   WorkMatrix expected;
   BilateralGridReferenceCPU(values, edges, 4.0, 0.02, expected);
   setenv("VANTOREL_THREADS", "3", 1);
-  BilateralGridStreamingCPU(values, edges, 4.0, 0.02, values);
+  BilateralGridCPU(values, edges, 4.0, 0.02, values);
   unsetenv("VANTOREL_THREADS");
   EXPECT_TRUE(BitIdentical(expected, values));
 }

@@ -16,7 +16,8 @@ struct OnePixel {
   cv::Mat t = cv::Mat(1, 1, CV_32FC1);
   cv::Mat s = cv::Mat(1, 1, CV_32FC1);
   cv::Mat ycrcb = cv::Mat(1, 1, CV_32FC3);
-  cv::Mat smoothed = cv::Mat(1, 1, CV_32FC3, cv::Scalar(0.0f, 0.5f, 0.5f));
+  cv::Mat smoothed_cr = cv::Mat(1, 1, CV_32FC1, cv::Scalar(0.5f));
+  cv::Mat smoothed_cb = cv::Mat(1, 1, CV_32FC1, cv::Scalar(0.5f));
 
   OnePixel(float t_value, float s_value, cv::Vec3f pixel) {
     t.at<float>(0) = t_value;
@@ -24,7 +25,7 @@ struct OnePixel {
     ycrcb.at<cv::Vec3f>(0) = pixel;
   }
   void Recover(cv::Vec3f airlight) { RecoverPixels(t, airlight, s, ycrcb); }
-  void Blend() { BlendPixels(t, s, smoothed, ycrcb); }
+  void Blend() { BlendChannels(t, {&s, &smoothed_cr, &smoothed_cb}, ycrcb); }
   cv::Vec3f Pixel() const { return ycrcb.at<cv::Vec3f>(0); }
   float S() const { return s.at<float>(0); }
 };
@@ -107,7 +108,8 @@ TEST(RecoveryLoops, ZeroTransmissionEndsAtTheLimits) {
   EXPECT_EQ(equal.Pixel()[0], 1.0f);
 
   // The blend then takes S' and the smoothed chroma in full.
-  below.smoothed.at<cv::Vec3f>(0) = cv::Vec3f(0.8f, 0.25f, 0.75f);
+  below.smoothed_cr.at<float>(0) = 0.25f;
+  below.smoothed_cb.at<float>(0) = 0.75f;
   below.Blend();
   EXPECT_EQ(below.Pixel(), cv::Vec3f(0.0f, 0.25f, 0.75f));
 }
@@ -126,6 +128,24 @@ TEST(AirlightToYCrCb, MatchesTheConversionOfThePicture) {
   cv::Mat converted;
   cv::cvtColor(picture, converted, cv::COLOR_BGR2YCrCb);
   EXPECT_EQ(AirlightToYCrCb(airlight), converted.at<cv::Vec3f>(1, 1));
+}
+
+// Channels blended in separate calls, in any order, give what one call gives.
+TEST(RecoveryLoops, BlendingChannelsApartEqualsBlendingThemTogether) {
+  cv::Mat t(9, 11, CV_32FC1), picture(9, 11, CV_32FC3), planes[3];
+  cv::RNG rng(31);
+  rng.fill(t, cv::RNG::UNIFORM, -0.1, 0.8);
+  rng.fill(picture, cv::RNG::UNIFORM, 0.0, 1.0);
+  for (cv::Mat& plane : planes) {
+    plane.create(9, 11, CV_32FC1);
+    rng.fill(plane, cv::RNG::UNIFORM, 0.0, 1.0);
+  }
+  cv::Mat together = picture.clone(), apart = picture.clone();
+  BlendChannels(t, {&planes[0], &planes[1], &planes[2]}, together);
+  BlendChannels(t, {nullptr, nullptr, &planes[2]}, apart);
+  BlendChannels(t, {&planes[0], &planes[1], nullptr}, apart);
+  EXPECT_EQ(cv::norm(together, apart, cv::NORM_INF), 0.0);
+  EXPECT_GT(cv::norm(together, picture, cv::NORM_INF), 0.0);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
-// The log-average of the tone curve is taken in parallel a block ahead of its in-order sum;
-// it must equal the plain in-order loop for any thread count and any number of blocks.
+// The logarithms of the tone curve's log-average are taken in parallel, a block at a time,
+// then summed in pixel order; it must equal the plain in-order loop for any thread count
+// and any number of blocks.
 #include <gtest/gtest.h>
 
 #include <cmath>

@@ -10,6 +10,7 @@
 
 #include "imagedehaze/airlight.h"
 #include "imagedehaze/transmission.h"
+#include "filters/schedule.h"
 #include "imagedehaze/transmission_steps.h"
 
 namespace vantorel {
@@ -256,6 +257,28 @@ TEST(TransmissionStage, RandomPictureGivesAFiniteMapInRangeAndLeavesItsInputs) {
   EXPECT_TRUE(cv::checkRange(t, true, nullptr, 0.05, 1.0 + 1e-6));
   EXPECT_EQ(cv::norm(img, img_before, cv::NORM_INF), 0.0);
   EXPECT_EQ(cv::norm(y, y_before, cv::NORM_INF), 0.0);
+}
+
+// The one-pass banded form gives the map and the row means of the separate steps, for
+// any band size; the lift, in bands too, does not depend on them either.
+TEST(TransmissionSteps, BandedRawTransmissionRowMeansAndLiftEqualTheSeparateSteps) {
+  cv::Mat dark(203, 77, CV_32FC1);
+  cv::RNG(17).fill(dark, cv::RNG::UNIFORM, 0.0, 1.0);
+  const cv::Mat raw = RawTransmission(dark);
+  const cv::Mat means = RowMeans(raw);
+  cv::Mat lifted = raw.clone();
+  const cv::Mat profile = CapRowProfile(DampedRowProfile(means));
+  LiftTowardRowProfile(lifted, profile);
+  for (const int band_rows : {0, 1, 10, 1000}) {
+    SetBandRowsForTesting(band_rows);
+    cv::Mat banded_means;
+    cv::Mat banded = RawTransmissionAndRowMeans(dark.clone(), banded_means);
+    EXPECT_EQ(cv::norm(banded, raw, cv::NORM_INF), 0.0) << band_rows;
+    EXPECT_EQ(cv::norm(banded_means, means, cv::NORM_INF), 0.0) << band_rows;
+    LiftTowardRowProfile(banded, profile);
+    EXPECT_EQ(cv::norm(banded, lifted, cv::NORM_INF), 0.0) << band_rows;
+  }
+  SetBandRowsForTesting(0);
 }
 
 }  // namespace

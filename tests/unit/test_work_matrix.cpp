@@ -5,7 +5,7 @@
 
 #include <opencv2/core.hpp>
 
-#include "filters/work_matrix.h"
+#include "work_matrix_copies.h"
 
 namespace vantorel {
 namespace {

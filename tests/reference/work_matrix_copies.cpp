@@ -1,7 +1,7 @@
 // Copying image channels into and out of the transposed double-precision work matrix.
 // The copies walk the image in square tiles so that both the image rows and the matrix
 // columns of a tile stay in cache while it is transposed.
-#include "filters/work_matrix.h"
+#include "work_matrix_copies.h"
 
 #include <algorithm>
 

@@ -1,22 +1,12 @@
 // The filter adapters written plainly, step by step.
-#include "filters/reference_filters.h"
+#include "reference_filters.h"
 
-#include <atomic>
-
-#include "filters/bilateral_grid.h"
 #include "filters/output_matrix.h"
-#include "filters/work_matrix.h"
+#include "imagedehaze/pipeline.h"
+#include "reference_grid.h"
+#include "work_matrix_copies.h"
 
 namespace vantorel {
-
-namespace {
-
-std::atomic<bool> reference_filters{false};
-
-}  // namespace
-
-void UseReferenceFilters(bool on) { reference_filters = on; }
-bool ReferenceFiltersInUse() { return reference_filters; }
 
 void JointBilateralReferenceCPU(const cv::Mat& source, const cv::Mat& guide, cv::Mat& output,
                                 double sigma_s, double sigma_r) {
@@ -32,17 +22,16 @@ void JointBilateralReferenceCPU(const cv::Mat& source, const cv::Mat& guide, cv:
   StoreChannel(result, output, 0, 1);
 }
 
-void BilateralC3ReferenceCPU(const cv::Mat& source, cv::Mat& output, double sigma_s, double sigma_r) {
+void BilateralChannelReferenceCPU(const cv::Mat& source, int k, cv::Mat& plane, double sigma_s,
+                                  double sigma_r) {
   const int rows = source.rows;
   const int cols = source.cols;
-  WorkMatrix values[3] = {{cols, rows, 0.0}, {cols, rows, 0.0}, {cols, rows, 0.0}};
-  WorkMatrix results[3] = {{cols, rows, 0.0}, {cols, rows, 0.0}, {cols, rows, 0.0}};
-  for (int k = 0; k < 3; ++k) LoadChannel(source, k, 3, values[k]);
-  for (int k = 0; k < 3; ++k) {
-    BilateralGridReferenceCPU(values[k], values[k], sigma_s, sigma_r, results[k]);
-  }
-  PrepareOutput(output, rows, cols, CV_32FC3);
-  for (int k = 0; k < 3; ++k) StoreChannel(results[k], output, k, 3);
+  WorkMatrix values(cols, rows, 0.0);
+  WorkMatrix result(cols, rows, 0.0);
+  LoadChannel(source, k, 3, values);
+  BilateralGridReferenceCPU(values, values, sigma_s, sigma_r, result);
+  PrepareOutput(plane, rows, cols, CV_32FC1);
+  StoreChannel(result, plane, 0, 1);
 }
 
 void Bilateral8UC3ReferenceCPU(const cv::Mat& source, cv::Mat& destination, double sigma_s,
@@ -69,6 +58,16 @@ void Bilateral8UC3ReferenceCPU(const cv::Mat& source, cv::Mat& destination, doub
       }
     }
   }
+}
+
+const EdgeFilters& ReferenceEdgeFilters() {
+  static const EdgeFilters filters{JointBilateralReferenceCPU, BilateralChannelReferenceCPU,
+                                   Bilateral8UC3ReferenceCPU};
+  return filters;
+}
+
+bool ReferenceDehazeCPU(unsigned char* data, int cols, int rows, float haze_thickness) {
+  return RunPipeline(data, cols, rows, haze_thickness, DehazeOptions{}, ReferenceEdgeFilters());
 }
 
 }  // namespace vantorel

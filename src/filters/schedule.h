@@ -1,0 +1,46 @@
+// The schedule, kept apart from the arithmetic: how many threads, and how pictures and
+// grids are cut into tasks, bands and tiles. Nothing here changes a result, only the
+// order in which independent pieces are computed and where they run; the tests set the
+// band size to extremes to show it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace vantorel {
+
+// Threads to use: the count given to SetThreadCount, else VANTOREL_THREADS when set to a
+// positive number, else the cores the machine has.
+int WorkerCount();
+
+// Per-pixel loops below this many pixels a task are not worth a thread.
+constexpr size_t kPixelsPerTask = size_t{1} << 16;
+
+// Rows of `columns` pixels that make about kPixelsPerTask pixels: the bands of whole rows
+// in which library calls that treat every row on its own run in parallel.
+size_t RowsPerTask(int columns);
+
+// Rows of `columns` pixels per band of the tone adjustment: the band, its colour
+// conversions and its toned copy stay within a core's second-level cache.
+int ToneBandRows(int columns);
+
+// Grid filter: enough pixel columns per task that the slices recomputed at task borders
+// stay a small share; pixels placed together on the fill, few enough to stay in the
+// first-level cache.
+constexpr int32_t kMinColumnsPerTask = 64;
+constexpr int32_t kBatchPixels = 512;
+
+// Pixel rows per band of the grid filter of a picture `height` rows tall, on a grid of
+// z_size cells along z with cells of sigma_s pixels: as many as keep one task's slices (a
+// band's grid rows and its halo) within about half a core's second-level cache.
+int32_t GridBandRows(int32_t height, int32_t z_size, double sigma_s);
+
+// Pixels whose logarithms the tone curve takes in parallel before summing them in order.
+constexpr size_t kLogBlock = size_t{1} << 18;
+
+// For the tests: every band of rows above (and those of the grid filter) becomes `rows`
+// rows, 0 restoring the schedule's own choice.
+void SetBandRowsForTesting(int rows);
+int BandRowsForTesting();
+
+}  // namespace vantorel

@@ -1,0 +1,24 @@
+#include "imagedehaze/tone_apply.h"
+
+namespace vantorel {
+
+void ApplyToneTable(const ToneCurve& curve, cv::Mat& image) {
+  const int samples = image.cols * image.channels();
+  for (int y = 0; y < image.rows; ++y) {
+    float* row = image.ptr<float>(y);
+    for (int i = 0; i < samples; ++i) row[i] = curve.table[ToneLevel(row[i], curve.top)];
+  }
+}
+
+void MixInputChroma(const cv::Mat& input_ycrcb, cv::Mat& toned_ycrcb) {
+  for (int y = 0; y < toned_ycrcb.rows; ++y) {
+    const float* in = input_ycrcb.ptr<float>(y);
+    float* out = toned_ycrcb.ptr<float>(y);
+    for (int i = 0; i < toned_ycrcb.cols * 3; i += 3) {
+      out[i + 1] = static_cast<float>(0.5 * static_cast<double>(in[i + 1]) + 0.5 * static_cast<double>(out[i + 1]));
+      out[i + 2] = static_cast<float>(0.5 * static_cast<double>(in[i + 2]) + 0.5 * static_cast<double>(out[i + 2]));
+    }
+  }
+}
+
+}  // namespace vantorel
