@@ -19,7 +19,8 @@ constexpr double kChromaSigmaR = 0.2;
 }  // namespace
 
 cv::Mat RecoverRadianceCPU(cv::Mat ycrcb, cv::Mat y_plane, const cv::Vec3f& airlight,
-                           cv::Mat transmission, const EdgeFilters& filters) {
+                           cv::Mat transmission, const EdgeFilters& filters,
+                           const ToneLook& tone_look) {
   cv::Mat dehazed;
   dehazed.create(ycrcb.rows, ycrcb.cols, CV_32FC3);
   const cv::Vec3f airlight_ycrcb = AirlightToYCrCb(airlight);
@@ -44,7 +45,7 @@ cv::Mat RecoverRadianceCPU(cv::Mat ycrcb, cv::Mat y_plane, const cv::Vec3f& airl
   // same values as through a temporary, without the temporary.
   dehazed = cv::max(0.0, dehazed);
   dehazed = cv::min(1.0, dehazed);
-  AutoAdjustCPU(dehazed);
+  AutoAdjustCPU(dehazed, tone_look);
   return dehazed;
 }
 
