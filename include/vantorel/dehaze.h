@@ -16,9 +16,21 @@ bool DehazeCPU(unsigned char* data,   // rows x cols pixels of 3 bytes (blue, gr
 // statement of the range, for front ends to check before they read a picture.
 bool ThicknessAccepted(float haze_thickness);
 
+// How the final tone adjustment treats the picture.
+enum class Look {
+  // The automatic tone curve at full strength on every colour channel, with half of the
+  // input's chroma put back: brighter, punchier colours.
+  kClassic,
+  // The tone curve faded toward the identity as the thickness falls (its weight is
+  // thickness / 3), and applied to brightness only: the output keeps the input's chroma.
+  kNatural,
+};
+
 // What a caller may ask of a dehaze beyond the picture itself. The defaults give exactly
 // what the four-argument DehazeCPU gives.
 struct DehazeOptions {
+  Look look = Look::kClassic;
+
   // When not null: receives the transmission map the pipeline estimated, rows x cols floats
   // in [0, 1] packed row after row (1 where the scene is clear, towards 0 where haze hides it).
   float* transmission = nullptr;

@@ -36,22 +36,27 @@ cv::Mat LuminanceOfBgr(const cv::Mat& bgr) {
 }
 
 // Tones one band of rows in place: the table, then for colour the chroma step.
-void ToneBand(const ToneCurve& curve, cv::Mat band) {
+void ToneBand(const ToneCurve& curve, bool natural, cv::Mat band) {
   cv::Mat input_ycrcb, toned_ycrcb;
   if (band.channels() == 3) cv::cvtColor(band, input_ycrcb, cv::COLOR_BGR2YCrCb, 0);
   ApplyToneTable(curve, band);
   if (band.channels() != 3) return;
   cv::cvtColor(band, toned_ycrcb, cv::COLOR_BGR2YCrCb, 0);
-  MixInputChroma(input_ycrcb, toned_ycrcb);
+  if (natural) {
+    TakeInputChroma(input_ycrcb, toned_ycrcb);
+  } else {
+    MixInputChroma(input_ycrcb, toned_ycrcb);
+  }
   cv::cvtColor(toned_ycrcb, band, cv::COLOR_YCrCb2BGR, 0);
 }
 
 // The colour conversion treats every row on its own, so bands of whole rows give the same
 // values as whole images, without more full-size images; and bands are independent, so
 // they run in parallel.
-void ToneInBands(const ToneCurve& curve, cv::Mat& pixels) {
-  ParallelForRowBands(pixels.rows, ToneBandRows(pixels.cols),
-                      [&](int first, int end) { ToneBand(curve, pixels.rowRange(first, end)); });
+void ToneInBands(const ToneCurve& curve, bool natural, cv::Mat& pixels) {
+  ParallelForRowBands(pixels.rows, ToneBandRows(pixels.cols), [&](int first, int end) {
+    ToneBand(curve, natural, pixels.rowRange(first, end));
+  });
 }
 
 // In img's own depth; the 8-bit conversion rounds to nearest and saturates.
@@ -65,7 +70,9 @@ void WriteBack(const cv::Mat& result, cv::Mat& img) {
 
 }  // namespace
 
-float AutoAdjustCPU(cv::Mat& img) {
+float AutoAdjustCPU(cv::Mat& img) { return AutoAdjustCPU(img, ToneLook{}); }
+
+float AutoAdjustCPU(cv::Mat& img, const ToneLook& look) {
   CV_Assert(img.depth()==CV_8U || img.depth()==CV_32F);
   // Other channel counts have no defined luminance (two channels would read past each pixel).
   CV_Assert(img.channels() == 1 || img.channels() == 3);
@@ -75,8 +82,9 @@ float AutoAdjustCPU(cv::Mat& img) {
   // A continuous float picture is toned where it lies; others through a float copy.
   cv::Mat pixels = FloatPixels(img);
   // A one-channel picture is its own luminance; it is only read.
-  const ToneCurve curve = ComputeToneCurve(pixels.channels() == 1 ? pixels : LuminanceOfBgr(pixels));
-  if (curve.stretchable) ToneInBands(curve, pixels);
+  ToneCurve curve = ComputeToneCurve(pixels.channels() == 1 ? pixels : LuminanceOfBgr(pixels));
+  if (look.natural) FadeTowardIdentity(look.strength, curve);
+  if (curve.stretchable) ToneInBands(curve, look.natural, pixels);
   if (pixels.data != img.data) WriteBack(pixels, img);
   return curve.exposure;
 }

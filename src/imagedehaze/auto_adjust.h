@@ -13,4 +13,15 @@ namespace vantorel {
 // empty one is left alone and gives 1.
 float AutoAdjustCPU(cv::Mat& img);
 
+// The two looks of the adjustment; the default is AutoAdjustCPU's own.
+struct ToneLook {
+  // False: the curve at full strength, half of the input's chroma put back. True: the final
+  // table faded toward the identity by `strength`, and all of the input's chroma kept.
+  bool natural = false;
+  float strength = 1.0f;  // natural only: the curve's weight against the identity, in [0, 1]
+};
+
+// AutoAdjustCPU in the given look, with the same checks and degenerate-picture handling.
+float AutoAdjustCPU(cv::Mat& img, const ToneLook& look);
+
 }  // namespace vantorel

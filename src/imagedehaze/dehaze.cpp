@@ -93,6 +93,16 @@ void CopyMap(const cv::Mat& map, float* destination) {
   map.copyTo(view);  // same size and type: copies into the caller's buffer
 }
 
+// The natural look weighs the tone curve by a third of the thickness.
+ToneLook ToneLookOf(const DehazeOptions& options, float haze_thickness) {
+  ToneLook look;
+  if (options.look == Look::kNatural) {
+    look.natural = true;
+    look.strength = haze_thickness / 3.0f;
+  }
+  return look;
+}
+
 void FillClear(float* destination, int cols, int rows) {
   std::fill(destination, destination + static_cast<size_t>(rows) * static_cast<size_t>(cols), 1.0f);
 }
@@ -125,7 +135,8 @@ bool RunPipeline(unsigned char* data, int cols, int rows, float haze_thickness,
 
   // The recovery is the last reader of these: hand them over so it can release them early.
   cv::Mat dehazed = RecoverRadianceCPU(std::move(front.ycrcb), std::move(front.y_plane),
-                                       front.airlight, std::move(front.transmission), filters);
+                                       front.airlight, std::move(front.transmission), filters,
+                                       ToneLookOf(options, haze_thickness));
 
   cv::Mat output_8u;
   ConvertInBands(dehazed, output_8u, CV_8U, 255.0);

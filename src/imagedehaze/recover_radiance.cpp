@@ -26,7 +26,8 @@ cv::Mat OwnedContinuous(cv::Mat image) {
 }  // namespace
 
 cv::Mat RecoverRadianceCPU(cv::Mat ycrcb, cv::Mat y_plane, const cv::Vec3f& airlight,
-                           cv::Mat transmission, const EdgeFilters& filters) {
+                           cv::Mat transmission, const EdgeFilters& filters,
+                           const ToneLook& tone_look) {
   const cv::Vec3f airlight_ycrcb = AirlightToYCrCb(airlight);
 
   cv::Mat smoothed_y;
@@ -60,7 +61,7 @@ cv::Mat RecoverRadianceCPU(cv::Mat ycrcb, cv::Mat y_plane, const cv::Vec3f& airl
     band = cv::min(1.0, band);
     CV_Assert(band.data == dehazed.ptr(first));  // written in place
   });
-  AutoAdjustCPU(dehazed);
+  AutoAdjustCPU(dehazed, tone_look);
   return dehazed;
 }
 

@@ -3,6 +3,7 @@
 
 #include <opencv2/core.hpp>
 
+#include "imagedehaze/auto_adjust.h"
 #include "imagedehaze/edge_filters.h"
 
 namespace vantorel {
@@ -15,9 +16,11 @@ namespace vantorel {
 //   airlight      the airlight in B, G, R order.
 //   transmission  CV_32FC1 refined transmission, non-negative.
 //   filters       the edge-preserving filters to run.
+//   tone_look     the look of the final tone adjustment.
 // Returns `dehazed`, CV_32FC3 in B, G, R, clamped to [0, 1] and tone-adjusted.
 cv::Mat RecoverRadianceCPU(cv::Mat ycrcb, cv::Mat y_plane, const cv::Vec3f& airlight,
                            cv::Mat transmission,
-                           const EdgeFilters& filters = LibraryEdgeFilters());
+                           const EdgeFilters& filters = LibraryEdgeFilters(),
+                           const ToneLook& tone_look = ToneLook{});
 
 }  // namespace vantorel

@@ -21,4 +21,15 @@ void MixInputChroma(const cv::Mat& input_ycrcb, cv::Mat& toned_ycrcb) {
   }
 }
 
+void TakeInputChroma(const cv::Mat& input_ycrcb, cv::Mat& toned_ycrcb) {
+  for (int y = 0; y < toned_ycrcb.rows; ++y) {
+    const float* in = input_ycrcb.ptr<float>(y);
+    float* out = toned_ycrcb.ptr<float>(y);
+    for (int i = 0; i < toned_ycrcb.cols * 3; i += 3) {
+      out[i + 1] = in[i + 1];
+      out[i + 2] = in[i + 2];
+    }
+  }
+}
+
 }  // namespace vantorel

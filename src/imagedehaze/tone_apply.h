@@ -18,4 +18,10 @@ void ApplyToneTable(const ToneCurve& curve, cv::Mat& image);
 //   toned_ycrcb  CV_32FC3 toned picture in Y, Cr, Cb, of the same size; updated.
 void MixInputChroma(const cv::Mat& input_ycrcb, cv::Mat& toned_ycrcb);
 
+// The natural look's chroma step: the toned picture keeps its own Y and takes the untoned
+// input's Cr and Cb, so the curve changes brightness and never colour.
+//   input_ycrcb  CV_32FC3 untoned picture in Y, Cr, Cb; only read.
+//   toned_ycrcb  CV_32FC3 toned picture in Y, Cr, Cb, of the same size; updated.
+void TakeInputChroma(const cv::Mat& input_ycrcb, cv::Mat& toned_ycrcb);
+
 }  // namespace vantorel

@@ -119,6 +119,15 @@ void ComputeHistogram(const float* values, std::size_t count, int* hist, int bin
   });
 }
 
+void FadeTowardIdentity(float strength, ToneCurve& curve) {
+  if (!curve.stretchable) return;
+  const float rest = 1.0f - strength;
+  for (int j = 0; j <= curve.top; ++j) {
+    const float identity = static_cast<float>(j) / 255.0f;
+    curve.table[j] = strength * curve.table[j] + rest * identity;
+  }
+}
+
 ToneCurve ComputeToneCurve(const cv::Mat& luminance) {
   const float* values = luminance.ptr<float>();
   const std::size_t count = luminance.total();

@@ -45,6 +45,11 @@ ToneCurve ComputeToneCurve(const cv::Mat& luminance);
 // stretched final table. Leaves `stretchable` false when there is nothing to stretch.
 void BuildToneTable(const int* histogram, int cols, int rows, ToneCurve& curve);
 
+// The natural look's table: every filled entry j (0 .. top) moves toward the identity j / 255,
+// T[j] = strength * T[j] + (1 - strength) * j / 255, in single precision in that order. Only
+// for a stretchable curve: a picture whose tone is left as it is stays so.
+void FadeTowardIdentity(float strength, ToneCurve& curve);
+
 // Counts the levels int(v * 255 + 0.5) of `count` values in [0, 1] into hist[0 .. bins).
 // Levels past either end (values outside [0, 1]) count in the nearest end bin, NaN in
 // the last.
