@@ -126,7 +126,9 @@ TEST(NaturalLook, OnTheSampleTheChangeGrowsWithThickness) {
     ASSERT_TRUE(DehazeCPU(result.data, result.cols, result.rows, thickness, options));
     const double difference = MeanCiede2000(EveryThird(sample), EveryThird(result));
     RecordProperty("ciede2000_at_" + std::to_string(thickness), std::to_string(difference));
-    if (thickness == 0.1f) EXPECT_LT(difference, 3.0);
+    if (thickness == 0.1f) {
+      EXPECT_LT(difference, 3.0);
+    }
     EXPECT_GT(difference, previous) << "thickness " << thickness;
     previous = difference;
   }
