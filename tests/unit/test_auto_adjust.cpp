@@ -13,16 +13,10 @@
 #include "imagedehaze/auto_adjust.h"
 #include "imagedehaze/tone_apply.h"
 #include "imagedehaze/tone_curve.h"
+#include "test_pictures.h"
 
 namespace vantorel {
 namespace {
-
-// One row of 200 values running evenly from 0 to 1.
-cv::Mat Ramp200() {
-  cv::Mat ramp(1, 200, CV_32FC1);
-  for (int i = 0; i < 200; ++i) ramp.at<float>(0, i) = static_cast<float>(i) / 199.0f;
-  return ramp;
-}
 
 cv::Mat RandomImage(int rows, int cols, int type, double low, double high, uint64 seed) {
   cv::Mat image(rows, cols, type);

@@ -21,12 +21,6 @@
 namespace vantorel {
 namespace {
 
-cv::Mat Ramp200() {
-  cv::Mat ramp(1, 200, CV_32FC1);
-  for (int i = 0; i < 200; ++i) ramp.at<float>(0, i) = static_cast<float>(i) / 199.0f;
-  return ramp;
-}
-
 // The classic ramp table has T[64] = 0.39713, T[128] = 0.66617, T[192] = 0.85812 and
 // T[255] = 1; by hand, s * T[j] + (1 - s) * j / 255 at s = 0.3 and s = 1/3.
 TEST(NaturalLook, RampTableFadesTowardTheIdentity) {

@@ -20,6 +20,13 @@ inline cv::Mat RandomImage(int rows, int cols, int type, uint64_t seed) {
   return image;
 }
 
+// The tone adjustment's worked example: one row of 200 values running evenly from 0 to 1.
+inline cv::Mat Ramp200() {
+  cv::Mat ramp(1, 200, CV_32FC1);
+  for (int i = 0; i < 200; ++i) ramp.at<float>(0, i) = static_cast<float>(i) / 199.0f;
+  return ramp;
+}
+
 // Same size, type and pixel bytes (both matrices continuous).
 inline bool SameBytes(const cv::Mat& a, const cv::Mat& b) {
   return a.size() == b.size() && a.type() == b.type() && a.isContinuous() && b.isContinuous() &&
