@@ -3,6 +3,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
+#include <cstring>
 #include <map>
 #include <set>
 #include <utility>
@@ -61,6 +63,7 @@ struct Walk {
   std::vector<std::pair<std::string, std::string>> found;  // source, its path relative to the result folder
   std::set<FileId> folders_seen;                           // links may lead back up the tree
   int folders_left_out = 0;
+  std::string error;  // the first folder that could not be read
 
   void Folder(const std::string& folder, const std::string& relative) {
     FileId id;
@@ -68,7 +71,7 @@ struct Walk {
     if (has_output_id && id == output_id) return;  // the results of an earlier run are not sources
     DIR* dir = ::opendir(folder.c_str());
     if (dir == nullptr) {
-      found.emplace_back(folder, "");  // reported when its turn comes, as an unreadable source
+      if (error.empty()) error = folder + ": cannot read the folder: " + std::strerror(errno);
       return;
     }
     std::vector<std::string> names;
@@ -102,7 +105,7 @@ std::string ResultExtension(const std::string& source, const std::string& format
 
 bool PlanBatch(const BatchRequest& request, std::vector<BatchItem>& items, std::string& error,
                std::vector<std::string>& notes) {
-  Walk walk{request, false, {}, {}, {}, 0};
+  Walk walk{request, false, {}, {}, {}, 0, {}};
   walk.has_output_id = IdOf(request.output_dir, walk.output_id);
   for (const std::string& source : request.sources) {
     struct stat info {};
@@ -111,6 +114,10 @@ bool PlanBatch(const BatchRequest& request, std::vector<BatchItem>& items, std::
     } else {
       walk.found.emplace_back(source, BaseName(source));  // a missing one fails in its turn
     }
+  }
+  if (!walk.error.empty()) {
+    error = walk.error;
+    return false;
   }
   if (walk.folders_left_out > 0) {
     notes.push_back(std::to_string(walk.folders_left_out) + " sub-folder" +
@@ -142,14 +149,10 @@ bool PlanBatch(const BatchRequest& request, std::vector<BatchItem>& items, std::
     const std::string& relative = found.second;
     BatchItem item;
     item.source = found.first;
-    if (relative.empty()) {
-      item.result = Join(request.output_dir, BaseName(found.first));  // an unreadable folder
-    } else {
-      const std::string stem = Join(request.output_dir, Stem(relative)) + request.suffix;
-      item.result = stem + ResultExtension(relative, request.format);
-      if (request.maps) item.map = stem + ".transmission.png";
-      if (!claim(item.result, item.source) || (request.maps && !claim(item.map, item.source))) return false;
-    }
+    const std::string stem = Join(request.output_dir, Stem(relative)) + request.suffix;
+    item.result = stem + ResultExtension(relative, request.format);
+    if (request.maps) item.map = stem + ".transmission.png";
+    if (!claim(item.result, item.source) || (request.maps && !claim(item.map, item.source))) return false;
     DeclaredSize declared;
     if (ReadDeclaredSizeOfFile(item.source, declared)) item.pixels = declared.cols * declared.rows;
     items.push_back(item);

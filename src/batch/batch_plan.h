@@ -27,8 +27,8 @@ struct BatchRequest {
 // folder (by extension, hidden files left out; sub-folders only when recursive, keeping
 // their layout under the output folder, which is itself never read as a source). Results
 // are named after their sources: stem + suffix + the format's extension. Returns false
-// with a one-line `error` when two pictures would land on the same file or a result would
-// replace a source; `notes` receives what was left out and why.
+// with a one-line `error` when a folder cannot be read, two pictures would land on the
+// same file or a result would replace a source; `notes` receives what was left out and why.
 bool PlanBatch(const BatchRequest& request, std::vector<BatchItem>& items, std::string& error,
                std::vector<std::string>& notes);
 

@@ -1,7 +1,9 @@
 // Replacing a file in one step: write a temporary file beside the target, flush it to
 // disk and rename it over the target.
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -48,13 +50,26 @@ bool WriteAll(int fd, const unsigned char* bytes, size_t size) {
   return true;
 }
 
+// The process's umask, read without changing it: setting it to read it back would, for a
+// moment, give files and folders that other threads create the wrong permissions.
+mode_t CurrentUmask() {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.compare(0, 6, "Umask:") == 0) return static_cast<mode_t>(std::strtoul(line.c_str() + 6, nullptr, 8));
+  }
+  // Without /proc: set and restored, once; exact while no other thread creates files.
+  static const mode_t read_once = [] {
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    return mask;
+  }();
+  return read_once;
+}
+
 // Files the tool creates get the usual permissions (0666 less the umask), not
 // mkstemp's private 0600.
-mode_t DefaultFileMode() {
-  const mode_t mask = ::umask(0);
-  ::umask(mask);
-  return static_cast<mode_t>(0666 & ~mask);
-}
+mode_t DefaultFileMode() { return static_cast<mode_t>(0666 & ~CurrentUmask()); }
 
 // The file a write to `path` must replace: `path` itself or, for a symbolic link, the
 // end of its chain of links (which need not exist yet). Renaming over the link itself

@@ -135,7 +135,8 @@ CommandLine ParseCommandLine(int argc, char** argv) {
   app.add_flag("--strip-metadata", line.output.strip_metadata,
                "Write no EXIF, XMP or IPTC (so no GPS position); the ICC colour profile is kept");
   app.add_flag("--force", line.force, "Replace results that are write-protected");
-  app.add_flag("-q,--quiet", line.quiet, "Print errors only");
+  app.add_flag("-q,--quiet", line.quiet,
+               "Print errors only (one picture: no notes; its lines on standard output stay)");
   app.footer(kFooter);
 
   try {

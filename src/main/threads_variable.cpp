@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
-#include <thread>
+#include <string>
 
 #include "vantorel/dehaze.h"
 

@@ -149,6 +149,32 @@ for signal in INT TERM; do
   done
   expect_no_temp_files "SIG$signal"
 done
+# A second signal stops at once: the picture in progress is dropped, and no temporary
+# file is left. The first signal is sent once the process has worked for 0.3 s of CPU
+# time (the picture is being decoded or dehazed: 10 megapixels take over a second), the
+# second once the first was answered.
+cpu_ticks() { awk '{print $14 + $15}' "/proc/$1/stat" 2>/dev/null || echo 0; }
+mkdir big
+"$TEST_IMAGE" make gradient 4000 2500 big/large.png
+"$VANTOREL" -o stopped_twice big >/dev/null 2>stop_twice.txt &
+pid=$!
+ticks_per_second=$(getconf CLK_TCK)
+for _ in $(seq 1 400); do
+  (($(cpu_ticks $pid) * 10 >= ticks_per_second * 3)) && break
+  sleep 0.02
+done
+kill -s INT $pid
+for _ in $(seq 1 200); do
+  grep -q "a second signal stops at once" stop_twice.txt && break
+  sleep 0.02
+done
+kill -s INT $pid
+wait $pid
+STATUS=$?
+expect_status 130 "two SIGINTs"
+checks=$((checks + 2))
+grep -q "stopped at once by SIGINT" stop_twice.txt || fail "two SIGINTs: $(cat stop_twice.txt)"
+[[ -z $(ls -A stopped_twice 2>/dev/null) ]] || fail "two SIGINTs: files left: $(ls -A stopped_twice)"
 set +m
 
 finish

@@ -48,6 +48,21 @@ for args in "--jpeg-quality 0" "--jpeg-quality 101" "--webp-quality 0" "--png-co
   expect_no_file bad.jpg "$args"
 done
 
+# --transmission-map in the single form: the source's size, one 8-bit channel, not flat;
+# the result is the one written without it.
+run --transmission-map map.png scene.png with_map.png 0.9
+expect_status 0 "--transmission-map"
+expect_image map.png "64 48 1 8" "--transmission-map"
+run scene.png without_map.png 0.9
+checks=$((checks + 2))
+cmp -s with_map.png without_map.png || fail "--transmission-map changed the result"
+read -r low high < <("$TEST_IMAGE" range map.png)
+[[ $low -lt $high && $high -le 255 ]] || fail "--transmission-map: flat or out of range: $low .. $high"
+run --transmission-map map.exr scene.png refused.png 0.9
+expect_status 1 "--transmission-map to a format without grey"
+expect_stderr_one_line_with "map.exr: this file format cannot hold a grey picture" "--transmission-map .exr"
+expect_no_file refused.png "--transmission-map .exr"
+
 # --strip-metadata: no EXIF, XMP or IPTC in any format that could carry them; the ICC
 # profile stays, and no note is needed. The pixels are those of a run that keeps them.
 "$TEST_METADATA" make-marked 40 24 tagged.jpg && "$TEST_METADATA" tag tagged.jpg 6
