@@ -11,6 +11,7 @@
 #include <opencv2/core/utils/logger.hpp>
 
 #include "imagedehaze/dehaze.h"
+#include "main/huge_page_allocator.h"
 #include "main/memory_budget.h"
 #include "main/metadata_copy.h"
 #include "main/result_writer.h"
@@ -111,6 +112,7 @@ int main(int argc, char** argv) {
   try {
     // The library's own warnings would repeat, less clearly, what the tool reports itself.
     cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_SILENT);
+    vantorel::UseHugePagesForLargeImages();
     return Run(argc, argv);
   } catch (const cv::Exception& e) {
     return Fail("image library error: " + e.msg);
