@@ -2,6 +2,8 @@
 // then half of the input's chroma put back.
 #include "imagedehaze/auto_adjust.h"
 
+#include <algorithm>
+
 #include <opencv2/imgproc.hpp>
 
 #include "filters/parallel_for.h"
@@ -35,9 +37,12 @@ cv::Mat LuminanceOfBgr(const cv::Mat& bgr) {
   return luminance;
 }
 
-// Tones one band of rows in place: the table, then for colour the chroma step.
-void ToneBand(const ToneCurve& curve, bool natural, cv::Mat band) {
-  cv::Mat input_ycrcb, toned_ycrcb;
+// Tones one band of rows in place: the table, then for colour the chroma step (the natural
+// look keeps the input's chroma whole). The two conversions go to buffers the caller keeps
+// from band to band (reused when the size matches), so that small bands do not each
+// allocate and fault in fresh memory.
+void ToneBand(const ToneCurve& curve, bool natural, cv::Mat band, cv::Mat& input_ycrcb,
+              cv::Mat& toned_ycrcb) {
   if (band.channels() == 3) cv::cvtColor(band, input_ycrcb, cv::COLOR_BGR2YCrCb, 0);
   ApplyToneTable(curve, band);
   if (band.channels() != 3) return;
@@ -52,10 +57,16 @@ void ToneBand(const ToneCurve& curve, bool natural, cv::Mat band) {
 
 // The colour conversion treats every row on its own, so bands of whole rows give the same
 // values as whole images, without more full-size images; and bands are independent, so
-// they run in parallel.
+// they run in parallel. Each task tones a run of bands with one pair of buffers.
 void ToneInBands(const ToneCurve& curve, bool natural, cv::Mat& pixels) {
-  ParallelForRowBands(pixels.rows, ToneBandRows(pixels.cols), [&](int first, int end) {
-    ToneBand(curve, natural, pixels.rowRange(first, end));
+  constexpr int kBandsPerTask = 16;
+  const int band_rows = ToneBandRows(pixels.cols);
+  ParallelForRowBands(pixels.rows, static_cast<size_t>(band_rows) * kBandsPerTask, [&](int first, int end) {
+    cv::Mat input_ycrcb, toned_ycrcb;
+    for (int row = first; row < end; row += band_rows) {
+      ToneBand(curve, natural, pixels.rowRange(row, std::min(row + band_rows, end)), input_ycrcb,
+               toned_ycrcb);
+    }
   });
 }
 
