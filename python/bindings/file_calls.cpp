@@ -48,16 +48,18 @@ const char* StatusName(Outcome::Status status) {
 }
 
 py::tuple DehazeFileCall(const std::string& source, const std::string& result,
-                         const py::object& thickness_arg, int jpeg_quality, int webp_quality,
-                         int png_compression, bool strip_metadata) {
+                         const py::object& thickness_arg, const py::object& look_arg,
+                         int jpeg_quality, int webp_quality, int png_compression,
+                         bool strip_metadata) {
   const float thickness = FileThickness(thickness_arg);
+  const Look look = CheckLook(look_arg);
   const OutputOptions options =
       CheckedOptions(jpeg_quality, webp_quality, png_compression, strip_metadata);
   CheckResultFormat(result);
   Outcome outcome;
   {
     py::gil_scoped_release release;
-    outcome = DehazeFile(source, result, thickness, options);
+    outcome = DehazeFile(source, result, thickness, options, "", false, look);
   }
   return py::make_tuple(StatusName(outcome.status), outcome.error, outcome.note, outcome.seconds);
 }
@@ -66,19 +68,20 @@ py::tuple DehazeFileCall(const std::string& source, const std::string& result,
 
 void AddFileCalls(py::module_& module) {
   module.def("dehaze_file", &DehazeFileCall, py::arg("source"), py::arg("result"),
-             py::arg("thickness"), py::arg("jpeg_quality"), py::arg("webp_quality"),
-             py::arg("png_compression"), py::arg("strip_metadata"),
+             py::arg("thickness"), py::arg("look"), py::arg("jpeg_quality"),
+             py::arg("webp_quality"), py::arg("png_compression"), py::arg("strip_metadata"),
              "(status, error, note, seconds) of the layer's DehazeFile, after the checks");
   module.def(
       "check_file_arguments",
-      [](const std::string& result, const py::object& thickness, int jpeg_quality,
-         int webp_quality, int png_compression, bool strip_metadata) {
+      [](const std::string& result, const py::object& thickness, const py::object& look,
+         int jpeg_quality, int webp_quality, int png_compression, bool strip_metadata) {
         FileThickness(thickness);
+        CheckLook(look);
         CheckedOptions(jpeg_quality, webp_quality, png_compression, strip_metadata);
         CheckResultFormat(result);
       },
-      py::arg("result"), py::arg("thickness"), py::arg("jpeg_quality"), py::arg("webp_quality"),
-      py::arg("png_compression"), py::arg("strip_metadata"),
+      py::arg("result"), py::arg("thickness"), py::arg("look"), py::arg("jpeg_quality"),
+      py::arg("webp_quality"), py::arg("png_compression"), py::arg("strip_metadata"),
       "The checks of dehaze_file alone: raises what it would raise before any work");
 }
 

@@ -29,9 +29,12 @@ void CheckMemory(const PictureSize& size, int extra_per_pixel = 0) {
   throw py::error_already_set();
 }
 
-py::array_t<unsigned char> Dehaze(const py::object& image, const py::object& thickness_arg) {
+py::array_t<unsigned char> Dehaze(const py::object& image, const py::object& thickness_arg,
+                                  const py::object& look_arg) {
   const PictureSize size = CheckPicture(image);
   const float thickness = CheckThickness(thickness_arg);
+  DehazeOptions options;
+  options.look = CheckLook(look_arg);
   // Below the threshold the command line writes nothing: here the result is a plain copy.
   const bool dehaze = !BelowDehazeThreshold(thickness);
   const py::buffer_info source = py::reinterpret_borrow<py::array>(image).request();
@@ -44,7 +47,7 @@ py::array_t<unsigned char> Dehaze(const py::object& image, const py::object& thi
     // `image` and `result` stay referenced by this frame; no one else sees `result` yet.
     py::gil_scoped_release release;
     CopyPacked(source, pixels);
-    if (dehaze) accepted = DehazeCPU(pixels, size.cols, size.rows, thickness);
+    if (dehaze) accepted = DehazeCPU(pixels, size.cols, size.rows, thickness, options);
   }
   if (!accepted) throw py::value_error("the picture was refused by the dehazer");
   return result;
@@ -91,7 +94,7 @@ PYBIND11_MODULE(_vantorel, module) {
   using namespace vantorel::python;
   module.doc() = "The C++ calls behind the vantorel package; use the package itself.";
   module.attr("__version__") = VANTOREL_VERSION;
-  module.def("dehaze", &Dehaze, py::arg("image"), py::arg("thickness"));
+  module.def("dehaze", &Dehaze, py::arg("image"), py::arg("thickness"), py::arg("look"));
   module.def("transmission", &Transmission, py::arg("image"), py::arg("thickness"));
   module.def("set_threads", &SetThreads, py::arg("count"));
   module.def("get_threads", &vantorel::ThreadCount);

@@ -6,6 +6,8 @@
 #include <limits>
 #include <string>
 
+#include "dehazefile/look_arg.h"
+
 namespace py = pybind11;
 
 namespace vantorel::python {
@@ -93,6 +95,13 @@ float CheckThickness(const py::handle& thickness) {
   }
   // As the command line reads it: the decimal number as a double, then rounded to float.
   return static_cast<float>(value);
+}
+
+Look CheckLook(const py::handle& look) {
+  if (!PyUnicode_Check(look.ptr())) throw py::type_error("look must be a str, got " + TypeName(look));
+  const LookArg arg = ParseLook(look.cast<std::string>());
+  if (!arg.valid) throw py::value_error(arg.error);
+  return arg.look;
 }
 
 }  // namespace vantorel::python

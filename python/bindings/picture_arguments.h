@@ -5,6 +5,8 @@
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 
+#include "vantorel/dehaze.h"
+
 namespace vantorel::python {
 
 // A picture as the library takes it: rows x cols pixels of 3 bytes (blue, green, red).
@@ -25,5 +27,9 @@ void CopyPacked(const pybind11::buffer_info& image, unsigned char* destination);
 // The thickness as the command line takes it: a Python number (not a bool) converted to
 // float. Throws TypeError for anything else and ValueError unless finite and in (0, 1].
 float CheckThickness(const pybind11::handle& thickness);
+
+// The look by its name, as the command line's --look reads it. Throws TypeError for
+// anything but a str and ValueError for a name other than "classic" or "natural".
+Look CheckLook(const pybind11::handle& look);
 
 }  // namespace vantorel::python

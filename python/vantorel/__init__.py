@@ -19,20 +19,24 @@ _OUTPUT_OPTIONS = {"jpeg_quality": 95, "webp_quality": 0, "png_compression": -1,
                    "strip_metadata": False}
 
 
-def dehaze(image, thickness=1.0):
+def dehaze(image, thickness=1.0, *, look="classic"):
     """Returns the dehazed picture as a new array; ``image`` is not changed.
 
     image: numpy uint8 array of shape (height, width, 3), blue, green, red; any strides
         (a slice or another view is fine).
     thickness: how hazy the scene is, a finite number in (0, 1] (default 1); larger
         removes more haze. Below 0.1 there is nothing to do: the result is a copy.
+    look: how the tone is finished, as the command line's ``--look``: "classic" (the
+        default; brighter, livelier colours) or "natural" (the tone curve fades with the
+        thickness and changes brightness only, never a colour).
 
     Returns a C-contiguous uint8 array of the same shape.
-    Raises TypeError for an object that is not a uint8 numpy array or a thickness that is
-    not a number; ValueError for another shape, an empty array or a thickness outside
-    (0, 1]; MemoryError when the picture would not fit in the memory left.
+    Raises TypeError for an object that is not a uint8 numpy array, a thickness that is
+    not a number or a look that is not a str; ValueError for another shape, an empty
+    array, a thickness outside (0, 1] or another look; MemoryError when the picture would
+    not fit in the memory left.
     """
-    return _vantorel.dehaze(image, thickness)
+    return _vantorel.dehaze(image, thickness, look)
 
 
 def _file_options(options):
@@ -51,7 +55,7 @@ def _file_options(options):
     return checked
 
 
-def dehaze_file(source, result, thickness=1.0, **options):
+def dehaze_file(source, result, thickness=1.0, *, look="classic", **options):
     """Dehazes the picture file ``source`` into the file ``result``, as the command line's
     ``vantorel SOURCE RESULT THICKNESS`` does: the same reading (EXIF orientation turned
     upright), the same bytes, the metadata kept, and ``result`` replaced in one step (a
@@ -59,6 +63,7 @@ def dehaze_file(source, result, thickness=1.0, **options):
 
     source, result: paths (str or os.PathLike); the result's extension chooses the format.
     thickness: as for dehaze(). Below 0.1 nothing is read or written.
+    look: as for dehaze(): "classic" (the default) or "natural".
     options: the command line's output options, by the same names:
         jpeg_quality     1..100, default 95
         webp_quality     1..100 for lossy WebP; 0, the default, for lossless
@@ -74,7 +79,7 @@ def dehaze_file(source, result, thickness=1.0, **options):
     """
     checked = _file_options(options)
     status, error, note, _ = _vantorel.dehaze_file(os.fspath(source), os.fspath(result),
-                                                   thickness, **checked)
+                                                   thickness, look, **checked)
     if status == "written":
         if note:
             warnings.warn(note, UserWarning, stacklevel=2)

@@ -56,20 +56,21 @@ def result_paths(sources: Sequence[PathType], output_dir: PathType, format: str 
     return results
 
 
-def _dehaze_task(source, result, thickness, options):
+def _dehaze_task(source, result, thickness, look, options):
     """Runs on a worker: one picture, one thread; every failure becomes the record's error."""
     set_threads(1)
     start = time.perf_counter()
     try:
         os.makedirs(os.path.dirname(result), exist_ok=True)
-        written = dehaze_file(source, result, thickness, **options)
+        written = dehaze_file(source, result, thickness, look=look, **options)
     except (OSError, ValueError, MemoryError) as error:
         return FileRecord(source, None, str(error), time.perf_counter() - start)
     return FileRecord(source, result if written else None, None, time.perf_counter() - start)
 
 
 def dehaze_files(client: Any, sources: Sequence[PathType], output_dir: PathType,
-                 thickness: float = 1.0, **options: Any) -> List[FileRecord]:
+                 thickness: float = 1.0, *, look: str = "classic",
+                 **options: Any) -> List[FileRecord]:
     """Dehazes each source file into output_dir on the Dask cluster of ``client``.
 
     client: a dask.distributed.Client.
@@ -77,6 +78,7 @@ def dehaze_files(client: Any, sources: Sequence[PathType], output_dir: PathType,
         from this process's working folder.
     output_dir: the folder for the results, seen by every worker; created when missing.
     thickness: as for vantorel.dehaze_file, the same for every picture.
+    look: as for vantorel.dehaze_file ("classic", the default, or "natural").
     options: ``format`` (the results' extension, default "png"), ``suffix`` (added to each
         source's name, default ""), and the output options of vantorel.dehaze_file:
         ``jpeg_quality``, ``webp_quality``, ``png_compression``, ``strip_metadata``.
@@ -96,10 +98,11 @@ def dehaze_files(client: Any, sources: Sequence[PathType], output_dir: PathType,
     sources = [os.path.abspath(source) for source in given]
     results = result_paths(sources, os.path.abspath(output_dir), file_format, suffix)
     # Every check dehaze_file makes before its work, here once rather than in each task.
-    _vantorel.check_file_arguments(results[0] if results else "result.png", thickness, **checked)
+    _vantorel.check_file_arguments(results[0] if results else "result.png", thickness, look,
+                                   **checked)
 
-    futures = client.map(_dehaze_task, sources, results, thickness=thickness, options=checked,
-                         pure=False)
+    futures = client.map(_dehaze_task, sources, results, thickness=thickness, look=look,
+                         options=checked, pure=False)
     records = []
     for source, future in zip(given, futures):
         try:

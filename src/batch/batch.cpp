@@ -81,7 +81,8 @@ void DehazeOne(const CommandLine& line, const BatchItem& item, size_t index, Bat
     return;
   }
   const auto start = std::chrono::steady_clock::now();
-  const Outcome outcome = DehazeFile(item.source, item.result, line.thickness, line.output, item.map, line.force);
+  const Outcome outcome =
+      DehazeFile(item.source, item.result, line.thickness, line.output, item.map, line.force, line.look);
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   switch (outcome.status) {
     case Outcome::Status::kWritten:

@@ -22,7 +22,7 @@ cv::Mat MapPicture(const std::vector<float>& transmission, int cols, int rows) {
 
 // Everything after the checks of the arguments; may throw what the libraries throw.
 void Run(const std::string& source, const std::string& result, float thickness, const OutputOptions& options,
-         const std::string& map_path, bool force, Outcome& outcome) {
+         const std::string& map_path, bool force, Look look, Outcome& outcome) {
   std::string error;
   SourcePicture picture;
   bool unreadable = false;
@@ -47,6 +47,7 @@ void Run(const std::string& source, const std::string& result, float thickness, 
 
   std::vector<float> transmission;
   DehazeOptions dehaze_options;
+  dehaze_options.look = look;
   if (!map_path.empty()) {
     transmission.resize(pixels.total());
     dehaze_options.transmission = transmission.data();
@@ -83,7 +84,8 @@ void Run(const std::string& source, const std::string& result, float thickness, 
 }  // namespace
 
 Outcome DehazeFile(const std::string& source, const std::string& result, float thickness,
-                   const OutputOptions& options, const std::string& transmission_map_path, bool force) {
+                   const OutputOptions& options, const std::string& transmission_map_path, bool force,
+                   Look look) {
   Outcome outcome;
   std::string why = CheckOutputOptions(options);
   if (!why.empty()) {
@@ -99,7 +101,7 @@ Outcome DehazeFile(const std::string& source, const std::string& result, float t
     return outcome;
   }
   try {
-    Run(source, result, thickness, options, transmission_map_path, force, outcome);
+    Run(source, result, thickness, options, transmission_map_path, force, look, outcome);
   } catch (const cv::Exception& e) {
     outcome.status = Outcome::Status::kFailed;
     outcome.error = source + ": image library error: " + e.err;

@@ -12,6 +12,7 @@
 
 #include <opencv2/core.hpp>
 
+#include "dehazefile/look_arg.h"
 #include "dehazefile/memory_budget.h"
 #include "dehazefile/metadata_copy.h"
 #include "dehazefile/thickness_arg.h"
@@ -120,8 +121,9 @@ struct Outcome {
 //   options                the output options
 //   transmission_map_path  where to write the map, or "" for none
 //   force                  as for WriteFileAtomically
+//   look                   the tone adjustment's look (from ParseLook); the map does not depend on it
 Outcome DehazeFile(const std::string& source, const std::string& result, float thickness,
                    const OutputOptions& options, const std::string& transmission_map_path = "",
-                   bool force = false);
+                   bool force = false, Look look = Look::kClassic);
 
 }  // namespace vantorel

@@ -52,6 +52,16 @@ CLI::Validator ThicknessValidator() {
       "");
 }
 
+// The look's names, as every front end reads them.
+CLI::Validator LookValidator() {
+  return CLI::Validator(
+      [](std::string& text) {
+        const LookArg arg = ParseLook(text);
+        return arg.valid ? std::string() : arg.error;
+      },
+      "");
+}
+
 // A range check that adds nothing to the help: the option's text states the range.
 CLI::Validator Between(int low, int high) { return CLI::Range(low, high).description(""); }
 
@@ -87,6 +97,7 @@ CommandLine ParseCommandLine(int argc, char** argv) {
   }
   std::vector<std::string> arguments;
   std::string thickness_text;
+  std::string look_text;
   int webp_quality = 0;
   bool help = false, version = false;
 
@@ -102,6 +113,12 @@ CommandLine ParseCommandLine(int argc, char** argv) {
   app.add_option("-t,--thickness", thickness_text, "How hazy the scenes are, in (0, 1]; default 1")
       ->type_name("THICKNESS")
       ->check(ThicknessValidator());
+  app.add_option("--look", look_text,
+                 "How the tone is finished: classic (brighter, livelier colours) or natural (the "
+                 "tone curve fades with the thickness and changes brightness only, never colour); "
+                 "default classic")
+      ->type_name("LOOK")
+      ->check(LookValidator());
   app.add_flag("-r,--recursive", line.recursive,
                "With -o: descend into sub-folders, keeping their layout under DIR");
   app.add_option("--format", line.format,
@@ -154,6 +171,7 @@ CommandLine ParseCommandLine(int argc, char** argv) {
   if (version) return Error("--version takes no other argument");
   const bool thickness_option = app.count("--thickness") > 0;
   if (thickness_option) line.thickness = ParseThickness(thickness_text).thickness;
+  if (app.count("--look") > 0) line.look = ParseLook(look_text).look;
 
   if (!line.output_dir.empty() || app.get_option("--output-dir")->count() > 0) {
     if (line.output_dir.empty()) return Error("-o: the folder name is empty");

@@ -24,6 +24,7 @@ struct CommandLine {
   std::string result;                // the single form's result
   std::vector<std::string> ignored;  // the single form's arguments after the third
   float thickness = 1.0f;            // checked by ParseThickness
+  Look look = Look::kClassic;        // --look, read by ParseLook
   OutputOptions output;
   bool force = false;
   bool quiet = false;

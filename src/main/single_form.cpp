@@ -14,7 +14,8 @@ int RunSingleForm(const CommandLine& line) {
     Note("arguments after the third are ignored: " + list);
   }
   const Outcome outcome =
-      DehazeFile(line.sources[0], line.result, line.thickness, line.output, line.transmission_map, line.force);
+      DehazeFile(line.sources[0], line.result, line.thickness, line.output, line.transmission_map, line.force,
+                 line.look);
   if (outcome.status == Outcome::Status::kUnreadable) std::printf("Can't read image. Exit...\n");
   if (outcome.status == Outcome::Status::kNothingToDo) {
     std::printf("No need for dehaze. Exiting ...\n");

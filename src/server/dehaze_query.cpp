@@ -7,7 +7,7 @@
 
 namespace vantorel {
 
-const std::initializer_list<const char*> kDehazeChoiceNames = {"thickness"};
+const std::initializer_list<const char*> kDehazeChoiceNames = {"thickness", "look"};
 const std::initializer_list<const char*> kEncodingChoiceNames = {"format", "jpeg-quality", "webp-quality",
                                                                  "png-compression", "strip-metadata"};
 
@@ -19,6 +19,11 @@ std::string ParseDehazeChoice(const httplib::Request& request, DehazeChoice& cho
     return "thickness " + request.get_param_value("thickness") + " is below 0.1: there is nothing to dehaze";
   }
   choice.thickness = arg.thickness;
+  if (request.has_param("look")) {
+    const LookArg look = ParseLook(request.get_param_value("look"));
+    if (!look.valid) return look.error;
+    choice.look = look.look;
+  }
   return "";
 }
 

@@ -1,5 +1,5 @@
 // The query parameters of the HTTP interface: what a result depends on and how it is
-// encoded, named like the command line's options (thickness, format, jpeg-quality,
+// encoded, named like the command line's options (thickness, look, format, jpeg-quality,
 // webp-quality, png-compression, strip-metadata). Each parser returns "" or, for a 400,
 // one line saying what is wrong.
 #pragma once
@@ -16,8 +16,11 @@ namespace vantorel {
 // Everything the result's pixels depend on besides the picture; compared to reuse a result.
 struct DehazeChoice {
   float thickness = 1.0f;
+  Look look = Look::kClassic;
 
-  bool operator==(const DehazeChoice& other) const { return thickness == other.thickness; }
+  bool operator==(const DehazeChoice& other) const {
+    return thickness == other.thickness && look == other.look;
+  }
   bool operator!=(const DehazeChoice& other) const { return !(*this == other); }
 };
 
@@ -26,7 +29,8 @@ extern const std::initializer_list<const char*> kDehazeChoiceNames;
 // The names ParseEncodingChoice reads.
 extern const std::initializer_list<const char*> kEncodingChoiceNames;
 
-// thickness (required): as on the command line, and from 0.1 up (below, nothing is dehazed).
+// thickness (required): as on the command line, and from 0.1 up (below, nothing is dehazed);
+// look (optional): classic, the default, or natural.
 std::string ParseDehazeChoice(const httplib::Request& request, DehazeChoice& choice);
 
 // format (required; "jpg", "png", "webp", ... whatever results can be written as) and the

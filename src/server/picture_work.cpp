@@ -28,6 +28,7 @@ std::shared_ptr<const DehazedPicture> DehazeCopy(const cv::Mat& source, const De
   dehazed->result = source.clone();
   cv::Mat transmission(source.rows, source.cols, CV_32FC1);
   DehazeOptions options;
+  options.look = choice.look;
   options.transmission = transmission.ptr<float>();
   const auto start = std::chrono::steady_clock::now();
   if (!DehazeCPU(dehazed->result.data, source.cols, source.rows, choice.thickness, options)) return nullptr;
@@ -132,7 +133,9 @@ WorkOutcome PictureWork::InPlace(SourcePicture& source, const DehazeChoice& choi
   auto dehazed = std::make_shared<DehazedPicture>();
   dehazed->choice = choice;
   const auto start = std::chrono::steady_clock::now();
-  if (!DehazeCPU(pixels.data, pixels.cols, pixels.rows, choice.thickness)) return Done(nullptr);
+  DehazeOptions options;
+  options.look = choice.look;
+  if (!DehazeCPU(pixels.data, pixels.cols, pixels.rows, choice.thickness, options)) return Done(nullptr);
   dehazed->seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   dehazed->result = pixels;
   return Done(dehazed);

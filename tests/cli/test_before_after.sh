@@ -1,4 +1,5 @@
-# docs/make_before_after.sh: the sample and its result side by side, for the README.
+# docs/make_before_after.sh and docs/make_looks.sh: the sample and its results side by side,
+# for the README.
 source "$(dirname "$0")/lib.sh"
 
 # The sample is 1600 x 1066: two panels of 480 x 320 and a gap of 8.
@@ -7,6 +8,13 @@ STATUS=$?
 ERR=$(cat err.txt)
 expect_status 0 "make_before_after.sh"
 expect_image ba.jpg "968 320 3 8" "make_before_after.sh"
+
+# The sample, its classic and its natural result: three panels of 480 x 320 and two gaps.
+VANTOREL_BUILD_DIR=$(dirname "$VANTOREL") bash "$SOURCE_DIR/docs/make_looks.sh" "$SCRATCH/looks.jpg" 0.5 >out.txt 2>err.txt
+STATUS=$?
+ERR=$(cat err.txt)
+expect_status 0 "make_looks.sh"
+expect_image looks.jpg "1456 320 3 8" "make_looks.sh"
 
 # The left panel is the sample scaled, the right one the tool's result scaled, the gap white.
 "$TEST_IMAGE" make gradient 40 30 a.png
@@ -19,5 +27,7 @@ checks=$((checks + 1))
 "$TEST_IMAGE" same reds.png all_red.png && fail "side-by-side: the gap is missing"
 checks=$((checks + 1))
 "$TEST_IMAGE" side-by-side missing.png b.png 20 none.png 2>/dev/null && fail "side-by-side: a missing picture was accepted"
+"$TEST_IMAGE" side-by-side a.png b.png a.png 20 three.png
+expect_image three.png "76 15 3 8" "side-by-side of three"
 
 finish

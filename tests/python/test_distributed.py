@@ -72,6 +72,16 @@ def test_output_options_reach_the_workers(client, tmp_path):
     assert records[0].result is None and records[0].error is None
 
 
+def test_the_look_reaches_the_workers(client, tmp_path):
+    source = small_pictures(tmp_path)[3]
+    records = dehaze_files(client, [source], tmp_path / "out", 0.8, look="natural")
+    expected = tmp_path / "here.png"
+    vantorel.dehaze_file(source, expected, 0.8, look="natural")
+    assert open(records[0].result, "rb").read() == expected.read_bytes()
+    vantorel.dehaze_file(source, tmp_path / "classic.png", 0.8)
+    assert expected.read_bytes() != (tmp_path / "classic.png").read_bytes()
+
+
 def test_wrong_arguments_are_refused_before_any_work(client, tmp_path):
     (tmp_path / "a").mkdir()
     (tmp_path / "b").mkdir()
@@ -82,6 +92,7 @@ def test_wrong_arguments_are_refused_before_any_work(client, tmp_path):
         ([tmp_path / "x.jpg"], tmp_path / "out", {"format": "xyz"}, ValueError, "xyz"),
         ([tmp_path / "x.jpg"], tmp_path / "out", {"jpeg_quality": 0}, ValueError, "JPEG quality"),
         ([tmp_path / "x.jpg"], tmp_path / "out", {"colour": 1}, TypeError, "'colour'"),
+        ([tmp_path / "x.jpg"], tmp_path / "out", {"look": "vivid"}, ValueError, "classic or natural"),
     ]
     for sources, output, options, error, words in cases:
         with pytest.raises(error, match=words):

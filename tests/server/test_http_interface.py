@@ -93,6 +93,13 @@ try:
             checks.check(b"Exif" not in body and (b"iCCP" in body or b"ICC_PROFILE" in body),
                          "strip-metadata leaves out EXIF and keeps the colour profile")
 
+    # look=natural gives the command line's --look natural bytes, not the classic ones.
+    status, _, body = server.request("POST", "/api/dehaze?thickness=0.8&format=png&look=natural", tagged_bytes)
+    expected = command_line_result(vantorel, "tagged.jpg", "natural.png", "0.8", "--look", "natural")
+    classic = command_line_result(vantorel, "tagged.jpg", "classic.png", "0.8")
+    checks.check(status == 200 and body == expected and body != classic,
+                 "one-shot with look=natural: the command line's --look natural bytes")
+
     # Each error gets its status and a message, and the server goes on.
     expect_error(400, "a body that is not a picture", "POST", "/api/dehaze?thickness=0.5&format=jpg", b"not a picture")
     expect_error(400, "an empty body", "POST", "/api/dehaze?thickness=0.5&format=jpg", b"")
@@ -105,7 +112,8 @@ try:
                         ("thickness=0.5&format=exe", "an unknown format"),
                         ("thickness=0.5", "no format"),
                         ("thickness=0.5&format=jpg&jpeg-quality=101", "a JPEG quality above 100"),
-                        ("thickness=0.5&format=jpg&jpeg_quality=80", "an unknown parameter")]:
+                        ("thickness=0.5&format=jpg&jpeg_quality=80", "an unknown parameter"),
+                        ("thickness=0.5&format=jpg&look=vivid", "an unknown look")]:
         expect_error(400, what, "POST", "/api/dehaze?" + query, sample_bytes)
     expect_error(413, "a body over the upload limit", "POST", "/api/dehaze?thickness=0.5&format=jpg",
                  os.urandom(3 << 20))
@@ -147,7 +155,8 @@ try:
     checks.check(status == 200 and headers.get("content-type") == "image/jpeg", "quick preview of the map")
     for extension, options, cli_options in [("jpg", "", []), ("png", "", []),
                                             ("jpg", "&jpeg-quality=70&strip-metadata=1",
-                                             ["--jpeg-quality", "70", "--strip-metadata"])]:
+                                             ["--jpeg-quality", "70", "--strip-metadata"]),
+                                            ("png", "&look=natural", ["--look", "natural"])]:
         status, headers, body = server.request("GET", picture + "/result?thickness=0.62&format=" + extension + options)
         expected = command_line_result(vantorel, "tagged.jpg", "expected." + extension, "0.62", *cli_options)
         checks.check(status == 200 and body == expected,

@@ -77,9 +77,9 @@ def read_ppm(path):
     return numpy.frombuffer(pixels, numpy.uint8).reshape(int(rows), int(cols), 3)
 
 
-def command_line_shrunk(thickness, cols, rows):
+def command_line_shrunk(thickness, cols, rows, *options):
     """The command line's result at `thickness`, shrunk to cols x rows as the server does."""
-    subprocess.run([vantorel, sample, "full.png", thickness], check=True, stdout=subprocess.DEVNULL)
+    subprocess.run([vantorel, *options, sample, "full.png", thickness], check=True, stdout=subprocess.DEVNULL)
     subprocess.run([test_image, "scale", "full.png", str(cols), str(rows), "shrunk.ppm", "area"], check=True)
     return read_ppm("shrunk.ppm")
 
@@ -206,6 +206,27 @@ try:
         expected = command_line_result(vantorel, sample, "expected." + extension, stepped)
         checks.check(os.path.exists(saved) and read_file(saved) == expected,
                      "Save as %s writes the command line's bytes" % extension)
+
+    # The look, switched from the keyboard: the exact result and the saved file follow it.
+    driver.find_element(By.CSS_SELECTOR, "input[name=look][value=classic]").send_keys(Keys.ARROW_RIGHT)
+    WebDriverWait(driver, 60).until(lambda d: shown(d) == ["exact", stepped, "result"] and
+                                    d.find_element(By.ID, "after").get_attribute("data-look") == "natural")
+    natural = shown_pixels(driver, "after")
+    rows, cols = natural.shape[:2]
+    difference = numpy.abs(natural.astype(int) - command_line_shrunk(stepped, cols, rows, "--look", "natural")).max()
+    checks.check(difference == 0, "the natural look shown is the command line's, shrunk: largest difference %d"
+                 % difference)
+    saved = os.path.join(downloads, "hazy_mountains_dehazed.png")
+    if os.path.exists(saved):
+        os.remove(saved)  # the classic one saved above, so that the new one gets its name
+    driver.find_element(By.ID, "save").click()
+    deadline = time.time() + 60
+    while not os.path.exists(saved) and time.time() < deadline:
+        time.sleep(0.2)
+    time.sleep(0.5)
+    expected = command_line_result(vantorel, sample, "expected_natural.png", stepped, "--look", "natural")
+    checks.check(os.path.exists(saved) and read_file(saved) == expected,
+                 "Save in the natural look writes the command line's --look natural bytes")
 
     errors = [entry for entry in driver.get_log("browser") if entry["level"] == "SEVERE"]
     checks.check(errors == [], "no console errors: %r" % errors)

@@ -14,9 +14,9 @@
 //                                          blown up to a large test picture); with area, by
 //                                          area averaging, as the web server shrinks results
 //                                          for the screen
-//   test_image side-by-side BEFORE AFTER PANEL_WIDTH PATH
-//                                          the two pictures scaled to PANEL_WIDTH pixels
-//                                          wide, side by side with a white gap
+//   test_image side-by-side BEFORE AFTER [MORE...] PANEL_WIDTH PATH
+//                                          the pictures scaled to PANEL_WIDTH pixels wide,
+//                                          side by side with white gaps
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -172,17 +172,25 @@ cv::Mat ScaledToWidth(const cv::Mat& img, int width) {
   return scaled;
 }
 
-int SideBySide(const char* before_path, const char* after_path, int panel_width, const char* path) {
-  const cv::Mat before = cv::imread(before_path, cv::IMREAD_COLOR), after = cv::imread(after_path, cv::IMREAD_COLOR);
-  if (before.empty() || after.empty() || panel_width <= 0) {
-    std::fprintf(stderr, "test_image: cannot decode %s or %s, or bad width\n", before_path, after_path);
-    return 1;
-  }
-  const cv::Mat left = ScaledToWidth(before, panel_width), right = ScaledToWidth(after, panel_width);
+// The pictures scaled to one width, left to right, with white gaps between them.
+int SideBySide(const std::vector<const char*>& paths, int panel_width, const char* path) {
   constexpr int kGap = 8;
-  cv::Mat canvas(std::max(left.rows, right.rows), 2 * panel_width + kGap, CV_8UC3, cv::Scalar(255, 255, 255));
-  left.copyTo(canvas(cv::Rect(0, 0, left.cols, left.rows)));
-  right.copyTo(canvas(cv::Rect(panel_width + kGap, 0, right.cols, right.rows)));
+  std::vector<cv::Mat> panels;
+  int height = 0;
+  for (const char* picture_path : paths) {
+    const cv::Mat picture = cv::imread(picture_path, cv::IMREAD_COLOR);
+    if (picture.empty() || panel_width <= 0) {
+      std::fprintf(stderr, "test_image: cannot decode %s, or bad width\n", picture_path);
+      return 1;
+    }
+    panels.push_back(ScaledToWidth(picture, panel_width));
+    height = std::max(height, panels.back().rows);
+  }
+  const int count = static_cast<int>(panels.size());
+  cv::Mat canvas(height, count * panel_width + (count - 1) * kGap, CV_8UC3, cv::Scalar(255, 255, 255));
+  for (int i = 0; i < count; ++i) {
+    panels[i].copyTo(canvas(cv::Rect(i * (panel_width + kGap), 0, panels[i].cols, panels[i].rows)));
+  }
   if (!cv::imwrite(path, canvas)) {
     std::fprintf(stderr, "test_image: cannot write %s\n", path);
     return 1;
@@ -245,7 +253,9 @@ int Dispatch(int argc, char** argv) {
   if (command == "scale" && (argc == 6 || (argc == 7 && std::string(argv[6]) == "area"))) {
     return Scale(argv[2], std::atoi(argv[3]), std::atoi(argv[4]), argv[5], argc == 7 ? cv::INTER_AREA : cv::INTER_CUBIC);
   }
-  if (command == "side-by-side" && argc == 6) return SideBySide(argv[2], argv[3], std::atoi(argv[4]), argv[5]);
+  if (command == "side-by-side" && argc >= 6) {
+    return SideBySide(std::vector<const char*>(argv + 2, argv + argc - 2), std::atoi(argv[argc - 2]), argv[argc - 1]);
+  }
   std::fprintf(stderr, "usage: test_image make|craft|info|same|scale|side-by-side ...\n");
   return 2;
 }

@@ -1,7 +1,7 @@
-// The page of `vantorel serve`: open a photo, choose the haze thickness while looking at
-// the result, save it. While the slider moves it shows quick previews made from a reduced
-// copy; once it rests, the full-size result scaled down for the screen, which is exactly
-// what Save writes.
+// The page of `vantorel serve`: open a photo, choose the haze thickness and the look while
+// looking at the result, save it. While the slider moves it shows quick previews made from
+// a reduced copy; once it rests, the full-size result scaled down for the screen, which is
+// exactly what Save writes.
 'use strict';
 
 const element = (id) => document.getElementById(id);
@@ -39,6 +39,7 @@ let previewAgain = false;
 let originalRequest = null;
 
 function thickness() { return Number(ui.thickness.value).toFixed(2); }
+function look() { return document.querySelector('input[name=look]:checked').value; }
 function shownKind() { return view === 'map' ? 'map' : 'result'; }
 
 function showError(message) {
@@ -128,9 +129,10 @@ async function loadOriginal() {
   }
 }
 
-function markShown(kind, value, what) {
+function markShown(kind, value, chosenLook, what) {
   ui.after.dataset.kind = kind;
   ui.after.dataset.thickness = value;
+  ui.after.dataset.look = chosenLook;
   ui.after.dataset.view = what;
   ui.afterCaption.textContent = what === 'map' ? 'Transmission map (white: clear, dark: haze)' : 'Result';
   ui.afterState.textContent = kind === 'exact' ? '· exact' : '· quick preview';
@@ -138,7 +140,7 @@ function markShown(kind, value, what) {
 
 function exactIsShown() {
   return ui.after.dataset.kind === 'exact' && ui.after.dataset.thickness === thickness() &&
-         ui.after.dataset.view === shownKind();
+         ui.after.dataset.look === look() && ui.after.dataset.view === shownKind();
 }
 
 // A quick preview of the current value, unless the exact result is already there.
@@ -150,18 +152,19 @@ async function requestPreview() {
   }
   previewBusy = true;
   const value = thickness();
+  const chosenLook = look();
   const what = shownKind();
   const started = performance.now();
   try {
-    const response = await fetch(pictureUrl('preview', { thickness: value, view: what }));
+    const response = await fetch(pictureUrl('preview', { thickness: value, look: chosenLook, view: what }));
     if (response.status === 200) {
       const url = await decodedUrl(await response.blob());
       if (exactIsShown() || !picture.id) {
         URL.revokeObjectURL(url);
       } else {
         swapIn(ui.after, url);
-        markShown('preview', value, what);
-        ui.status.textContent = 'Quick preview at ' + value + ' in ' +
+        markShown('preview', value, chosenLook, what);
+        ui.status.textContent = 'Quick preview at ' + value + ', ' + chosenLook + ' look, in ' +
                                 Math.round(performance.now() - started) + ' ms';
       }
     } else if (response.status !== 204) {
@@ -174,7 +177,7 @@ async function requestPreview() {
   }
   if (previewAgain) {
     previewAgain = false;
-    if (thickness() !== value || shownKind() !== what) requestPreview();
+    if (thickness() !== value || look() !== chosenLook || shownKind() !== what) requestPreview();
   }
 }
 
@@ -187,26 +190,28 @@ async function requestExact() {
   const controller = new AbortController();
   exactRequest = controller;
   const value = thickness();
+  const chosenLook = look();
   const what = shownKind();
   const box = sizeImages();
   const started = performance.now();
   try {
     const response = await fetch(pictureUrl('exact', {
-      thickness: value, view: what, width: box.boxWidth, height: box.boxHeight,
+      thickness: value, look: chosenLook, view: what, width: box.boxWidth, height: box.boxHeight,
     }), { signal: controller.signal });
     if (response.status === 204) return;  // superseded on the server too
     if (!response.ok) throw new Error(await failure(response));
     const seconds = response.headers.get('X-Dehaze-Seconds');
     const url = await decodedUrl(await response.blob());
-    if (controller.signal.aborted || value !== thickness() || what !== shownKind()) {
+    if (controller.signal.aborted || value !== thickness() || chosenLook !== look() || what !== shownKind()) {
       URL.revokeObjectURL(url);
       return;
     }
     swapIn(ui.after, url);
-    markShown('exact', value, what);
+    markShown('exact', value, chosenLook, what);
     showError('');
-    ui.status.textContent = 'Exact result at ' + value + ': the dehaze took ' + Number(seconds).toFixed(2) +
-                            ' s, shown after ' + ((performance.now() - started) / 1000).toFixed(2) + ' s';
+    const shownAfter = ((performance.now() - started) / 1000).toFixed(2);
+    ui.status.textContent = 'Exact result at ' + value + ', ' + chosenLook + ' look: the dehaze took ' +
+                            Number(seconds).toFixed(2) + ' s, shown after ' + shownAfter + ' s';
   } catch (error) {
     if (!isAbort(error)) showError(error.message);
   }
@@ -286,7 +291,7 @@ function formatChanged() {
 async function save() {
   if (!picture.id) return;
   const format = ui.format.value;
-  const parameters = { thickness: thickness(), format };
+  const parameters = { thickness: thickness(), look: look(), format };
   const quality = ui.quality.value.trim();
   if (quality !== '') {
     parameters[{ jpg: 'jpeg-quality', webp: 'webp-quality', png: 'png-compression' }[format]] = quality;
@@ -332,6 +337,9 @@ ui.thicknessValue.addEventListener('change', () => {
 });
 for (const radio of document.querySelectorAll('input[name=view]')) {
   radio.addEventListener('change', () => { if (radio.checked) setView(radio.value); });
+}
+for (const radio of document.querySelectorAll('input[name=look]')) {
+  radio.addEventListener('change', () => { if (radio.checked) thicknessChanged(true); });
 }
 ui.format.addEventListener('change', formatChanged);
 ui.save.addEventListener('click', save);
