@@ -1,4 +1,4 @@
-# docs/make_before_after.sh and docs/make_looks.sh: the sample and its results side by side,
+# docs/make_before_after.sh, with and without --looks: the sample and its results side by side,
 # for the README.
 source "$(dirname "$0")/lib.sh"
 
@@ -10,11 +10,11 @@ expect_status 0 "make_before_after.sh"
 expect_image ba.jpg "968 320 3 8" "make_before_after.sh"
 
 # The sample, its classic and its natural result: three panels of 480 x 320 and two gaps.
-VANTOREL_BUILD_DIR=$(dirname "$VANTOREL") bash "$SOURCE_DIR/docs/make_looks.sh" "$SCRATCH/looks.jpg" 0.5 >out.txt 2>err.txt
+VANTOREL_BUILD_DIR=$(dirname "$VANTOREL") bash "$SOURCE_DIR/docs/make_before_after.sh" --looks "$SCRATCH/looks.jpg" 0.5 >out.txt 2>err.txt
 STATUS=$?
 ERR=$(cat err.txt)
-expect_status 0 "make_looks.sh"
-expect_image looks.jpg "1456 320 3 8" "make_looks.sh"
+expect_status 0 "make_before_after.sh --looks"
+expect_image looks.jpg "1456 320 3 8" "make_before_after.sh --looks"
 
 # The left panel is the sample scaled, the right one the tool's result scaled, the gap white.
 "$TEST_IMAGE" make gradient 40 30 a.png
