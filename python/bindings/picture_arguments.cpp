@@ -7,6 +7,7 @@
 #include <string>
 
 #include "dehazefile/look_arg.h"
+#include "vantorel/dehaze.h"
 
 namespace py = pybind11;
 
@@ -88,13 +89,16 @@ float CheckThickness(const py::handle& thickness) {
     PyErr_Clear();
     throw py::type_error("thickness must be a number, got " + TypeName(thickness));
   }
-  // Written as positive tests so that NaN is refused too.
-  if (!(std::isfinite(value) && value > 0.0 && value <= 1.0)) {
+  // As the command line reads it: the decimal number as a double, then rounded to float,
+  // whose range the library states once (NaN refused; 1.00000001 rounds to 1).
+  // Only a value near the range is rounded: a huge double has no float to round to.
+  const bool in_float_range = std::isfinite(value) && std::fabs(value) <= 2.0;
+  const float rounded = in_float_range ? static_cast<float>(value) : 0.0f;
+  if (!(in_float_range && vantorel::ThicknessAccepted(rounded))) {
     throw py::value_error("thickness must be a finite number in (0, 1], got " +
                           std::string(py::str(py::float_(value))));
   }
-  // As the command line reads it: the decimal number as a double, then rounded to float.
-  return static_cast<float>(value);
+  return rounded;
 }
 
 Look CheckLook(const py::handle& look) {
