@@ -42,21 +42,13 @@ class HelpFormatter : public CLI::Formatter {
   }
 };
 
-// The strict thickness check, as CLI11 runs validators.
-CLI::Validator ThicknessValidator() {
+// A validator from one of the shared parsers (the strict thickness text, the look's
+// names): refusals carry the parser's own one-line reason.
+template <typename Parse>
+CLI::Validator ParsedBy(Parse parse) {
   return CLI::Validator(
-      [](std::string& text) {
-        const ThicknessArg arg = ParseThickness(text);
-        return arg.valid ? std::string() : arg.error;
-      },
-      "");
-}
-
-// The look's names, as every front end reads them.
-CLI::Validator LookValidator() {
-  return CLI::Validator(
-      [](std::string& text) {
-        const LookArg arg = ParseLook(text);
+      [parse](std::string& text) {
+        const auto arg = parse(text);
         return arg.valid ? std::string() : arg.error;
       },
       "");
@@ -112,13 +104,13 @@ CommandLine ParseCommandLine(int argc, char** argv) {
       ->type_name("DIR");
   app.add_option("-t,--thickness", thickness_text, "How hazy the scenes are, in (0, 1]; default 1")
       ->type_name("THICKNESS")
-      ->check(ThicknessValidator());
+      ->check(ParsedBy(ParseThickness));
   app.add_option("--look", look_text,
                  "How the tone is finished: classic (brighter, livelier colours) or natural (the "
                  "tone curve fades with the thickness and changes brightness only, never colour); "
                  "default classic")
       ->type_name("LOOK")
-      ->check(LookValidator());
+      ->check(ParsedBy(ParseLook));
   app.add_flag("-r,--recursive", line.recursive,
                "With -o: descend into sub-folders, keeping their layout under DIR");
   app.add_option("--format", line.format,
