@@ -6,6 +6,7 @@
 #include <cstring>
 #include <thread>
 
+#include <fcntl.h>
 #include <pthread.h>
 #include <unistd.h>
 
@@ -40,8 +41,11 @@ void StopOnSignals(std::function<void(int signal)> on_first) {
     if (!Ignored(signal)) sigaddset(&waited, signal);
   }
   ::pthread_sigmask(SIG_BLOCK, &waited, nullptr);
+  // The last words go to the standard error the process was started with: while a codec
+  // runs, descriptor 2 is redirected into a capture file that nobody reads after _exit.
+  const int report_fd = ::fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 0);
   // Detached: it lives as long as the process, which may end while it waits.
-  std::thread([waited, on_first = std::move(on_first)] {
+  std::thread([waited, report_fd, on_first = std::move(on_first)] {
     bool stopping = false;
     while (true) {
       int signal = 0;
@@ -53,7 +57,7 @@ void StopOnSignals(std::function<void(int signal)> on_first) {
       }
       RemoveGuardedTempFilesForExit();
       const std::string message = "\nvantorel: stopped at once by " + SignalName(signal) + "\n";
-      if (::write(STDERR_FILENO, message.data(), message.size()) < 0) {
+      if (::write(report_fd >= 0 ? report_fd : STDERR_FILENO, message.data(), message.size()) < 0) {
         // Nothing more can be said; the status tells.
       }
       ::_exit(128 + signal);
