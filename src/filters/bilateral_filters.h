@@ -7,7 +7,8 @@ namespace vantorel {
 
 // Smooths a single-channel float image along the edges of a guide.
 //   source   CV_32FC1, continuous; its size sets every size.
-//   guide    CV_32FC1 of the same size, continuous; may be the source itself.
+//   guide    of the same size, continuous: CV_32FC1, or CV_32FC3 whose first channel guides;
+//            may be the source itself.
 //   output   becomes rows x cols CV_32FC1; a matching one keeps its buffer. May be an input.
 //   sigma_s  pixels per grid cell; sigma_r  guide units per grid cell.
 void JointBilateralCPU(const cv::Mat& source, const cv::Mat& guide, cv::Mat& output,

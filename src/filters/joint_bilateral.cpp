@@ -8,11 +8,12 @@ namespace vantorel {
 
 void JointBilateralCPU(const cv::Mat& source, const cv::Mat& guide, cv::Mat& output,
                        double sigma_s, double sigma_r) {
-  CV_Assert(source.type() == CV_32FC1 && guide.type() == CV_32FC1 && !source.empty());
+  CV_Assert(source.type() == CV_32FC1 && (guide.type() == CV_32FC1 || guide.type() == CV_32FC3) &&
+            !source.empty());
   CV_Assert(guide.rows == source.rows && guide.cols == source.cols);
   const int rows = source.rows;
   const int cols = source.cols;
-  const ChannelSource<FloatChannel> input{FloatChannel(source, 1, 0), FloatChannel(guide, 1, 0), cols, rows};
+  const ChannelSource<FloatChannel> input{FloatChannel(source, 1, 0), FloatChannel(guide, guide.channels(), 0), cols, rows};
 
   // The core reads the inputs until its last task ends, so an output that is one of them
   // is filled from a separate plane afterwards.

@@ -1,9 +1,8 @@
 // The pipeline frame: argument checks, normalisation, luma, the stages in their fixed
-// order, the conversion back to bytes and the copy into the caller's buffer.
+// order, and the conversion back to bytes in the caller's buffer.
 #include "imagedehaze/dehaze.h"
 
 #include <algorithm>
-#include <cstring>
 #include <utility>
 
 #include <opencv2/core.hpp>
@@ -26,21 +25,6 @@ bool ArgumentsAccepted(int cols, int rows, float haze_thickness) {
   return cols > 0 && rows > 0 && ThicknessAccepted(haze_thickness);
 }
 
-// The Y channel of the picture's YCrCb conversion, converted band by band so that the
-// whole conversion never exists at once. The conversion treats every row on its own, so
-// the values are those of converting the whole picture.
-cv::Mat LumaOf(const cv::Mat& bgr) {
-  cv::Mat luma(bgr.rows, bgr.cols, CV_32FC1), band_ycrcb;
-  const int band_rows = static_cast<int>(RowsPerTask(bgr.cols));
-  for (int first = 0; first < bgr.rows; first += band_rows) {
-    const int end = std::min(first + band_rows, bgr.rows);
-    cv::cvtColor(bgr.rowRange(first, end), band_ycrcb, cv::COLOR_BGR2YCrCb, 0);
-    cv::Mat luma_band = luma.rowRange(first, end);
-    cv::extractChannel(band_ycrcb, luma_band, 0);
-  }
-  return luma;
-}
-
 // BGR to YCrCb in place, in parallel bands of rows (each converted through a copy of the
 // band only).
 void ToYCrCbInPlace(cv::Mat& picture) {
@@ -53,7 +37,7 @@ void ToYCrCbInPlace(cv::Mat& picture) {
 
 // What the stages up to the transmission hand to the recovery.
 struct FrontStages {
-  cv::Mat ycrcb, y_plane, transmission;
+  cv::Mat ycrcb, transmission;
   cv::Vec3f airlight;
 };
 
@@ -70,20 +54,13 @@ bool RunFrontStages(const unsigned char* data, int cols, int rows, float haze_th
 
   cv::Mat normalized = NormalizeByLargestSample(source_view, largest_sample);
 
-  // The airlight's sums run in pixel order on one thread; the luma only reads the same
-  // picture, so it is taken beside them.
-  ParallelFor(2, [&](int task) {
-    if (task == 0) {
-      front.airlight = EstimateAirlightCPU(normalized);
-      return;
-    }
-    front.y_plane = LumaOf(normalized);
-  });
+  front.airlight = EstimateAirlightCPU(normalized);
   cv::Mat dark_channel = DarkChannel(normalized, front.airlight);
-  // The picture in BGR is not read again: it becomes the YCrCb picture where it lies.
+  // The picture in BGR is not read again: it becomes the YCrCb picture where it lies, and
+  // its Y channel is the luma every later step reads.
   ToYCrCbInPlace(normalized);
   front.ycrcb = std::move(normalized);
-  front.transmission = EstimateTransmissionFromDarkChannel(std::move(dark_channel), front.y_plane,
+  front.transmission = EstimateTransmissionFromDarkChannel(std::move(dark_channel), front.ycrcb,
                                                            transmission_exponent, filters);
   return true;
 }
@@ -134,16 +111,18 @@ bool RunPipeline(unsigned char* data, int cols, int rows, float haze_thickness,
   if (options.transmission != nullptr) CopyMap(front.transmission, options.transmission);
 
   // The recovery is the last reader of these: hand them over so it can release them early.
-  cv::Mat dehazed = RecoverRadianceCPU(std::move(front.ycrcb), std::move(front.y_plane),
-                                       front.airlight, std::move(front.transmission), filters,
+  cv::Mat dehazed = RecoverRadianceCPU(std::move(front.ycrcb), front.airlight,
+                                       std::move(front.transmission), filters,
                                        ToneLookOf(options, haze_thickness));
 
-  cv::Mat output_8u;
+  // The source is not read again: the bytes are written into the caller's buffer.
+  cv::Mat output_8u(rows, cols, CV_8UC3, data);
   ConvertInBands(dehazed, output_8u, CV_8U, 255.0);
+  CV_Assert(output_8u.data == data);
+  dehazed.release();
   // A last edge-preserving smoothing of the bytes: 4 x 4-pixel cells, 0.02 of the range.
   filters.bytes(output_8u, output_8u, 4.0, 0.02);
-
-  std::memcpy(data, output_8u.data, static_cast<size_t>(rows) * static_cast<size_t>(cols) * 3);
+  CV_Assert(output_8u.data == data);
   return true;
 }
 

@@ -25,30 +25,25 @@ cv::Mat OwnedContinuous(cv::Mat image) {
 
 }  // namespace
 
-cv::Mat RecoverRadianceCPU(cv::Mat ycrcb, cv::Mat y_plane, const cv::Vec3f& airlight,
+cv::Mat RecoverRadianceCPU(cv::Mat ycrcb, const cv::Vec3f& airlight,
                            cv::Mat transmission, const EdgeFilters& filters,
                            const ToneLook& tone_look) {
   const cv::Vec3f airlight_ycrcb = AirlightToYCrCb(airlight);
 
-  cv::Mat smoothed_y;
-  filters.joint(y_plane, y_plane, smoothed_y, kSmoothSigmaS, kLumaSigmaR);
-  y_plane.release();
   // The picture is restored in place: in the picture handed over as the last reference,
   // else in a copy, so that a caller's picture is never changed.
   cv::Mat dehazed = OwnedContinuous(std::move(ycrcb));
-  RecoverPixels(transmission, airlight_ycrcb, smoothed_y, dehazed);
-
-  // Each chroma channel is smoothed by itself and blended before the next is smoothed:
-  // blending one channel changes no other, so one plane serves both. The luma is blended
-  // with the second.
-  {
-    cv::Mat smoothed_chroma;
-    filters.channel(dehazed, 1, smoothed_chroma, kSmoothSigmaS, kChromaSigmaR);
-    BlendChannels(transmission, {nullptr, &smoothed_chroma, nullptr}, dehazed);
-    filters.channel(dehazed, 2, smoothed_chroma, kSmoothSigmaS, kChromaSigmaR);
-    BlendChannels(transmission, {&smoothed_y, nullptr, &smoothed_chroma}, dehazed);
-  }
-  smoothed_y.release();
+  // One plane serves the three smoothings, each used up before the next is made: the
+  // luma is restored and blended in one pass, then each chroma channel is smoothed by
+  // itself and blended before the next (blending one channel changes no other).
+  cv::Mat smoothed;
+  filters.channel(dehazed, 0, smoothed, kSmoothSigmaS, kLumaSigmaR);
+  RecoverPixels(transmission, airlight_ycrcb, smoothed, dehazed);
+  filters.channel(dehazed, 1, smoothed, kSmoothSigmaS, kChromaSigmaR);
+  BlendChannels(transmission, {nullptr, &smoothed, nullptr}, dehazed);
+  filters.channel(dehazed, 2, smoothed, kSmoothSigmaS, kChromaSigmaR);
+  BlendChannels(transmission, {nullptr, nullptr, &smoothed}, dehazed);
+  smoothed.release();
   transmission.release();
 
   // Back to BGR and clamped, band by band: the conversion treats every row on its own and

@@ -12,13 +12,12 @@ namespace vantorel {
 // read, and each header is released as soon as the stage is done with it, so a caller that
 // hands over its last reference frees that memory early.
 //   ycrcb         CV_32FC3 normalised picture in Y, Cr, Cb.
-//   y_plane       CV_32FC1 copy of its Y channel.
 //   airlight      the airlight in B, G, R order.
 //   transmission  CV_32FC1 refined transmission, non-negative.
 //   filters       the edge-preserving filters to run.
 //   tone_look     the look of the final tone adjustment.
 // Returns `dehazed`, CV_32FC3 in B, G, R, clamped to [0, 1] and tone-adjusted.
-cv::Mat RecoverRadianceCPU(cv::Mat ycrcb, cv::Mat y_plane, const cv::Vec3f& airlight,
+cv::Mat RecoverRadianceCPU(cv::Mat ycrcb, const cv::Vec3f& airlight,
                            cv::Mat transmission,
                            const EdgeFilters& filters = LibraryEdgeFilters(),
                            const ToneLook& tone_look = ToneLook{});

@@ -22,6 +22,14 @@ inline float Restore(float reference, float observed, float t) {
   return ClampToUnit(reference - (reference - observed) / t);
 }
 
+// How far a pixel is pulled toward its smoothed value: fully at t = 0, not at all from
+// t = 2/3. Lower bound first, so a NaN t gives a full blend.
+inline float BlendWeight(float t) {
+  const float q = 1.5f * t;
+  const float c = q > 0.0f ? (1.0f > q ? q : 1.0f) : 0.0f;
+  return 1.0f - c;
+}
+
 }  // namespace
 
 cv::Vec3f AirlightToYCrCb(const cv::Vec3f& airlight_bgr) {
@@ -37,13 +45,13 @@ cv::Vec3f AirlightToYCrCb(const cv::Vec3f& airlight_bgr) {
 }
 
 void RecoverPixels(const cv::Mat& transmission, const cv::Vec3f& airlight_ycrcb,
-                   cv::Mat& smoothed_y, cv::Mat& dehazed) {
+                   const cv::Mat& smoothed_y, cv::Mat& dehazed) {
   CV_Assert(transmission.isContinuous() && smoothed_y.isContinuous() && dehazed.isContinuous());
   const float y_a = airlight_ycrcb[0];
   const float cr_a = airlight_ycrcb[1];
   const float cb_a = airlight_ycrcb[2];
   const float* t_data = transmission.ptr<float>();
-  float* s_data = smoothed_y.ptr<float>();
+  const float* s_data = smoothed_y.ptr<float>();
   float* pixels = dehazed.ptr<float>();
   ParallelForRange(transmission.total(), kPixelsPerTask, [&](size_t begin, size_t end) {
     for (size_t i = begin; i < end; ++i) {
@@ -55,8 +63,9 @@ void RecoverPixels(const cv::Mat& transmission, const cv::Vec3f& airlight_ycrcb,
       const float w = 1.0f > p ? p : 1.0f;
       const float cr_m = (1.0f - w) * pixel[1] + w * cr_a;
       const float cb_m = (1.0f - w) * pixel[2] + w * cb_a;
-      s_data[i] = Restore(y_a, s_data[i], t);
-      pixel[0] = Restore(y_a, pixel[0], t);
+      const float restored_s = Restore(y_a, s_data[i], t);
+      const float y = Restore(y_a, pixel[0], t);
+      pixel[0] = (restored_s - y) * BlendWeight(t) + y;
       pixel[1] = Restore(cr_m, pixel[1], t);
       pixel[2] = Restore(cb_m, pixel[2], t);
     }
@@ -75,10 +84,7 @@ void BlendChannels(const cv::Mat& transmission, const cv::Mat* const (&smoothed)
   float* pixels = dehazed.ptr<float>();
   ParallelForRange(transmission.total(), kPixelsPerTask, [&](size_t begin, size_t end) {
     for (size_t i = begin; i < end; ++i) {
-      // Lower bound first here, so a NaN t gives c = 0 and a full blend.
-      const float q = 1.5f * t_data[i];
-      const float c = q > 0.0f ? (1.0f > q ? q : 1.0f) : 0.0f;
-      const float w = 1.0f - c;
+      const float w = BlendWeight(t_data[i]);
       for (int k = 0; k < 3; ++k) {
         if (s_data[k] == nullptr) continue;
         float& value = pixels[3 * i + k];

@@ -9,13 +9,13 @@
 namespace vantorel {
 
 cv::Mat EstimateTransmissionCPU(const cv::Mat& normalized, const cv::Vec3f& airlight,
-                                const cv::Mat& y_plane, float transmission_exponent,
+                                const cv::Mat& luma, float transmission_exponent,
                                 const EdgeFilters& filters) {
-  return EstimateTransmissionFromDarkChannel(DarkChannel(normalized, airlight), y_plane,
+  return EstimateTransmissionFromDarkChannel(DarkChannel(normalized, airlight), luma,
                                              transmission_exponent, filters);
 }
 
-cv::Mat EstimateTransmissionFromDarkChannel(cv::Mat dark_channel, const cv::Mat& y_plane,
+cv::Mat EstimateTransmissionFromDarkChannel(cv::Mat dark_channel, const cv::Mat& luma,
                                             float transmission_exponent, const EdgeFilters& filters) {
   const int rows = dark_channel.rows;
   const int cols = dark_channel.cols;
@@ -26,7 +26,7 @@ cv::Mat EstimateTransmissionFromDarkChannel(cv::Mat dark_channel, const cv::Mat&
 
   cv::Mat transmission;
   transmission.create(rows, cols, CV_32FC1);
-  filters.joint(raw_transmission, y_plane, transmission, TransmissionSigmaS(rows, cols),
+  filters.joint(raw_transmission, luma, transmission, TransmissionSigmaS(rows, cols),
                 kTransmissionSigmaR);
   raw_transmission.release();
 

@@ -16,7 +16,7 @@ void JointBilateralReferenceCPU(const cv::Mat& source, const cv::Mat& guide, cv:
   WorkMatrix edges(cols, rows, 0.0);
   WorkMatrix result(cols, rows, 0.0);
   LoadChannel(source, 0, 1, values);
-  LoadChannel(guide, 0, 1, edges);
+  LoadChannel(guide, 0, guide.channels(), edges);
   BilateralGridReferenceCPU(values, edges, sigma_s, sigma_r, result);
   PrepareOutput(output, rows, cols, CV_32FC1);
   StoreChannel(result, output, 0, 1);

@@ -15,20 +15,19 @@ namespace {
 
 TEST(RecoverRadiance, SharedPictureUnchangedAndSameResultAsAHandedOverOne) {
   const cv::Mat bgr = RandomImage(37, 53, CV_32FC3, 12);
-  cv::Mat ycrcb, y_plane;
+  cv::Mat ycrcb;
   cv::cvtColor(bgr, ycrcb, cv::COLOR_BGR2YCrCb);
-  cv::extractChannel(ycrcb, y_plane, 0);
   const cv::Mat transmission = RandomImage(37, 53, CV_32FC1, 13);
   const cv::Vec3f airlight(0.8f, 0.85f, 0.9f);
   const cv::Mat kept = ycrcb.clone();
 
-  const cv::Mat from_shared = RecoverRadianceCPU(ycrcb, y_plane, airlight, transmission);
+  const cv::Mat from_shared = RecoverRadianceCPU(ycrcb, airlight, transmission);
   EXPECT_TRUE(SameBytes(ycrcb, kept));
   EXPECT_NE(from_shared.data, ycrcb.data);
 
   cv::Mat handed = ycrcb.clone();
   const uchar* handed_data = handed.data;
-  const cv::Mat from_handed = RecoverRadianceCPU(std::move(handed), y_plane, airlight, transmission);
+  const cv::Mat from_handed = RecoverRadianceCPU(std::move(handed), airlight, transmission);
   EXPECT_EQ(from_handed.data, handed_data);
   EXPECT_TRUE(SameBytes(from_handed, from_shared));
 }

@@ -26,22 +26,23 @@ struct OnePixel {
   }
   void Recover(cv::Vec3f airlight) { RecoverPixels(t, airlight, s, ycrcb); }
   void Blend() { BlendChannels(t, {&s, &smoothed_cr, &smoothed_cb}, ycrcb); }
+  void BlendChroma() { BlendChannels(t, {nullptr, &smoothed_cr, &smoothed_cb}, ycrcb); }
   cv::Vec3f Pixel() const { return ycrcb.at<cv::Vec3f>(0); }
-  float S() const { return s.at<float>(0); }
 };
 
 const cv::Vec3f kAirlight(0.9f, 0.5f, 0.5f);
 
 TEST(RecoveryLoops, WorkedExample) {
-  OnePixel px(0.5f, 0.8f, {0.8f, 0.55f, 0.45f});
+  // Y restores to 0.9 - 0.1 / 0.5 = 0.7 and S to 0.9 - 0.2 / 0.5 = 0.5; the blend weight
+  // is 1 - 1.5 * 0.5 = 0.25, so the luma ends at 0.7 + (0.5 - 0.7) * 0.25.
+  OnePixel px(0.5f, 0.7f, {0.8f, 0.55f, 0.45f});
   px.Recover(kAirlight);
-  EXPECT_NEAR(px.S(), 0.7f, 1e-6);
-  EXPECT_NEAR(px.Pixel()[0], 0.7f, 1e-6);
+  EXPECT_NEAR(px.Pixel()[0], 0.65f, 1e-6);
   EXPECT_NEAR(px.Pixel()[1], 0.58125f, 1e-6);
   EXPECT_NEAR(px.Pixel()[2], 0.41875f, 1e-6);
-  // Blend weight 1 - 1.5 * 0.5 = 0.25 toward S' (equal to Y) and the smoothed chroma 0.5.
-  px.Blend();
-  EXPECT_NEAR(px.Pixel()[0], 0.7f, 1e-6);
+  // The same weight toward the smoothed chroma 0.5; the luma is not blended twice.
+  px.BlendChroma();
+  EXPECT_NEAR(px.Pixel()[0], 0.65f, 1e-6);
   EXPECT_NEAR(px.Pixel()[1], 0.58125f + (0.5f - 0.58125f) * 0.25f, 1e-6);
   EXPECT_NEAR(px.Pixel()[2], 0.41875f + (0.5f - 0.41875f) * 0.25f, 1e-6);
 }
@@ -49,7 +50,6 @@ TEST(RecoveryLoops, WorkedExample) {
 TEST(RecoveryLoops, FullTransmissionChangesNothing) {
   OnePixel px(1.0f, 0.3f, {0.3f, 0.62f, 0.41f});
   px.Recover(kAirlight);
-  EXPECT_NEAR(px.S(), 0.3f, 1e-7);
   EXPECT_NEAR(px.Pixel()[0], 0.3f, 1e-7);
   EXPECT_NEAR(px.Pixel()[1], 0.62f, 1e-7);
   EXPECT_NEAR(px.Pixel()[2], 0.41f, 1e-7);
@@ -92,7 +92,6 @@ TEST(RecoveryLoops, ZeroTransmissionEndsAtTheLimits) {
   // Below the reference: -inf, clamped to 0. Above: +inf, 1. Equal: NaN, which ends as 1.
   OnePixel below(0.0f, 0.3f, {0.3f, 0.5f, 0.5f});
   below.Recover(kAirlight);
-  EXPECT_EQ(below.S(), 0.0f);
   EXPECT_EQ(below.Pixel()[0], 0.0f);
   // At t = 0 the chroma reference is the pixel's own chroma: equal, so NaN, so 1.
   EXPECT_EQ(below.Pixel()[1], 1.0f);
@@ -100,17 +99,20 @@ TEST(RecoveryLoops, ZeroTransmissionEndsAtTheLimits) {
 
   OnePixel above(0.0f, 0.95f, {0.95f, 0.5f, 0.5f});
   above.Recover(kAirlight);
-  EXPECT_EQ(above.S(), 1.0f);
   EXPECT_EQ(above.Pixel()[0], 1.0f);
+  // At t = 0 the luma is S' in full: here S' is 0 where Y alone would restore to 1.
+  OnePixel apart(0.0f, 0.3f, {0.95f, 0.5f, 0.5f});
+  apart.Recover(kAirlight);
+  EXPECT_EQ(apart.Pixel()[0], 0.0f);
 
   OnePixel equal(0.0f, 0.9f, {0.9f, 0.5f, 0.5f});
   equal.Recover(kAirlight);
   EXPECT_EQ(equal.Pixel()[0], 1.0f);
 
-  // The blend then takes S' and the smoothed chroma in full.
+  // The chroma blend then takes the smoothed chroma in full.
   below.smoothed_cr.at<float>(0) = 0.25f;
   below.smoothed_cb.at<float>(0) = 0.75f;
-  below.Blend();
+  below.BlendChroma();
   EXPECT_EQ(below.Pixel(), cv::Vec3f(0.0f, 0.25f, 0.75f));
 }
 
