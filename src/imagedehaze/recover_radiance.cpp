@@ -2,6 +2,8 @@
 // toward smoothed values, back to BGR, clamp, tone-adjust.
 #include "imagedehaze/recover_radiance.h"
 
+#include <utility>
+
 #include <opencv2/imgproc.hpp>
 
 #include "filters/parallel_for.h"
@@ -27,7 +29,7 @@ cv::Mat OwnedContinuous(cv::Mat image) {
 
 cv::Mat RecoverRadianceCPU(cv::Mat ycrcb, const cv::Vec3f& airlight,
                            cv::Mat transmission, const EdgeFilters& filters,
-                           const ToneLook& tone_look) {
+                           const ToneLook& tone_look, cv::Mat plane) {
   const cv::Vec3f airlight_ycrcb = AirlightToYCrCb(airlight);
 
   // The picture is restored in place: in the picture handed over as the last reference,
@@ -36,7 +38,8 @@ cv::Mat RecoverRadianceCPU(cv::Mat ycrcb, const cv::Vec3f& airlight,
   // One plane serves the three smoothings, each used up before the next is made: the
   // luma is restored and blended in one pass, then each chroma channel is smoothed by
   // itself and blended before the next (blending one channel changes no other).
-  cv::Mat smoothed;
+  // The filters write into a plane of the right size where it lies.
+  cv::Mat smoothed = plane.isContinuous() ? std::move(plane) : cv::Mat();
   filters.channel(dehazed, 0, smoothed, kSmoothSigmaS, kLumaSigmaR);
   RecoverPixels(transmission, airlight_ycrcb, smoothed, dehazed);
   filters.channel(dehazed, 1, smoothed, kSmoothSigmaS, kChromaSigmaR);

@@ -16,7 +16,8 @@ cv::Mat EstimateTransmissionCPU(const cv::Mat& normalized, const cv::Vec3f& airl
 }
 
 cv::Mat EstimateTransmissionFromDarkChannel(cv::Mat dark_channel, const cv::Mat& luma,
-                                            float transmission_exponent, const EdgeFilters& filters) {
+                                            float transmission_exponent, const EdgeFilters& filters,
+                                            cv::Mat* spare) {
   const int rows = dark_channel.rows;
   const int cols = dark_channel.cols;
 
@@ -28,6 +29,7 @@ cv::Mat EstimateTransmissionFromDarkChannel(cv::Mat dark_channel, const cv::Mat&
   transmission.create(rows, cols, CV_32FC1);
   filters.joint(raw_transmission, luma, transmission, TransmissionSigmaS(rows, cols),
                 kTransmissionSigmaR);
+  if (spare != nullptr) *spare = raw_transmission;
   raw_transmission.release();
 
   RaiseTransmission(transmission, transmission_exponent);
