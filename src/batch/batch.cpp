@@ -1,6 +1,7 @@
 // Many pictures in one run: the plan, the workers, the stop on a signal, the summary.
 #include "batch/batch.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -8,6 +9,7 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <numeric>
 #include <thread>
 #include <vector>
 
@@ -147,10 +149,16 @@ int RunBatch(const CommandLine& line) {
   }
   ThreadShare share(thread_budget, jobs, static_cast<int>(items.size()));
 
+  // The largest pictures first: the small ones left at the end even out the jobs' loads,
+  // where a large one started last would run alone.
+  std::vector<size_t> order(items.size());
+  std::iota(order.begin(), order.end(), size_t{0});
+  std::stable_sort(order.begin(), order.end(),
+                   [&](size_t a, size_t b) { return items[a].pixels > items[b].pixels; });
   std::atomic<size_t> next{0};
   const auto work = [&] {
-    for (size_t i = next++; i < items.size() && shared->stop_signal == 0; i = next++) {
-      DehazeOne(line, items[i], i, progress);
+    for (size_t k = next++; k < order.size() && shared->stop_signal == 0; k = next++) {
+      DehazeOne(line, items[order[k]], order[k], progress);
       share.PictureDone();
     }
   };
