@@ -44,6 +44,24 @@ TEST(JointBilateral, OutputMayBeTheSourceOrTheGuide) {
   EXPECT_TRUE(SameBytes(in_guide, separate));
 }
 
+// A three-channel guide is read by its first channel only; the luma channel of a picture
+// guides as its own plane would, and smoothing it by itself is the channel filter.
+TEST(JointBilateral, ThreeChannelGuideIsItsFirstChannel) {
+  const cv::Mat source = RandomImage(23, 31, CV_32FC1, 8);
+  const cv::Mat picture = RandomImage(23, 31, CV_32FC3, 9);
+  cv::Mat from_picture, from_plane;
+  JointBilateralCPU(source, picture, from_picture, 4.0, 0.1);
+  JointBilateralCPU(source, Channel(picture, 0), from_plane, 4.0, 0.1);
+  EXPECT_TRUE(SameBytes(from_picture, from_plane));
+
+  cv::Mat luma_joint, luma_channel;
+  const cv::Mat luma = Channel(picture, 0);
+  JointBilateralCPU(luma, luma, luma_joint, 4.0, 0.1);
+  BilateralChannelCPU(picture, 0, luma_channel, 4.0, 0.1);
+  EXPECT_TRUE(SameBytes(luma_joint, luma_channel));
+  EXPECT_FALSE(SameBytes(luma_joint, luma));  // the filter did smooth
+}
+
 TEST(JointBilateral, PreparedOutputKeepsItsBuffer) {
   const cv::Mat source = RandomImage(9, 11, CV_32FC1, 6);
   cv::Mat output(9, 11, CV_32FC1, cv::Scalar(-1));
