@@ -7,9 +7,7 @@ namespace vantorel {
 
 // The same as source.convertTo(target, type, alpha, 0.0) for a continuous source: each
 // element is scaled and converted on its own, and every band of whole rows is a long
-// continuous run that takes the library's vector path as the whole picture does. A target
-// that already has the result's size and type, is continuous and does not share the
-// source's memory keeps its buffer.
+// continuous run that takes the library's vector path as the whole picture does.
 void ConvertInBands(const cv::Mat& source, cv::Mat& target, int type, double alpha);
 
 }  // namespace vantorel

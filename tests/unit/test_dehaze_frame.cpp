@@ -4,12 +4,15 @@
 
 #include <cmath>
 #include <cstring>
+#include <new>
 #include <vector>
 
 #include <opencv2/core.hpp>
 
 #include "imagedehaze/dehaze.h"
+#include "imagedehaze/edge_filters.h"
 #include "imagedehaze/normalize.h"
+#include "imagedehaze/pipeline.h"
 
 namespace vantorel {
 namespace {
@@ -34,6 +37,17 @@ TEST(DehazeFrame, RefusalsLeaveTheBufferByteForByte) {
         << args.cols << "x" << args.rows << " thickness " << args.thickness;
     EXPECT_EQ(buffer, original);
   }
+}
+
+// A failure in the last step, as out of memory would be, reaches the caller as an
+// exception and leaves the picture as it was.
+TEST(DehazeFrame, AFailureInTheLastStepLeavesTheBufferByteForByte) {
+  EdgeFilters failing = LibraryEdgeFilters();
+  failing.bytes = [](const cv::Mat&, cv::Mat&, double, double) { throw std::bad_alloc(); };
+  const std::vector<unsigned char> original = Pattern(40, 30);
+  std::vector<unsigned char> buffer = original;
+  EXPECT_THROW(RunPipeline(buffer.data(), 40, 30, 0.9f, DehazeOptions{}, failing), std::bad_alloc);
+  EXPECT_EQ(buffer, original);
 }
 
 TEST(DehazeFrame, SizesOfZeroAreRefusedBeforeAnythingIsRead) {
