@@ -85,15 +85,17 @@ def command_line_shrunk(thickness, cols, rows, *options):
 
 
 def shown(driver):
-    """What the result panel shows: kind (preview or exact), thickness, view; "" while loading."""
+    """What the result panel shows: kind (preview or exact), thickness, view, look; "" while
+    loading. Read in one script: a preview may be swapped in between two separate reads."""
     return driver.execute_script("""
         const img = document.getElementById('after');
-        if (!img.complete || img.naturalWidth === 0) return ['', '', ''];
-        return [img.dataset.kind || '', img.dataset.thickness || '', img.dataset.view || ''];""")
+        if (!img.complete || img.naturalWidth === 0) return ['', '', '', ''];
+        return [img.dataset.kind || '', img.dataset.thickness || '', img.dataset.view || '',
+                img.dataset.look || ''];""")
 
 
-def wait_for_exact(driver, thickness, view="result", timeout=60):
-    WebDriverWait(driver, timeout).until(lambda d: shown(d) == ["exact", thickness, view])
+def wait_for_exact(driver, thickness, view="result", look="classic", timeout=60):
+    WebDriverWait(driver, timeout).until(lambda d: shown(d) == ["exact", thickness, view, look])
 
 
 os.chdir(scratch)
@@ -209,8 +211,7 @@ try:
 
     # The look, switched from the keyboard: the exact result and the saved file follow it.
     driver.find_element(By.CSS_SELECTOR, "input[name=look][value=classic]").send_keys(Keys.ARROW_RIGHT)
-    WebDriverWait(driver, 60).until(lambda d: shown(d) == ["exact", stepped, "result"] and
-                                    d.find_element(By.ID, "after").get_attribute("data-look") == "natural")
+    wait_for_exact(driver, stepped, look="natural")
     natural = shown_pixels(driver, "after")
     rows, cols = natural.shape[:2]
     difference = numpy.abs(natural.astype(int) - command_line_shrunk(stepped, cols, rows, "--look", "natural")).max()
