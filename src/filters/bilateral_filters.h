@@ -1,6 +1,8 @@
 // The filter adapters: OpenCV images in and out of the filter core.
 #pragma once
 
+#include <functional>
+
 #include <opencv2/core.hpp>
 
 namespace vantorel {
@@ -14,12 +16,22 @@ namespace vantorel {
 void JointBilateralCPU(const cv::Mat& source, const cv::Mat& guide, cv::Mat& output,
                        double sigma_s, double sigma_r);
 
-// Smooths channel k of a three-channel float image by its own edges.
+// Receives rows [first, end) of a smoothed channel: (end - first) x cols floats, row after row.
+using SmoothedRows = std::function<void(int first, int end, const float* smoothed)>;
+
+// Smooths channel k of a three-channel float image by its own edges and hands the result
+// over in bands of rows, each band once, several at a time from different threads.
 //   source   CV_32FC3, continuous.
 //   k        0, 1 or 2.
+//   sigma_s  pixels per grid cell; sigma_r  channel units per grid cell.
+//   consume  may change any channel of the source in the rows it is given (and no
+//            others): by then the filter reads nothing of them but what it has read.
+void BilateralChannelInBandsCPU(const cv::Mat& source, int k, double sigma_s, double sigma_r,
+                                const SmoothedRows& consume);
+
+// The same result gathered in a plane.
 //   plane    becomes rows x cols CV_32FC1; a matching one keeps its buffer. Must not share
 //            memory with the source.
-//   sigma_s  pixels per grid cell; sigma_r  channel units per grid cell.
 void BilateralChannelCPU(const cv::Mat& source, int k, cv::Mat& plane, double sigma_s,
                          double sigma_r);
 

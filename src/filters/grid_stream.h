@@ -36,27 +36,79 @@
 
 namespace vantorel {
 
+// Where a source's pixels go on the grid: its geometry, each pixel column's and row's
+// places, and each edge's place along z. Not copied: the z placer points into it.
+template <typename Source>
+struct GridPlan {
+  GridPlan(const Source& source, int32_t width, int32_t height, double sigma_s, double sigma_r)
+      : GridPlan(source, width, height, sigma_s, sigma_r, EdgeRangeOf(source)) {}
+  GridPlan(const GridPlan&) = delete;
+  GridPlan& operator=(const GridPlan&) = delete;
+
+  GridGeometry g;
+  std::vector<AxisPlace> xs, ys;
+  std::vector<int32_t> first_column, first_row;
+  std::vector<AxisPlace> edge_levels;
+  ZPlacer<Source> zs;
+
+ private:
+  struct Range {
+    double emin = 0.0, emax = 0.0;
+  };
+  static Range EdgeRangeOf(const Source& source) {
+    Range range;
+    source.EdgeRange(range.emin, range.emax);
+    return range;
+  }
+  GridPlan(const Source& source, int32_t width, int32_t height, double sigma_s, double sigma_r, Range range)
+      : g(MakeGridGeometry(width, height, range.emin, range.emax, sigma_s, sigma_r)),
+        xs(PlaceAxis(width, sigma_s, g.x_size)),
+        ys(PlaceAxis(height, sigma_s, g.y_size)),
+        first_column(FirstColumnOfSlices(xs, g.x_size)),
+        first_row(FirstColumnOfSlices(ys, g.y_size)),
+        edge_levels(PlacesOfEdgeLevels(source, g, range.emax)),
+        zs(g, edge_levels) {}
+};
+
+// The edges of row y from column x on, as the read-back's row kernels take them.
+template <typename Source>
+auto EdgesOf(const Source& source, const GridPlan<Source>& plan, int32_t x, int32_t y) {
+  if constexpr (EdgeLevelCount<Source>::value > 0) {
+    return LevelsOfRow{source.EdgePointer(x, y), source.EdgeStride(), plan.zs.ByLevel()};
+  } else {
+    using T = std::remove_const_t<std::remove_pointer_t<decltype(source.EdgePointer(x, y))>>;
+    return EdgesOfRow<T>{source.EdgePointer(x, y), source.EdgeStride(), &plan.g};
+  }
+}
+
+// Tasks of a filter whose pixel rows are cut into `bands`: when there are fewer bands
+// than threads, each band's columns are split too.
+inline int32_t ColumnParts(int32_t bands, int32_t width) {
+  const int32_t workers = WorkerCount();
+  return bands >= workers ? 1 : std::max(1, std::min((workers + bands - 1) / bands, width / kMinColumnsPerTask));
+}
+
 template <typename Source, typename Sink>
 class SliceStream {
  public:
   // A stream for the pixel rows [row_begin, row_end): its slices hold only the grid rows
   // those rows sample and the halo the blur passes need.
-  SliceStream(const Source& source, const Sink& sink, const GridGeometry& g, const ZPlacer<Source>& zs,
-              const std::vector<AxisPlace>& xs, const std::vector<AxisPlace>& ys,
-              const std::vector<int32_t>& first_column, const std::vector<int32_t>& first_row,
-              int32_t row_begin, int32_t row_end)
+  SliceStream(const Source& source, const Sink& sink, const GridPlan<Source>& plan, int32_t row_begin,
+              int32_t row_end)
       : source_(source),
         sink_(sink),
-        g_(g),
-        zs_(zs),
-        xs_(xs),
-        ys_(ys),
-        first_column_(first_column),
-        first_row_(first_row),
+        plan_(plan),
+        g_(plan.g),
+        zs_(plan.zs),
+        xs_(plan.xs),
+        ys_(plan.ys),
+        first_column_(plan.first_column),
+        first_row_(plan.first_row),
         row_begin_(row_begin),
         row_end_(row_end) {
-    band_.first = static_cast<int32_t>(ys[row_begin].lower);
-    band_.last = static_cast<int32_t>(ys[row_end - 1].upper);
+    const GridGeometry& g = plan.g;
+    band_.first = static_cast<int32_t>(ys_[row_begin].lower);
+    band_.last = static_cast<int32_t>(ys_[row_end - 1].upper);
     band_.y_size = g.y_size;
     const int32_t held_first = band_.HeldFirst(), held = band_.HeldLast() - held_first + 1;
     filled_.Reset(g.y_size, g.z_size, held_first, held);
@@ -67,6 +119,21 @@ class SliceStream {
     scratch_b_.Reset(g.y_size, g.z_size, held_first, held);
     batch_edges_.resize(kBatchPixels);
     batch_cells_.resize(kBatchPixels);
+  }
+
+  // Computes the normalised slices x_first .. x_last in turn and copies the rows of them
+  // that are among y_first .. y_last and computed by this band into `grid`: one array per
+  // slice, all of the grid's rows, y major and z minor.
+  void StoreNormalised(int32_t x_first, int32_t x_last, int32_t y_first, int32_t y_last,
+                       std::vector<std::vector<double>>& grid) {
+    const int32_t from = std::max(y_first, band_.PassFirst(0)), to = std::min(y_last, band_.PassLast(0));
+    if (from > to) return;
+    const size_t z_size = static_cast<size_t>(g_.z_size);
+    for (int32_t x = std::max(x_first, 1); x <= std::min(x_last, g_.x_size - 2); ++x) {
+      const GridSlice& slice = Normalised(x);
+      std::copy(slice.value.begin() + slice.Index(from, 0), slice.value.begin() + slice.Index(to, 0) + z_size,
+                grid[x].begin() + static_cast<size_t>(from) * z_size);
+    }
   }
 
   // Pixel columns that share their lower sample slice are read back together, row by
@@ -197,22 +264,13 @@ class SliceStream {
       row.row0 = static_cast<size_t>(static_cast<int32_t>(yp.lower) - held_first) * z_size;
       row.row1 = static_cast<size_t>(static_cast<int32_t>(yp.upper) - held_first) * z_size;
       row.dy = yp.fraction;
-      const auto edges = EdgesOf(source, begin, y);
+      const auto edges = EdgesOf(source, plan_, begin, y);
       const auto out = OutputOf(sink, begin, y);
       if (vector) {
         SampleRunRowVector(row, edges, out);
       } else {
         SampleRunRowPlain(row, edges, out);
       }
-    }
-  }
-
-  auto EdgesOf(const Source& source, int32_t x, int32_t y) const {
-    if constexpr (EdgeLevelCount<Source>::value > 0) {
-      return LevelsOfRow{source.EdgePointer(x, y), source.EdgeStride(), zs_.ByLevel()};
-    } else {
-      using T = std::remove_const_t<std::remove_pointer_t<decltype(source.EdgePointer(x, y))>>;
-      return EdgesOfRow<T>{source.EdgePointer(x, y), source.EdgeStride(), &g_};
     }
   }
 
@@ -252,6 +310,7 @@ class SliceStream {
 
   const Source& source_;
   const Sink& sink_;
+  const GridPlan<Source>& plan_;
   const GridGeometry& g_;
   const ZPlacer<Source>& zs_;
   const std::vector<AxisPlace>& xs_;
@@ -276,29 +335,17 @@ class SliceStream {
 template <typename Source, typename Sink>
 void StreamBilateralGrid(const Source& source, const Sink& sink, int32_t width, int32_t height,
                          double sigma_s, double sigma_r) {
-  double emin = 0.0, emax = 0.0;
-  source.EdgeRange(emin, emax);
-  const GridGeometry g = MakeGridGeometry(width, height, emin, emax, sigma_s, sigma_r);
-  const std::vector<AxisPlace> xs = PlaceAxis(width, sigma_s, g.x_size);
-  const std::vector<AxisPlace> ys = PlaceAxis(height, sigma_s, g.y_size);
-  const std::vector<int32_t> first_column = FirstColumnOfSlices(xs, g.x_size);
-  const std::vector<int32_t> first_row = FirstColumnOfSlices(ys, g.y_size);
-  const std::vector<AxisPlace> edge_levels = PlacesOfEdgeLevels(source, g, emax);
-  const ZPlacer<Source> zs(g, edge_levels);
-
-  // Bands of rows, each streamed on its own so that its slices stay in cache; when there
-  // are fewer bands than threads, each band's columns are split too.
-  const int32_t band_rows = GridBandRows(height, g.z_size, sigma_s);
+  const GridPlan<Source> plan(source, width, height, sigma_s, sigma_r);
+  // Bands of rows, each streamed on its own so that its slices stay in cache.
+  const int32_t band_rows = GridBandRows(height, plan.g.z_size, sigma_s);
   const int32_t bands = (height + band_rows - 1) / band_rows;
-  const int32_t workers = WorkerCount();
-  const int32_t column_parts =
-      bands >= workers ? 1 : std::max(1, std::min((workers + bands - 1) / bands, width / kMinColumnsPerTask));
+  const int32_t column_parts = ColumnParts(bands, width);
   ParallelFor(bands * column_parts, [&](int task) {
     const int32_t band = task / column_parts, part = task % column_parts;
     const int32_t row_begin = band * band_rows, row_end = std::min(height, row_begin + band_rows);
     const int32_t begin = static_cast<int32_t>(static_cast<int64_t>(width) * part / column_parts);
     const int32_t end = static_cast<int32_t>(static_cast<int64_t>(width) * (part + 1) / column_parts);
-    SliceStream<Source, Sink> stream(source, sink, g, zs, xs, ys, first_column, first_row, row_begin, row_end);
+    SliceStream<Source, Sink> stream(source, sink, plan, row_begin, row_end);
     stream.ReadBackColumns(begin, end);
   });
 }

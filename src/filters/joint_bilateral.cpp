@@ -1,5 +1,8 @@
 // Joint bilateral filter: a float image smoothed along the edges of a guide.
+#include <cstring>
+
 #include "filters/bilateral_filters.h"
+#include "filters/grid_in_bands.h"
 #include "filters/grid_stream.h"
 #include "filters/image_channels.h"
 #include "filters/output_matrix.h"
@@ -15,17 +18,24 @@ void JointBilateralCPU(const cv::Mat& source, const cv::Mat& guide, cv::Mat& out
   const int cols = source.cols;
   const ChannelSource<FloatChannel> input{FloatChannel(source, 1, 0), FloatChannel(guide, guide.channels(), 0), cols, rows};
 
-  // The core reads the inputs until its last task ends, so an output that is one of them
-  // is filled from a separate plane afterwards.
-  if (SharesMemory(output, source) || SharesMemory(output, guide)) {
-    cv::Mat plane(rows, cols, CV_32FC1);
-    StreamBilateralGrid(input, FloatChannelSink(plane, 1, 0), cols, rows, sigma_s, sigma_r);
+  if (!SharesMemory(output, source) && !SharesMemory(output, guide)) {
     PrepareOutput(output, rows, cols, CV_32FC1);
-    plane.copyTo(output);
+    StreamBilateralGrid(input, FloatChannelSink(output, 1, 0), cols, rows, sigma_s, sigma_r);
     return;
   }
-  PrepareOutput(output, rows, cols, CV_32FC1);
-  StreamBilateralGrid(input, FloatChannelSink(output, 1, 0), cols, rows, sigma_s, sigma_r);
+  // An output that is an input is written band by band once nothing else reads that band:
+  // where it lies when it is that input itself and can take the result as it is, else
+  // into a new plane.
+  const auto is = [&](const cv::Mat& input) {
+    return output.data == input.data && output.step[0] == input.step[0] && output.type() == input.type();
+  };
+  const bool fits = (is(source) || is(guide)) && output.type() == CV_32FC1 && output.rows == rows && output.cols == cols;
+  cv::Mat result = fits ? output : cv::Mat(rows, cols, CV_32FC1);
+  const size_t row_bytes = sizeof(float) * static_cast<size_t>(cols);
+  BilateralGridInBands(input, cols, rows, sigma_s, sigma_r, [&](int first, int end, const float* values) {
+    for (int r = first; r < end; ++r) std::memcpy(result.ptr<float>(r), values + (r - first) * cols, row_bytes);
+  });
+  output = result;
 }
 
 }  // namespace vantorel

@@ -39,7 +39,6 @@ void ToYCrCbInPlace(cv::Mat& picture) {
 // What the stages up to the transmission hand to the recovery.
 struct FrontStages {
   cv::Mat ycrcb, transmission;
-  cv::Mat spare_plane;  // a plane of the picture's size the transmission no longer needs
   cv::Vec3f airlight;
 };
 
@@ -63,8 +62,7 @@ bool RunFrontStages(const unsigned char* data, int cols, int rows, float haze_th
   ToYCrCbInPlace(normalized);
   front.ycrcb = std::move(normalized);
   front.transmission = EstimateTransmissionFromDarkChannel(std::move(dark_channel), front.ycrcb,
-                                                           transmission_exponent, filters,
-                                                           &front.spare_plane);
+                                                           transmission_exponent, filters);
   return true;
 }
 
@@ -116,8 +114,7 @@ bool RunPipeline(unsigned char* data, int cols, int rows, float haze_thickness,
   // The recovery is the last reader of these: hand them over so it can release them early.
   cv::Mat dehazed = RecoverRadianceCPU(std::move(front.ycrcb), front.airlight,
                                        std::move(front.transmission), filters,
-                                       ToneLookOf(options, haze_thickness),
-                                       std::move(front.spare_plane));
+                                       ToneLookOf(options, haze_thickness));
 
   cv::Mat output_8u;
   ConvertInBands(dehazed, output_8u, CV_8U, 255.0);

@@ -1,11 +1,9 @@
 #include "imagedehaze/edge_filters.h"
 
-#include "filters/bilateral_filters.h"
-
 namespace vantorel {
 
 const EdgeFilters& LibraryEdgeFilters() {
-  static const EdgeFilters filters{JointBilateralCPU, BilateralChannelCPU, Bilateral8UC3CPU};
+  static const EdgeFilters filters{JointBilateralCPU, BilateralChannelInBandsCPU, Bilateral8UC3CPU};
   return filters;
 }
 

@@ -29,24 +29,24 @@ cv::Mat OwnedContinuous(cv::Mat image) {
 
 cv::Mat RecoverRadianceCPU(cv::Mat ycrcb, const cv::Vec3f& airlight,
                            cv::Mat transmission, const EdgeFilters& filters,
-                           const ToneLook& tone_look, cv::Mat plane) {
+                           const ToneLook& tone_look) {
   const cv::Vec3f airlight_ycrcb = AirlightToYCrCb(airlight);
 
   // The picture is restored in place: in the picture handed over as the last reference,
   // else in a copy, so that a caller's picture is never changed.
   cv::Mat dehazed = OwnedContinuous(std::move(ycrcb));
-  // One plane serves the three smoothings, each used up before the next is made: the
-  // luma is restored and blended in one pass, then each chroma channel is smoothed by
-  // itself and blended before the next (blending one channel changes no other).
-  // The filters write into a plane of the right size where it lies.
-  cv::Mat smoothed = plane.isContinuous() ? std::move(plane) : cv::Mat();
-  filters.channel(dehazed, 0, smoothed, kSmoothSigmaS, kLumaSigmaR);
-  RecoverPixels(transmission, airlight_ycrcb, smoothed, dehazed);
-  filters.channel(dehazed, 1, smoothed, kSmoothSigmaS, kChromaSigmaR);
-  BlendChannels(transmission, {nullptr, &smoothed, nullptr}, dehazed);
-  filters.channel(dehazed, 2, smoothed, kSmoothSigmaS, kChromaSigmaR);
-  BlendChannels(transmission, {nullptr, nullptr, &smoothed}, dehazed);
-  smoothed.release();
+  // Each smoothing hands its result over band by band, and each band is used at once:
+  // the luma's to restore and blend the pixels of its rows, then each chroma channel's,
+  // smoothed from the restored chroma, to blend that channel (blending one channel
+  // changes no other). No plane of smoothed values is ever whole.
+  filters.channel(dehazed, 0, kSmoothSigmaS, kLumaSigmaR, [&](int first, int end, const float* smoothed) {
+    RecoverPixels(transmission, airlight_ycrcb, smoothed, dehazed, first, end);
+  });
+  for (int k = 1; k < 3; ++k) {
+    filters.channel(dehazed, k, kSmoothSigmaS, kChromaSigmaR, [&](int first, int end, const float* smoothed) {
+      BlendChannel(transmission, k, smoothed, dehazed, first, end);
+    });
+  }
   transmission.release();
 
   // Back to BGR and clamped, band by band: the conversion treats every row on its own and

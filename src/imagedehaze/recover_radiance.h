@@ -16,12 +16,10 @@ namespace vantorel {
 //   transmission  CV_32FC1 refined transmission, non-negative.
 //   filters       the edge-preserving filters to run.
 //   tone_look     the look of the final tone adjustment.
-//   plane         a CV_32FC1 plane of the picture's size to work in, if the caller has
-//                 one to spare; else one is allocated.
 // Returns `dehazed`, CV_32FC3 in B, G, R, clamped to [0, 1] and tone-adjusted.
 cv::Mat RecoverRadianceCPU(cv::Mat ycrcb, const cv::Vec3f& airlight,
                            cv::Mat transmission,
                            const EdgeFilters& filters = LibraryEdgeFilters(),
-                           const ToneLook& tone_look = ToneLook{}, cv::Mat plane = cv::Mat());
+                           const ToneLook& tone_look = ToneLook{});
 
 }  // namespace vantorel

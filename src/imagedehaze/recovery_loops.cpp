@@ -45,53 +45,44 @@ cv::Vec3f AirlightToYCrCb(const cv::Vec3f& airlight_bgr) {
 }
 
 void RecoverPixels(const cv::Mat& transmission, const cv::Vec3f& airlight_ycrcb,
-                   const cv::Mat& smoothed_y, cv::Mat& dehazed) {
-  CV_Assert(transmission.isContinuous() && smoothed_y.isContinuous() && dehazed.isContinuous());
+                   const float* smoothed_y, cv::Mat& dehazed, int first, int end) {
+  CV_Assert(transmission.isContinuous() && dehazed.isContinuous());
   const float y_a = airlight_ycrcb[0];
   const float cr_a = airlight_ycrcb[1];
   const float cb_a = airlight_ycrcb[2];
-  const float* t_data = transmission.ptr<float>();
-  const float* s_data = smoothed_y.ptr<float>();
-  float* pixels = dehazed.ptr<float>();
-  ParallelForRange(transmission.total(), kPixelsPerTask, [&](size_t begin, size_t end) {
-    for (size_t i = begin; i < end; ++i) {
-      float* pixel = pixels + 3 * i;
-      const float t = t_data[i];
-      // Chroma is restored against a reference that moves from the pixel's own chroma
-      // toward the airlight's as t rises; from t = 0.8 on it is the airlight's, as for luma.
-      const float p = 1.25f * t;
-      const float w = 1.0f > p ? p : 1.0f;
-      const float cr_m = (1.0f - w) * pixel[1] + w * cr_a;
-      const float cb_m = (1.0f - w) * pixel[2] + w * cb_a;
-      const float restored_s = Restore(y_a, s_data[i], t);
-      const float y = Restore(y_a, pixel[0], t);
-      pixel[0] = (restored_s - y) * BlendWeight(t) + y;
-      pixel[1] = Restore(cr_m, pixel[1], t);
-      pixel[2] = Restore(cb_m, pixel[2], t);
-    }
-  });
+  const size_t offset = static_cast<size_t>(first) * dehazed.cols;
+  const size_t count = static_cast<size_t>(end - first) * dehazed.cols;
+  const float* t_data = transmission.ptr<float>() + offset;
+  const float* s_data = smoothed_y;
+  float* pixels = dehazed.ptr<float>() + 3 * offset;
+  for (size_t i = 0; i < count; ++i) {
+    float* pixel = pixels + 3 * i;
+    const float t = t_data[i];
+    // Chroma is restored against a reference that moves from the pixel's own chroma
+    // toward the airlight's as t rises; from t = 0.8 on it is the airlight's, as for luma.
+    const float p = 1.25f * t;
+    const float w = 1.0f > p ? p : 1.0f;
+    const float cr_m = (1.0f - w) * pixel[1] + w * cr_a;
+    const float cb_m = (1.0f - w) * pixel[2] + w * cb_a;
+    const float restored_s = Restore(y_a, s_data[i], t);
+    const float y = Restore(y_a, pixel[0], t);
+    pixel[0] = (restored_s - y) * BlendWeight(t) + y;
+    pixel[1] = Restore(cr_m, pixel[1], t);
+    pixel[2] = Restore(cb_m, pixel[2], t);
+  }
 }
 
-void BlendChannels(const cv::Mat& transmission, const cv::Mat* const (&smoothed)[3], cv::Mat& dehazed) {
-  CV_Assert(transmission.isContinuous() && dehazed.isContinuous());
-  const float* s_data[3] = {nullptr, nullptr, nullptr};
-  for (int k = 0; k < 3; ++k) {
-    if (smoothed[k] == nullptr) continue;
-    CV_Assert(smoothed[k]->isContinuous());
-    s_data[k] = smoothed[k]->ptr<float>();
+void BlendChannel(const cv::Mat& transmission, int k, const float* smoothed, cv::Mat& dehazed,
+                  int first, int end) {
+  CV_Assert(transmission.isContinuous() && dehazed.isContinuous() && k >= 0 && k < 3);
+  const size_t offset = static_cast<size_t>(first) * dehazed.cols;
+  const size_t count = static_cast<size_t>(end - first) * dehazed.cols;
+  const float* t_data = transmission.ptr<float>() + offset;
+  float* values = dehazed.ptr<float>() + 3 * offset + k;
+  for (size_t i = 0; i < count; ++i) {
+    float& value = values[3 * i];
+    value = (smoothed[i] - value) * BlendWeight(t_data[i]) + value;
   }
-  const float* t_data = transmission.ptr<float>();
-  float* pixels = dehazed.ptr<float>();
-  ParallelForRange(transmission.total(), kPixelsPerTask, [&](size_t begin, size_t end) {
-    for (size_t i = begin; i < end; ++i) {
-      const float w = BlendWeight(t_data[i]);
-      for (int k = 0; k < 3; ++k) {
-        if (s_data[k] == nullptr) continue;
-        float& value = pixels[3 * i + k];
-        value = (s_data[k][i] - value) * w + value;
-      }
-    }
-  });
 }
 
 }  // namespace vantorel

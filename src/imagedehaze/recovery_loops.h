@@ -8,21 +8,21 @@ namespace vantorel {
 // The airlight converted with the same colour conversion as the picture itself.
 cv::Vec3f AirlightToYCrCb(const cv::Vec3f& airlight_bgr);
 
+// Both work on the rows [first, end) of continuous images, and are given the smoothed
+// values of those rows only, (end - first) x cols floats, row after row.
+
 // Restores luma and chroma against the airlight, in place, and blends the luma as
-// BlendChannels does toward S', the smoothed luma restored the same way.
+// BlendChannel does toward S', the smoothed luma restored the same way.
 //   transmission    CV_32FC1 t per pixel; only read.
 //   airlight_ycrcb  Y_A, Cr_A, Cb_A.
-//   smoothed_y      CV_32FC1 smoothed input luma; only read.
+//   smoothed_y      smoothed input luma; only read.
 //   dehazed         CV_32FC3 Y, Cr, Cb, restored in place; every written value in [0, 1].
 void RecoverPixels(const cv::Mat& transmission, const cv::Vec3f& airlight_ycrcb,
-                   const cv::Mat& smoothed_y, cv::Mat& dehazed);
+                   const float* smoothed_y, cv::Mat& dehazed, int first, int end);
 
-// Pulls low-transmission pixels toward smoothed values, fully at t = 0, not at all from
-// t = 2/3: luma (channel 0) toward S', chroma (channels 1, 2) toward that channel
-// smoothed. The channels are independent: blending one changes no other, so they may be
-// blended in separate calls.
-//   smoothed  for each channel k, a CV_32FC1 continuous plane of its smoothed values, or
-//             null to leave channel k as it is.
-void BlendChannels(const cv::Mat& transmission, const cv::Mat* const (&smoothed)[3], cv::Mat& dehazed);
+// Pulls the low-transmission pixels of channel k toward its smoothed values, fully at
+// t = 0, not at all from t = 2/3. Blending one channel changes no other.
+void BlendChannel(const cv::Mat& transmission, int k, const float* smoothed, cv::Mat& dehazed,
+                  int first, int end);
 
 }  // namespace vantorel

@@ -16,8 +16,7 @@ cv::Mat EstimateTransmissionCPU(const cv::Mat& normalized, const cv::Vec3f& airl
 }
 
 cv::Mat EstimateTransmissionFromDarkChannel(cv::Mat dark_channel, const cv::Mat& luma,
-                                            float transmission_exponent, const EdgeFilters& filters,
-                                            cv::Mat* spare) {
+                                            float transmission_exponent, const EdgeFilters& filters) {
   const int rows = dark_channel.rows;
   const int cols = dark_channel.cols;
 
@@ -25,12 +24,9 @@ cv::Mat EstimateTransmissionFromDarkChannel(cv::Mat dark_channel, const cv::Mat&
   cv::Mat raw_transmission = RawTransmissionAndRowMeans(std::move(dark_channel), row_mean);
   LiftTowardRowProfile(raw_transmission, CapRowProfile(DampedRowProfile(row_mean)));
 
-  cv::Mat transmission;
-  transmission.create(rows, cols, CV_32FC1);
-  filters.joint(raw_transmission, luma, transmission, TransmissionSigmaS(rows, cols),
-                kTransmissionSigmaR);
-  if (spare != nullptr) *spare = raw_transmission;
-  raw_transmission.release();
+  // Smoothed where it lies.
+  cv::Mat transmission = std::move(raw_transmission);
+  filters.joint(transmission, luma, transmission, TransmissionSigmaS(rows, cols), kTransmissionSigmaR);
 
   RaiseTransmission(transmission, transmission_exponent);
   return transmission;

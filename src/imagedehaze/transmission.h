@@ -20,11 +20,9 @@ cv::Mat EstimateTransmissionCPU(const cv::Mat& normalized, const cv::Vec3f& airl
                                 const EdgeFilters& filters = LibraryEdgeFilters());
 
 // The same from the picture's dark channel (DarkChannel of the normalised picture and the
-// airlight), which it takes over, so that the caller need not keep the picture. When
-// `spare` is given, it receives the dark channel's plane, no longer needed, for the caller
-// to reuse instead of allocating another of the same size.
+// airlight), which it takes over, so that the caller need not keep the picture. The map
+// is made in the dark channel's plane.
 cv::Mat EstimateTransmissionFromDarkChannel(cv::Mat dark_channel, const cv::Mat& luma,
-                                            float transmission_exponent, const EdgeFilters& filters,
-                                            cv::Mat* spare = nullptr);
+                                            float transmission_exponent, const EdgeFilters& filters);
 
 }  // namespace vantorel

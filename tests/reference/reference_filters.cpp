@@ -34,6 +34,13 @@ void BilateralChannelReferenceCPU(const cv::Mat& source, int k, cv::Mat& plane, 
   StoreChannel(result, plane, 0, 1);
 }
 
+void BilateralChannelInBandsReferenceCPU(const cv::Mat& source, int k, double sigma_s, double sigma_r,
+                                         const SmoothedRows& consume) {
+  cv::Mat plane;
+  BilateralChannelReferenceCPU(source, k, plane, sigma_s, sigma_r);
+  consume(0, source.rows, plane.ptr<float>());
+}
+
 void Bilateral8UC3ReferenceCPU(const cv::Mat& source, cv::Mat& destination, double sigma_s,
                                double sigma_r) {
   const int rows = source.rows;
@@ -61,7 +68,7 @@ void Bilateral8UC3ReferenceCPU(const cv::Mat& source, cv::Mat& destination, doub
 }
 
 const EdgeFilters& ReferenceEdgeFilters() {
-  static const EdgeFilters filters{JointBilateralReferenceCPU, BilateralChannelReferenceCPU,
+  static const EdgeFilters filters{JointBilateralReferenceCPU, BilateralChannelInBandsReferenceCPU,
                                    Bilateral8UC3ReferenceCPU};
   return filters;
 }

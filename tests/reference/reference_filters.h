@@ -13,6 +13,9 @@ void JointBilateralReferenceCPU(const cv::Mat& source, const cv::Mat& guide, cv:
                                 double sigma_s, double sigma_r);
 void BilateralChannelReferenceCPU(const cv::Mat& source, int k, cv::Mat& plane, double sigma_s,
                                   double sigma_r);
+// The whole channel smoothed first, then handed over as one band.
+void BilateralChannelInBandsReferenceCPU(const cv::Mat& source, int k, double sigma_s, double sigma_r,
+                                         const SmoothedRows& consume);
 void Bilateral8UC3ReferenceCPU(const cv::Mat& source, cv::Mat& destination, double sigma_s,
                                double sigma_r);
 

@@ -49,6 +49,16 @@ TEST(FastFilters, JointBilateralMatchesTheReference) {
       JointBilateralCPU(source, guide, fast, sigmas[0], sigmas[1]);
       JointBilateralReferenceCPU(source, guide, reference, sigmas[0], sigmas[1]);
       EXPECT_TRUE(SameBytes(fast, reference)) << s.rows << "x" << s.cols << " sigma_s " << sigmas[0];
+      // In place: the whole grid first, then bands of rows (or, when the grid would be
+      // larger than the picture, through a plane), with bands of one row too.
+      for (const int band_rows : {0, 1}) {
+        SetBandRowsForTesting(band_rows);
+        cv::Mat in_place = source.clone();
+        JointBilateralCPU(in_place, guide, in_place, sigmas[0], sigmas[1]);
+        EXPECT_TRUE(SameBytes(in_place, reference))
+            << s.rows << "x" << s.cols << " sigma_s " << sigmas[0] << " in place, bands " << band_rows;
+      }
+      SetBandRowsForTesting(0);
     }
   }
 }
@@ -61,8 +71,12 @@ TEST(FastFilters, ChannelAndByteFiltersMatchTheReferenceInAndOutOfPlace) {
     for (int k = 0; k < 3; ++k) {
       cv::Mat plane_ref, plane_fast;
       BilateralChannelReferenceCPU(floats, k, plane_ref, 35.0, 0.2);
-      BilateralChannelCPU(floats, k, plane_fast, 35.0, 0.2);
-      EXPECT_TRUE(SameBytes(plane_fast, plane_ref)) << s.rows << "x" << s.cols << " channel " << k;
+      for (const int band_rows : {0, 1}) {
+        SetBandRowsForTesting(band_rows);
+        BilateralChannelCPU(floats, k, plane_fast, 35.0, 0.2);
+        EXPECT_TRUE(SameBytes(plane_fast, plane_ref)) << s.rows << "x" << s.cols << " channel " << k;
+      }
+      SetBandRowsForTesting(0);
     }
     cv::Mat byte_ref, byte_fast;
     Bilateral8UC3ReferenceCPU(bytes, byte_ref, 4.0, 0.02);

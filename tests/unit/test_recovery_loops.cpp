@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <utility>
 
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
@@ -24,9 +25,15 @@ struct OnePixel {
     s.at<float>(0) = s_value;
     ycrcb.at<cv::Vec3f>(0) = pixel;
   }
-  void Recover(cv::Vec3f airlight) { RecoverPixels(t, airlight, s, ycrcb); }
-  void Blend() { BlendChannels(t, {&s, &smoothed_cr, &smoothed_cb}, ycrcb); }
-  void BlendChroma() { BlendChannels(t, {nullptr, &smoothed_cr, &smoothed_cb}, ycrcb); }
+  void Recover(cv::Vec3f airlight) { RecoverPixels(t, airlight, s.ptr<float>(), ycrcb, 0, 1); }
+  void Blend() {
+    BlendChannel(t, 0, s.ptr<float>(), ycrcb, 0, 1);
+    BlendChroma();
+  }
+  void BlendChroma() {
+    BlendChannel(t, 1, smoothed_cr.ptr<float>(), ycrcb, 0, 1);
+    BlendChannel(t, 2, smoothed_cb.ptr<float>(), ycrcb, 0, 1);
+  }
   cv::Vec3f Pixel() const { return ycrcb.at<cv::Vec3f>(0); }
 };
 
@@ -132,9 +139,10 @@ TEST(AirlightToYCrCb, MatchesTheConversionOfThePicture) {
   EXPECT_EQ(AirlightToYCrCb(airlight), converted.at<cv::Vec3f>(1, 1));
 }
 
-// Channels blended in separate calls, in any order, give what one call gives.
-TEST(RecoveryLoops, BlendingChannelsApartEqualsBlendingThemTogether) {
-  cv::Mat t(9, 11, CV_32FC1), picture(9, 11, CV_32FC3), planes[3];
+// The loops are handed the smoothed values of their rows only: rows done band by band,
+// in any order, give what the whole picture at once gives.
+TEST(RecoveryLoops, RowsDoneBandByBandEqualTheWholePicture) {
+  cv::Mat t(9, 11, CV_32FC1), picture(9, 11, CV_32FC3), planes[2];
   cv::RNG rng(31);
   rng.fill(t, cv::RNG::UNIFORM, -0.1, 0.8);
   rng.fill(picture, cv::RNG::UNIFORM, 0.0, 1.0);
@@ -142,12 +150,15 @@ TEST(RecoveryLoops, BlendingChannelsApartEqualsBlendingThemTogether) {
     plane.create(9, 11, CV_32FC1);
     rng.fill(plane, cv::RNG::UNIFORM, 0.0, 1.0);
   }
-  cv::Mat together = picture.clone(), apart = picture.clone();
-  BlendChannels(t, {&planes[0], &planes[1], &planes[2]}, together);
-  BlendChannels(t, {nullptr, nullptr, &planes[2]}, apart);
-  BlendChannels(t, {&planes[0], &planes[1], nullptr}, apart);
-  EXPECT_EQ(cv::norm(together, apart, cv::NORM_INF), 0.0);
-  EXPECT_GT(cv::norm(together, picture, cv::NORM_INF), 0.0);
+  cv::Mat whole = picture.clone(), banded = picture.clone();
+  RecoverPixels(t, kAirlight, planes[0].ptr<float>(), whole, 0, 9);
+  BlendChannel(t, 2, planes[1].ptr<float>(), whole, 0, 9);
+  for (const auto& [first, end] : {std::pair{5, 9}, std::pair{0, 1}, std::pair{1, 5}}) {
+    RecoverPixels(t, kAirlight, planes[0].ptr<float>(first), banded, first, end);
+    BlendChannel(t, 2, planes[1].ptr<float>(first), banded, first, end);
+  }
+  EXPECT_EQ(cv::norm(whole, banded, cv::NORM_INF), 0.0);
+  EXPECT_GT(cv::norm(whole, picture, cv::NORM_INF), 0.0);
 }
 
 }  // namespace

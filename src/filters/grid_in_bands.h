@@ -1,0 +1,135 @@
+// The bilateral grid filter with its result handed over in bands of rows, for a caller
+// that works on each band as soon as it is smoothed and may write over the source while
+// doing so.
+//
+// The streaming core reads source pixels of neighbouring bands until its last task ends,
+// so its result needs a plane of its own. Here the normalised grid is built whole first
+// (by the same bands and passes as the streaming core, so every cell is the same), and
+// only then read back, band by band, into a small buffer handed to the caller. From then
+// on a band's read-back reads the edges of its own rows only. With cells of tens of pixels
+// the whole grid is a few megabytes; when it would be larger than a plane of results, the
+// result goes through a plane instead.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <utility>
+#include <vector>
+
+#include "filters/grid_stream.h"
+
+namespace vantorel {
+
+namespace grid_in_bands {
+
+// The building phase writes no pixels.
+struct NoSink {};
+
+// A plane of float results, row after row.
+struct PlaneSink {
+  float* data;
+  size_t width;
+  float* Pointer(int32_t x, int32_t y) const { return data + static_cast<size_t>(y) * width + x; }
+  size_t Stride() const { return 1; }
+};
+
+// The whole normalised grid: one array per slice, as SliceStream::StoreNormalised fills it.
+template <typename Source>
+std::vector<std::vector<double>> BuildNormalisedGrid(const Source& source, const GridPlan<Source>& plan,
+                                                     int32_t width, int32_t height) {
+  const GridGeometry& g = plan.g;
+  std::vector<std::vector<double>> grid(
+      g.x_size, std::vector<double>(static_cast<size_t>(g.y_size) * static_cast<size_t>(g.z_size), 0.0));
+  const int32_t band_rows = GridBandRows(height, g.z_size, g.sigma_s);
+  const int32_t bands = (height + band_rows - 1) / band_rows;
+  const int32_t parts = ColumnParts(bands, width);
+  const NoSink no_sink;
+  ParallelFor(bands * parts, [&](int task) {
+    const int32_t band = task / parts, part = task % parts;
+    const int32_t row_begin = band * band_rows, row_end = std::min(height, row_begin + band_rows);
+    const int32_t begin = static_cast<int32_t>(static_cast<int64_t>(width) * part / parts);
+    const int32_t end = static_cast<int32_t>(static_cast<int64_t>(width) * (part + 1) / parts);
+    // The grid rows and slices this task stores: from the first its pixels sample up to
+    // the first the next task's pixels sample. The tasks' shares cover the grid once.
+    const int32_t y_first = band == 0 ? 0 : static_cast<int32_t>(plan.ys[row_begin].lower);
+    const int32_t y_last = band == bands - 1 ? g.y_size - 1 : static_cast<int32_t>(plan.ys[row_end].lower) - 1;
+    const int32_t x_first = part == 0 ? 0 : static_cast<int32_t>(plan.xs[begin].lower);
+    const int32_t x_last = part == parts - 1 ? g.x_size - 1 : static_cast<int32_t>(plan.xs[end].lower) - 1;
+    SliceStream<Source, NoSink> stream(source, no_sink, plan, row_begin, row_end);
+    stream.StoreNormalised(x_first, x_last, y_first, y_last, grid);
+  });
+  return grid;
+}
+
+// Rows [first, end) read back from the whole grid into `values` (width floats a row).
+template <typename Source>
+void ReadBackRows(const Source& source, const GridPlan<Source>& plan, const std::vector<std::vector<double>>& grid,
+                  const std::vector<std::pair<int32_t, int32_t>>& runs, const std::vector<float>& dx,
+                  int32_t width, int32_t first, int32_t end, float* values) {
+  const size_t z_size = static_cast<size_t>(plan.g.z_size);
+  const bool vector = HasAvx2();
+  for (const auto& [begin, run_end] : runs) {
+    RunRow row{};
+    row.lower = grid[plan.xs[begin].lower].data();
+    row.upper = grid[plan.xs[begin].upper].data();
+    row.dx = dx.data() + begin;
+    row.count = run_end - begin;
+    for (int32_t y = first; y < end; ++y) {
+      const AxisPlace yp = plan.ys[y];
+      row.row0 = static_cast<size_t>(yp.lower) * z_size;
+      row.row1 = static_cast<size_t>(yp.upper) * z_size;
+      row.dy = yp.fraction;
+      const auto edges = EdgesOf(source, plan, begin, y);
+      const ValuesOfRow<float> out{values + static_cast<size_t>(y - first) * width + begin, 1};
+      if (vector) {
+        SampleRunRowVector(row, edges, out);
+      } else {
+        SampleRunRowPlain(row, edges, out);
+      }
+    }
+  }
+}
+
+}  // namespace grid_in_bands
+
+// Filters a width x height source and calls consume(first, end, values) once for each band
+// of rows [first, end), values holding its results as floats, width a row; bands run in
+// parallel. `consume` may change the source's pixels of its own band: no other band
+// reads them any more.
+template <typename Source, typename Consume>
+void BilateralGridInBands(const Source& source, int32_t width, int32_t height, double sigma_s, double sigma_r,
+                          const Consume& consume) {
+  using namespace grid_in_bands;
+  const GridPlan<Source> plan(source, width, height, sigma_s, sigma_r);
+  const GridGeometry& g = plan.g;
+  const size_t grid_bytes = sizeof(double) * static_cast<size_t>(g.x_size) * g.y_size * g.z_size;
+  const size_t plane_bytes = sizeof(float) * static_cast<size_t>(width) * height;
+  const size_t band_rows = RowsPerTask(width);
+  if (grid_bytes > plane_bytes) {
+    std::vector<float> plane(static_cast<size_t>(width) * height);
+    StreamBilateralGrid(source, PlaneSink{plane.data(), static_cast<size_t>(width)}, width, height, sigma_s,
+                        sigma_r);
+    ParallelForRowBands(height, band_rows, [&](int first, int end) {
+      consume(first, end, static_cast<const float*>(plane.data() + static_cast<size_t>(first) * width));
+    });
+    return;
+  }
+  const std::vector<std::vector<double>> grid = BuildNormalisedGrid(source, plan, width, height);
+  // Pixel columns that share their lower sample slice are read back together.
+  std::vector<std::pair<int32_t, int32_t>> runs;
+  for (int32_t begin = 0; begin < width;) {
+    int32_t end = begin + 1;
+    while (end < width && plan.xs[end].lower == plan.xs[begin].lower) ++end;
+    runs.emplace_back(begin, end);
+    begin = end;
+  }
+  std::vector<float> dx(width);
+  for (int32_t x = 0; x < width; ++x) dx[x] = plan.xs[x].fraction;
+  ParallelForRowBands(height, band_rows, [&](int first, int end) {
+    std::vector<float> values(static_cast<size_t>(end - first) * width);
+    ReadBackRows(source, plan, grid, runs, dx, width, first, end, values.data());
+    consume(first, end, static_cast<const float*>(values.data()));
+  });
+}
+
+}  // namespace vantorel
