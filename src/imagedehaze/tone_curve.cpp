@@ -6,42 +6,14 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
-#include <vector>
-
 #include <mutex>
+#include <vector>
 
 #include "filters/parallel_for.h"
 
 namespace vantorel {
 
 namespace {
-
-// The logarithm and the running sum are double; the sum is rounded back to float after
-// every pixel. The logarithms of a block are independent and computed in parallel; the
-// sum then runs over them in pixel order, so the result does not depend on the threads.
-float LogAverage(const float* luminance, std::size_t count) {
-  std::vector<double> logs(std::min(count, kLogBlock));
-  float sum = 0.0f;
-  for (std::size_t start = 0; start < count; start += kLogBlock) {
-    const std::size_t block = std::min(kLogBlock, count - start);
-    ParallelForRange(block, kPixelsPerTask, [&](std::size_t begin, std::size_t end) {
-      for (std::size_t i = begin; i < end; ++i) {
-        logs[i] = std::log(static_cast<double>(luminance[start + i]) + 0.0001);
-      }
-    });
-    for (std::size_t i = 0; i < block; ++i) sum = static_cast<float>(logs[i] + static_cast<double>(sum));
-  }
-  return expf(sum / static_cast<float>(count));
-}
-
-// Starts at 0, so the result is never negative; a NaN never replaces it.
-float LargestValue(const float* values, std::size_t count) {
-  float largest = 0.0f;
-  for (std::size_t i = 0; i < count; ++i) {
-    if (values[i] > largest) largest = values[i];
-  }
-  return largest;
-}
 
 // Luminance above 1 is outside the contract; it must still not fill past the table.
 int TopLevel(float largest) {
@@ -105,18 +77,52 @@ void StretchCurve(float black, float white, int top, float* table) {
 
 }  // namespace
 
-// Counted in parallel parts whose counts are then added: integer sums, so the split
-// changes nothing.
-void ComputeHistogram(const float* values, std::size_t count, int* hist, int bins) {
-  if (bins <= 0) return;
-  std::fill(hist, hist + bins, 0);
+// The pixels go through in blocks. The parts of a block are measured in parallel: each
+// part's logarithms (kept for the sum), largest value and level counts. Counts are
+// integers and the largest value does not depend on the order it is looked for in, so
+// the parts' results are merged in any order. The sum of the logarithms is double, rounded
+// back to float after every pixel, so it runs in pixel order: block by block, as one more
+// task beside the next block's parts, taken by whichever thread is free first.
+LuminanceStatistics MeasureLuminance(const float* values, std::size_t count) {
+  LuminanceStatistics statistics;
+  std::vector<double> logs[2];
+  logs[0].resize(std::min(count, kLogBlock));
+  logs[1].resize(logs[0].size());
+  float sum = 0.0f;
   std::mutex lock;
-  ParallelForRange(count, kPixelsPerTask * 4, [&](std::size_t begin, std::size_t end) {
-    std::vector<int> part(bins, 0);
-    for (std::size_t i = begin; i < end; ++i) ++part[ToneLevel(values[i], bins - 1)];
-    std::lock_guard<std::mutex> hold(lock);
-    for (int b = 0; b < bins; ++b) hist[b] += part[b];
-  });
+  const std::size_t blocks = (count + kLogBlock - 1) / kLogBlock;
+  for (std::size_t b = 0; b <= blocks; ++b) {
+    const std::size_t start = b * kLogBlock;
+    const std::size_t block = b < blocks ? std::min(kLogBlock, count - start) : 0;
+    const int parts = static_cast<int>((block + kPixelsPerTask - 1) / kPixelsPerTask);
+    ParallelFor(1 + parts, [&](int task) {
+      if (task == 0) {
+        if (b == 0) return;
+        const std::vector<double>& previous = logs[(b - 1) % 2];
+        const std::size_t previous_block = std::min(kLogBlock, count - (b - 1) * kLogBlock);
+        for (std::size_t i = 0; i < previous_block; ++i) {
+          sum = static_cast<float>(previous[i] + static_cast<double>(sum));
+        }
+        return;
+      }
+      const std::size_t begin = block * (task - 1) / parts, end = block * task / parts;
+      double* const block_logs = logs[b % 2].data();
+      const float* const block_values = values + start;
+      std::array<int, kToneLevels> histogram{};
+      float largest = 0.0f;  // a NaN never replaces it
+      for (std::size_t i = begin; i < end; ++i) {
+        const float v = block_values[i];
+        block_logs[i] = std::log(static_cast<double>(v) + 0.0001);
+        if (v > largest) largest = v;
+        ++histogram[ToneLevel(v, kToneLevels - 1)];
+      }
+      std::lock_guard<std::mutex> hold(lock);
+      if (largest > statistics.largest) statistics.largest = largest;
+      for (int level = 0; level < kToneLevels; ++level) statistics.histogram[level] += histogram[level];
+    });
+  }
+  statistics.log_average = expf(sum / static_cast<float>(count));
+  return statistics;
 }
 
 void FadeTowardIdentity(float strength, ToneCurve& curve) {
@@ -131,12 +137,11 @@ void FadeTowardIdentity(float strength, ToneCurve& curve) {
 ToneCurve ComputeToneCurve(const cv::Mat& luminance) {
   const float* values = luminance.ptr<float>();
   const std::size_t count = luminance.total();
+  const LuminanceStatistics statistics = MeasureLuminance(values, count);
   ToneCurve curve;
-  curve.log_average = LogAverage(values, count);
-  curve.top = TopLevel(LargestValue(values, count));
-  int histogram[kToneLevels];
-  ComputeHistogram(values, count, histogram, kToneLevels);
-  BuildToneTable(histogram, luminance.cols, luminance.rows, curve);
+  curve.log_average = statistics.log_average;
+  curve.top = TopLevel(statistics.largest);
+  BuildToneTable(statistics.histogram.data(), luminance.cols, luminance.rows, curve);
   return curve;
 }
 

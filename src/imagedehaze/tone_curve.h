@@ -50,9 +50,14 @@ void BuildToneTable(const int* histogram, int cols, int rows, ToneCurve& curve);
 // for a stretchable curve: a picture whose tone is left as it is stays so.
 void FadeTowardIdentity(float strength, ToneCurve& curve);
 
-// Counts the levels int(v * 255 + 0.5) of `count` values in [0, 1] into hist[0 .. bins).
-// Levels past either end (values outside [0, 1]) count in the nearest end bin, NaN in
-// the last.
-void ComputeHistogram(const float* values, std::size_t count, int* hist, int bins);
+// What the curve is built from, measured in one pass over the luminance.
+struct LuminanceStatistics {
+  float log_average = 0.0f;  // exp of the mean of log(L + 0.0001), summed in pixel order
+  float largest = 0.0f;      // the largest value, at least 0; NaN is passed over
+  // The levels int(v * 255 + 0.5) of values in [0, 1]; levels past either end (values
+  // outside [0, 1]) count in the nearest end bin, NaN in the last.
+  std::array<int, kToneLevels> histogram{};
+};
+LuminanceStatistics MeasureLuminance(const float* values, std::size_t count);
 
 }  // namespace vantorel

@@ -2,6 +2,7 @@
 // step and the degenerate histograms.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <limits>
 #include <string>
@@ -36,11 +37,10 @@ void ExpectAllFinite(const cv::Mat& image) {
   EXPECT_TRUE(cv::checkRange(values)) << "non-finite value in the result";
 }
 
-TEST(ComputeHistogram, CountsRoundedLevelsAfterClearingTheCounters) {
+TEST(MeasureLuminance, CountsRoundedLevels) {
   const std::vector<float> values = {0.0f, 0.49f / 255.0f, 0.51f / 255.0f, 1.0f / 255.0f,
                                      0.5f, 0.998f,         1.0f,           1.0f};
-  std::vector<int> hist(256, 7);
-  ComputeHistogram(values.data(), values.size(), hist.data(), 256);
+  const std::array<int, kToneLevels> hist = MeasureLuminance(values.data(), values.size()).histogram;
   EXPECT_EQ(hist[0], 2);
   EXPECT_EQ(hist[1], 2);
   EXPECT_EQ(hist[128], 1);  // 127.5 + 0.5
@@ -51,13 +51,15 @@ TEST(ComputeHistogram, CountsRoundedLevelsAfterClearingTheCounters) {
   EXPECT_EQ(total, static_cast<int>(values.size()));
 }
 
-TEST(ComputeHistogram, ValuesOutsideTheUnitRangeLandInTheEndBins) {
+TEST(MeasureLuminance, ValuesOutsideTheUnitRangeLandInTheEndBins) {
   const float inf = std::numeric_limits<float>::infinity();
-  const std::vector<float> values = {-1.0f, -0.003f, -inf, 2.0f, 1e30f, inf, NAN};
-  std::vector<int> hist(256, 0);
-  ComputeHistogram(values.data(), values.size(), hist.data(), 256);
-  EXPECT_EQ(hist[0], 3);
-  EXPECT_EQ(hist[255], 4);
+  const std::vector<float> values = {-1.0f, -0.003f, -inf, 2.0f, 1e30f, NAN, 0.5f};
+  const LuminanceStatistics statistics = MeasureLuminance(values.data(), values.size());
+  EXPECT_EQ(statistics.histogram[0], 3);
+  EXPECT_EQ(statistics.histogram[255], 3);
+  EXPECT_EQ(statistics.largest, 1e30f);  // NaN passed over
+  const std::vector<float> negative = {-1.0f, NAN, -0.5f};
+  EXPECT_EQ(MeasureLuminance(negative.data(), negative.size()).largest, 0.0f);
 }
 
 TEST(ToneCurve, RampWorkedExample) {
