@@ -23,20 +23,6 @@ cv::Mat FloatPixels(const cv::Mat& img) {
   return copy;
 }
 
-// Weighted in single precision, red and green added first.
-cv::Mat LuminanceOfBgr(const cv::Mat& bgr) {
-  cv::Mat luminance(bgr.rows, bgr.cols, CV_32FC1);
-  const float* in = bgr.ptr<float>();
-  float* out = luminance.ptr<float>();
-  ParallelForRange(luminance.total(), kPixelsPerTask, [&](std::size_t begin, std::size_t end) {
-    for (std::size_t i = begin; i < end; ++i) {
-      const float b = in[3 * i], g = in[3 * i + 1], r = in[3 * i + 2];
-      out[i] = (r * 0.299f + g * 0.587f) + b * 0.114f;
-    }
-  });
-  return luminance;
-}
-
 // Tones one band of rows in place: the table, then for colour the chroma step (the natural
 // look keeps the input's chroma whole). The two conversions go to buffers the caller keeps
 // from band to band (reused when the size matches), so that small bands do not each
@@ -92,8 +78,8 @@ float AutoAdjustCPU(cv::Mat& img, const ToneLook& look) {
 
   // A continuous float picture is toned where it lies; others through a float copy.
   cv::Mat pixels = FloatPixels(img);
-  // A one-channel picture is its own luminance; it is only read.
-  ToneCurve curve = ComputeToneCurve(pixels.channels() == 1 ? pixels : LuminanceOfBgr(pixels));
+  // A one-channel picture is its own luminance; a colour one's is taken as it is measured.
+  ToneCurve curve = ComputeToneCurve(pixels);
   if (look.natural) FadeTowardIdentity(look.strength, curve);
   if (curve.stretchable) ToneInBands(curve, look.natural, pixels);
   if (pixels.data != img.data) WriteBack(pixels, img);

@@ -83,7 +83,7 @@ void StretchCurve(float black, float white, int top, float* table) {
 // the parts' results are merged in any order. The sum of the logarithms is double, rounded
 // back to float after every pixel, so it runs in pixel order: block by block, as one more
 // task beside the next block's parts, taken by whichever thread is free first.
-LuminanceStatistics MeasureLuminance(const float* values, std::size_t count) {
+LuminanceStatistics MeasureLuminance(const float* values, std::size_t count, int channels) {
   LuminanceStatistics statistics;
   std::vector<double> logs[2];
   logs[0].resize(std::min(count, kLogBlock));
@@ -107,11 +107,11 @@ LuminanceStatistics MeasureLuminance(const float* values, std::size_t count) {
       }
       const std::size_t begin = block * (task - 1) / parts, end = block * task / parts;
       double* const block_logs = logs[b % 2].data();
-      const float* const block_values = values + start;
+      const float* const block_values = values + start * channels;
       std::array<int, kToneLevels> histogram{};
       float largest = 0.0f;  // a NaN never replaces it
       for (std::size_t i = begin; i < end; ++i) {
-        const float v = block_values[i];
+        const float v = channels == 3 ? LuminanceOf(block_values + 3 * i) : block_values[i];
         block_logs[i] = std::log(static_cast<double>(v) + 0.0001);
         if (v > largest) largest = v;
         ++histogram[ToneLevel(v, kToneLevels - 1)];
@@ -134,14 +134,13 @@ void FadeTowardIdentity(float strength, ToneCurve& curve) {
   }
 }
 
-ToneCurve ComputeToneCurve(const cv::Mat& luminance) {
-  const float* values = luminance.ptr<float>();
-  const std::size_t count = luminance.total();
-  const LuminanceStatistics statistics = MeasureLuminance(values, count);
+ToneCurve ComputeToneCurve(const cv::Mat& picture) {
+  CV_Assert((picture.type() == CV_32FC1 || picture.type() == CV_32FC3) && picture.isContinuous());
+  const LuminanceStatistics statistics = MeasureLuminance(picture.ptr<float>(), picture.total(), picture.channels());
   ToneCurve curve;
   curve.log_average = statistics.log_average;
   curve.top = TopLevel(statistics.largest);
-  BuildToneTable(statistics.histogram.data(), luminance.cols, luminance.rows, curve);
+  BuildToneTable(statistics.histogram.data(), picture.cols, picture.rows, curve);
   return curve;
 }
 

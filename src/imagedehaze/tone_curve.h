@@ -36,9 +36,14 @@ inline int ToneLevel(float value, int last) {
   return scaled > 0.0f ? static_cast<int>(scaled) : 0;
 }
 
-// Builds the curve from a non-empty CV_32FC1 continuous luminance plane: measures it, then
-// builds the final table (BuildToneTable).
-ToneCurve ComputeToneCurve(const cv::Mat& luminance);
+// The luminance of a BGR pixel: weighted in single precision, red and green added first.
+inline float LuminanceOf(const float* bgr) { return (bgr[2] * 0.299f + bgr[1] * 0.587f) + bgr[0] * 0.114f; }
+
+// Builds the curve from the luminance of a non-empty continuous picture: a CV_32FC1
+// luminance plane, or a CV_32FC3 BGR picture whose luminance is taken pixel by pixel
+// (LuminanceOf) as it is measured. Measures it, then builds the final table
+// (BuildToneTable).
+ToneCurve ComputeToneCurve(const cv::Mat& picture);
 
 // From the measured log_average and top and the luminance histogram (kToneLevels counts)
 // of a rows x cols plane: exposure, compressed curve, black and white levels, and the
@@ -58,6 +63,7 @@ struct LuminanceStatistics {
   // outside [0, 1]) count in the nearest end bin, NaN in the last.
   std::array<int, kToneLevels> histogram{};
 };
-LuminanceStatistics MeasureLuminance(const float* values, std::size_t count);
+// `values`: `count` luminance values, or with `channels` 3, `count` BGR pixels.
+LuminanceStatistics MeasureLuminance(const float* values, std::size_t count, int channels = 1);
 
 }  // namespace vantorel

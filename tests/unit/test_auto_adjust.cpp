@@ -187,6 +187,33 @@ cv::Mat Luminance(const cv::Mat& bgr) {
   return luminance;
 }
 
+// A colour picture's luminance is taken pixel by pixel as it is measured: the same curve
+// as from the luminance plane, over several blocks of the measurement.
+TEST(ToneCurve, FromAColourPictureAsFromItsLuminancePlane) {
+  const cv::Mat bgr = RandomImage(613, 997, CV_32FC3, 0, 1, 21);
+  const ToneCurve from_colour = ComputeToneCurve(bgr);
+  const ToneCurve from_plane = ComputeToneCurve(Luminance(bgr));
+  EXPECT_EQ(from_colour.log_average, from_plane.log_average);
+  EXPECT_EQ(from_colour.top, from_plane.top);
+  EXPECT_EQ(from_colour.lo, from_plane.lo);
+  EXPECT_EQ(from_colour.hi, from_plane.hi);
+  EXPECT_EQ(from_colour.table, from_plane.table);
+  EXPECT_TRUE(from_colour.stretchable);
+
+  // The order of the additions shows in single precision: a pixel whose luminance added
+  // in another order differs is measured as red and green first, then blue.
+  cv::RNG rng(5);
+  bool found = false;
+  for (int attempt = 0; attempt < 1000 && !found; ++attempt) {
+    const float p[3] = {rng.uniform(0.0f, 1.0f), rng.uniform(0.0f, 1.0f), rng.uniform(0.0f, 1.0f)};
+    const float expected = (p[2] * 0.299f + p[1] * 0.587f) + p[0] * 0.114f;
+    if (expected == (p[2] * 0.299f + p[0] * 0.114f) + p[1] * 0.587f) continue;
+    found = true;
+    EXPECT_EQ(MeasureLuminance(p, 1, 3).largest, expected);
+  }
+  EXPECT_TRUE(found);
+}
+
 TEST(AutoAdjustColour, ChromaIsTheMeanOfInputAndToneMappedChroma) {
   const cv::Mat input = RandomImage(8, 11, CV_32FC3, 0, 1, 9);
   cv::Mat toned = input.clone();
