@@ -22,7 +22,7 @@ void BilateralChannelCPU(const cv::Mat& source, int k, cv::Mat& plane, double si
   PrepareOutput(plane, source.rows, source.cols, CV_32FC1);
   const size_t row_bytes = sizeof(float) * static_cast<size_t>(source.cols);
   BilateralChannelInBandsCPU(source, k, sigma_s, sigma_r, [&](int first, int end, const float* smoothed) {
-    for (int r = first; r < end; ++r) std::memcpy(plane.ptr<float>(r), smoothed + (r - first) * source.cols, row_bytes);
+    for (int r = first; r < end; ++r) std::memcpy(plane.ptr<float>(r), smoothed + static_cast<size_t>(r - first) * source.cols, row_bytes);
   });
 }
 

@@ -33,7 +33,7 @@ void JointBilateralCPU(const cv::Mat& source, const cv::Mat& guide, cv::Mat& out
   cv::Mat result = fits ? output : cv::Mat(rows, cols, CV_32FC1);
   const size_t row_bytes = sizeof(float) * static_cast<size_t>(cols);
   BilateralGridInBands(input, cols, rows, sigma_s, sigma_r, [&](int first, int end, const float* values) {
-    for (int r = first; r < end; ++r) std::memcpy(result.ptr<float>(r), values + (r - first) * cols, row_bytes);
+    for (int r = first; r < end; ++r) std::memcpy(result.ptr<float>(r), values + static_cast<size_t>(r - first) * cols, row_bytes);
   });
   output = result;
 }
