@@ -1,6 +1,4 @@
 // One channel of a three-channel float image smoothed by its own edges.
-#include <cstring>
-
 #include "filters/bilateral_filters.h"
 #include "filters/grid_in_bands.h"
 #include "filters/image_channels.h"
@@ -20,9 +18,8 @@ void BilateralChannelCPU(const cv::Mat& source, int k, cv::Mat& plane, double si
                          double sigma_r) {
   CV_Assert(!SharesMemory(plane, source));
   PrepareOutput(plane, source.rows, source.cols, CV_32FC1);
-  const size_t row_bytes = sizeof(float) * static_cast<size_t>(source.cols);
   BilateralChannelInBandsCPU(source, k, sigma_s, sigma_r, [&](int first, int end, const float* smoothed) {
-    for (int r = first; r < end; ++r) std::memcpy(plane.ptr<float>(r), smoothed + static_cast<size_t>(r - first) * source.cols, row_bytes);
+    StoreRows(plane, first, end, smoothed);
   });
 }
 

@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -40,22 +41,19 @@ std::vector<std::vector<double>> BuildNormalisedGrid(const Source& source, const
   const GridGeometry& g = plan.g;
   std::vector<std::vector<double>> grid(
       g.x_size, std::vector<double>(static_cast<size_t>(g.y_size) * static_cast<size_t>(g.z_size), 0.0));
-  const int32_t band_rows = GridBandRows(height, g.z_size, g.sigma_s);
-  const int32_t bands = (height + band_rows - 1) / band_rows;
-  const int32_t parts = ColumnParts(bands, width);
+  const GridTasks tasks(width, height, g);
   const NoSink no_sink;
-  ParallelFor(bands * parts, [&](int task) {
-    const int32_t band = task / parts, part = task % parts;
-    const int32_t row_begin = band * band_rows, row_end = std::min(height, row_begin + band_rows);
-    const int32_t begin = static_cast<int32_t>(static_cast<int64_t>(width) * part / parts);
-    const int32_t end = static_cast<int32_t>(static_cast<int64_t>(width) * (part + 1) / parts);
+  ParallelFor(tasks.Count(), [&](int task) {
+    const GridTasks::Task t = tasks.At(task);
     // The grid rows and slices this task stores: from the first its pixels sample up to
     // the first the next task's pixels sample. The tasks' shares cover the grid once.
-    const int32_t y_first = band == 0 ? 0 : static_cast<int32_t>(plan.ys[row_begin].lower);
-    const int32_t y_last = band == bands - 1 ? g.y_size - 1 : static_cast<int32_t>(plan.ys[row_end].lower) - 1;
-    const int32_t x_first = part == 0 ? 0 : static_cast<int32_t>(plan.xs[begin].lower);
-    const int32_t x_last = part == parts - 1 ? g.x_size - 1 : static_cast<int32_t>(plan.xs[end].lower) - 1;
-    SliceStream<Source, NoSink> stream(source, no_sink, plan, row_begin, row_end);
+    const int32_t y_first = t.band == 0 ? 0 : static_cast<int32_t>(plan.ys[t.row_begin].lower);
+    const int32_t y_last =
+        t.band == tasks.bands - 1 ? g.y_size - 1 : static_cast<int32_t>(plan.ys[t.row_end].lower) - 1;
+    const int32_t x_first = t.part == 0 ? 0 : static_cast<int32_t>(plan.xs[t.begin].lower);
+    const int32_t x_last =
+        t.part == tasks.parts - 1 ? g.x_size - 1 : static_cast<int32_t>(plan.xs[t.end].lower) - 1;
+    SliceStream<Source, NoSink> stream(source, no_sink, plan, t.row_begin, t.row_end);
     stream.StoreNormalised(x_first, x_last, y_first, y_last, grid);
   });
   return grid;
@@ -126,9 +124,10 @@ void BilateralGridInBands(const Source& source, int32_t width, int32_t height, d
   std::vector<float> dx(width);
   for (int32_t x = 0; x < width; ++x) dx[x] = plan.xs[x].fraction;
   ParallelForRowBands(height, band_rows, [&](int first, int end) {
-    std::vector<float> values(static_cast<size_t>(end - first) * width);
-    ReadBackRows(source, plan, grid, runs, dx, width, first, end, values.data());
-    consume(first, end, static_cast<const float*>(values.data()));
+    // Every value is written by the read-back: left uninitialised rather than zeroed first.
+    const std::unique_ptr<float[]> values(new float[static_cast<size_t>(end - first) * width]);
+    ReadBackRows(source, plan, grid, runs, dx, width, first, end, values.get());
+    consume(first, end, static_cast<const float*>(values.get()));
   });
 }
 

@@ -81,12 +81,34 @@ auto EdgesOf(const Source& source, const GridPlan<Source>& plan, int32_t x, int3
   }
 }
 
-// Tasks of a filter whose pixel rows are cut into `bands`: when there are fewer bands
-// than threads, each band's columns are split too.
-inline int32_t ColumnParts(int32_t bands, int32_t width) {
-  const int32_t workers = WorkerCount();
-  return bands >= workers ? 1 : std::max(1, std::min((workers + bands - 1) / bands, width / kMinColumnsPerTask));
-}
+// The tasks of a grid filter: bands of rows, each streamed on its own so that its slices
+// stay in cache; when there are fewer bands than threads, each band's columns are split too.
+struct GridTasks {
+  int32_t width, height, band_rows, bands, parts;
+  GridTasks(int32_t w, int32_t h, const GridGeometry& g)
+      : width(w), height(h), band_rows(GridBandRows(h, g.z_size, g.sigma_s)),
+        bands((h + band_rows - 1) / band_rows) {
+    const int32_t workers = WorkerCount();
+    parts = bands >= workers ? 1 : std::max(1, std::min((workers + bands - 1) / bands, w / kMinColumnsPerTask));
+  }
+  int Count() const { return bands * parts; }
+
+  // Task `task`: band `band` (pixel rows [row_begin, row_end)), part `part` of its columns
+  // (pixel columns [begin, end)).
+  struct Task {
+    int32_t band, part, row_begin, row_end, begin, end;
+  };
+  Task At(int task) const {
+    Task t;
+    t.band = task / parts;
+    t.part = task % parts;
+    t.row_begin = t.band * band_rows;
+    t.row_end = std::min(height, t.row_begin + band_rows);
+    t.begin = static_cast<int32_t>(static_cast<int64_t>(width) * t.part / parts);
+    t.end = static_cast<int32_t>(static_cast<int64_t>(width) * (t.part + 1) / parts);
+    return t;
+  }
+};
 
 template <typename Source, typename Sink>
 class SliceStream {
@@ -336,17 +358,11 @@ template <typename Source, typename Sink>
 void StreamBilateralGrid(const Source& source, const Sink& sink, int32_t width, int32_t height,
                          double sigma_s, double sigma_r) {
   const GridPlan<Source> plan(source, width, height, sigma_s, sigma_r);
-  // Bands of rows, each streamed on its own so that its slices stay in cache.
-  const int32_t band_rows = GridBandRows(height, plan.g.z_size, sigma_s);
-  const int32_t bands = (height + band_rows - 1) / band_rows;
-  const int32_t column_parts = ColumnParts(bands, width);
-  ParallelFor(bands * column_parts, [&](int task) {
-    const int32_t band = task / column_parts, part = task % column_parts;
-    const int32_t row_begin = band * band_rows, row_end = std::min(height, row_begin + band_rows);
-    const int32_t begin = static_cast<int32_t>(static_cast<int64_t>(width) * part / column_parts);
-    const int32_t end = static_cast<int32_t>(static_cast<int64_t>(width) * (part + 1) / column_parts);
-    SliceStream<Source, Sink> stream(source, sink, plan, row_begin, row_end);
-    stream.ReadBackColumns(begin, end);
+  const GridTasks tasks(width, height, plan.g);
+  ParallelFor(tasks.Count(), [&](int task) {
+    const GridTasks::Task t = tasks.At(task);
+    SliceStream<Source, Sink> stream(source, sink, plan, t.row_begin, t.row_end);
+    stream.ReadBackColumns(t.begin, t.end);
   });
 }
 

@@ -1,6 +1,4 @@
 // Joint bilateral filter: a float image smoothed along the edges of a guide.
-#include <cstring>
-
 #include "filters/bilateral_filters.h"
 #include "filters/grid_in_bands.h"
 #include "filters/grid_stream.h"
@@ -31,9 +29,8 @@ void JointBilateralCPU(const cv::Mat& source, const cv::Mat& guide, cv::Mat& out
   };
   const bool fits = (is(source) || is(guide)) && output.type() == CV_32FC1 && output.rows == rows && output.cols == cols;
   cv::Mat result = fits ? output : cv::Mat(rows, cols, CV_32FC1);
-  const size_t row_bytes = sizeof(float) * static_cast<size_t>(cols);
   BilateralGridInBands(input, cols, rows, sigma_s, sigma_r, [&](int first, int end, const float* values) {
-    for (int r = first; r < end; ++r) std::memcpy(result.ptr<float>(r), values + static_cast<size_t>(r - first) * cols, row_bytes);
+    StoreRows(result, first, end, values);
   });
   output = result;
 }
