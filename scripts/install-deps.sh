@@ -19,6 +19,9 @@ packages=(
   python3 python3-dev pybind11-dev python3-pybind11 python3-numpy
   python3-venv python3-pip python3-setuptools python3-wheel
   python3-dask python3-distributed python3-pytest python3-pil
+  # Clips: FFmpeg's libraries to read and write them; the ffmpeg program makes and
+  # inspects the clips of the tests and the benchmark.
+  libavformat-dev libavcodec-dev libavutil-dev libswscale-dev ffmpeg
 )
 
 missing=()
