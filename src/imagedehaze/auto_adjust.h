@@ -3,6 +3,8 @@
 
 #include <opencv2/core.hpp>
 
+#include "imagedehaze/frame_estimates.h"
+
 namespace vantorel {
 
 // Adjusts brightness and contrast of an image in place.
@@ -22,6 +24,7 @@ struct ToneLook {
 };
 
 // AutoAdjustCPU in the given look, with the same checks and degenerate-picture handling.
-float AutoAdjustCPU(cv::Mat& img, const ToneLook& look);
+// `estimates`, when not null, sees the tone curve's estimates and may replace them.
+float AutoAdjustCPU(cv::Mat& img, const ToneLook& look, FrameEstimates* estimates = nullptr);
 
 }  // namespace vantorel

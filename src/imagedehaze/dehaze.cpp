@@ -45,24 +45,26 @@ struct FrontStages {
 // Normalisation, luma, airlight and transmission. False for an all-black picture, which
 // has nothing to scale by; `front` is then left empty.
 bool RunFrontStages(const unsigned char* data, int cols, int rows, float haze_thickness,
-                    const EdgeFilters& filters, FrontStages& front) {
+                    const EdgeFilters& filters, FrameEstimates* estimates, FrontStages& front) {
   const float transmission_exponent = TransmissionExponent(haze_thickness);
   // Only read: the header is const in all but its type.
   const cv::Mat source_view(rows, cols, CV_8UC3, const_cast<unsigned char*>(data));
 
-  const double largest_sample = LargestSample(source_view);
+  double largest_sample = LargestSample(source_view);
   if (largest_sample == 0.0) return false;
+  if (estimates != nullptr) largest_sample = estimates->Divisor(largest_sample);
 
   cv::Mat normalized = NormalizeByLargestSample(source_view, largest_sample);
 
   front.airlight = EstimateAirlightCPU(normalized);
+  if (estimates != nullptr) front.airlight = estimates->Airlight(front.airlight);
   cv::Mat dark_channel = DarkChannel(normalized, front.airlight);
   // The picture in BGR is not read again: it becomes the YCrCb picture where it lies, and
   // its Y channel is the luma every later step reads.
   ToYCrCbInPlace(normalized);
   front.ycrcb = std::move(normalized);
   front.transmission = EstimateTransmissionFromDarkChannel(std::move(dark_channel), front.ycrcb,
-                                                           transmission_exponent, filters);
+                                                           transmission_exponent, filters, estimates);
   return true;
 }
 
@@ -100,10 +102,10 @@ bool DehazeCPU(unsigned char* data, int cols, int rows, float haze_thickness,
 }
 
 bool RunPipeline(unsigned char* data, int cols, int rows, float haze_thickness,
-                 const DehazeOptions& options, const EdgeFilters& filters) {
+                 const DehazeOptions& options, const EdgeFilters& filters, FrameEstimates* estimates) {
   if (!ArgumentsAccepted(cols, rows, haze_thickness)) return false;
   FrontStages front;
-  if (!RunFrontStages(data, cols, rows, haze_thickness, filters, front)) {
+  if (!RunFrontStages(data, cols, rows, haze_thickness, filters, estimates, front)) {
     // An all-black picture has nothing to scale by and no haze to remove: it stays black,
     // and nothing in it is hidden by haze.
     if (options.transmission != nullptr) FillClear(options.transmission, cols, rows);
@@ -114,7 +116,7 @@ bool RunPipeline(unsigned char* data, int cols, int rows, float haze_thickness,
   // The recovery is the last reader of these: hand them over so it can release them early.
   cv::Mat dehazed = RecoverRadianceCPU(std::move(front.ycrcb), front.airlight,
                                        std::move(front.transmission), filters,
-                                       ToneLookOf(options, haze_thickness));
+                                       ToneLookOf(options, haze_thickness), estimates);
 
   cv::Mat output_8u;
   ConvertInBands(dehazed, output_8u, CV_8U, 255.0);
@@ -131,7 +133,7 @@ bool EstimateTransmissionMapCPU(const unsigned char* data, int cols, int rows,
                                 float haze_thickness, float* transmission) {
   if (transmission == nullptr || !ArgumentsAccepted(cols, rows, haze_thickness)) return false;
   FrontStages front;
-  if (!RunFrontStages(data, cols, rows, haze_thickness, LibraryEdgeFilters(), front)) {
+  if (!RunFrontStages(data, cols, rows, haze_thickness, LibraryEdgeFilters(), nullptr, front)) {
     FillClear(transmission, cols, rows);
     return true;
   }

@@ -3,12 +3,15 @@
 #pragma once
 
 #include "imagedehaze/edge_filters.h"
+#include "imagedehaze/frame_estimates.h"
 #include "vantorel/dehaze.h"
 
 namespace vantorel {
 
-// Same contract as DehazeCPU with options.
+// Same contract as DehazeCPU with options. `estimates`, when not null, sees every
+// whole-picture estimate and may replace it (a clip's frames).
 bool RunPipeline(unsigned char* data, int cols, int rows, float haze_thickness,
-                 const DehazeOptions& options, const EdgeFilters& filters);
+                 const DehazeOptions& options, const EdgeFilters& filters,
+                 FrameEstimates* estimates = nullptr);
 
 }  // namespace vantorel

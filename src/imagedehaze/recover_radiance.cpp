@@ -29,7 +29,7 @@ cv::Mat OwnedContinuous(cv::Mat image) {
 
 cv::Mat RecoverRadianceCPU(cv::Mat ycrcb, const cv::Vec3f& airlight,
                            cv::Mat transmission, const EdgeFilters& filters,
-                           const ToneLook& tone_look) {
+                           const ToneLook& tone_look, FrameEstimates* estimates) {
   const cv::Vec3f airlight_ycrcb = AirlightToYCrCb(airlight);
 
   // The picture is restored in place: in the picture handed over as the last reference,
@@ -59,7 +59,7 @@ cv::Mat RecoverRadianceCPU(cv::Mat ycrcb, const cv::Vec3f& airlight,
     band = cv::min(1.0, band);
     CV_Assert(band.data == dehazed.ptr(first));  // written in place
   });
-  AutoAdjustCPU(dehazed, tone_look);
+  AutoAdjustCPU(dehazed, tone_look, estimates);
   return dehazed;
 }
 

@@ -5,6 +5,7 @@
 
 #include "imagedehaze/auto_adjust.h"
 #include "imagedehaze/edge_filters.h"
+#include "imagedehaze/frame_estimates.h"
 
 namespace vantorel {
 
@@ -16,10 +17,12 @@ namespace vantorel {
 //   transmission  CV_32FC1 refined transmission, non-negative.
 //   filters       the edge-preserving filters to run.
 //   tone_look     the look of the final tone adjustment.
+//   estimates     when not null, sees the tone curve's estimates and may replace them.
 // Returns `dehazed`, CV_32FC3 in B, G, R, clamped to [0, 1] and tone-adjusted.
 cv::Mat RecoverRadianceCPU(cv::Mat ycrcb, const cv::Vec3f& airlight,
                            cv::Mat transmission,
                            const EdgeFilters& filters = LibraryEdgeFilters(),
-                           const ToneLook& tone_look = ToneLook{});
+                           const ToneLook& tone_look = ToneLook{},
+                           FrameEstimates* estimates = nullptr);
 
 }  // namespace vantorel

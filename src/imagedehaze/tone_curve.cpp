@@ -134,17 +134,19 @@ void FadeTowardIdentity(float strength, ToneCurve& curve) {
   }
 }
 
-ToneCurve ComputeToneCurve(const cv::Mat& picture) {
+ToneCurve ComputeToneCurve(const cv::Mat& picture, FrameEstimates* estimates) {
   CV_Assert((picture.type() == CV_32FC1 || picture.type() == CV_32FC3) && picture.isContinuous());
   const LuminanceStatistics statistics = MeasureLuminance(picture.ptr<float>(), picture.total(), picture.channels());
   ToneCurve curve;
   curve.log_average = statistics.log_average;
   curve.top = TopLevel(statistics.largest);
-  BuildToneTable(statistics.histogram.data(), picture.cols, picture.rows, curve);
+  if (estimates != nullptr) estimates->ToneLevels(curve.log_average, curve.top);
+  BuildToneTable(statistics.histogram.data(), picture.cols, picture.rows, curve, estimates);
   return curve;
 }
 
-void BuildToneTable(const int* histogram, int cols, int rows, ToneCurve& curve) {
+void BuildToneTable(const int* histogram, int cols, int rows, ToneCurve& curve,
+                    FrameEstimates* estimates) {
   float* table = curve.table.data();
   curve.exposure = ExposureScale(curve.log_average);
   FillBaseCurve(curve.exposure, curve.top, table);
@@ -161,6 +163,7 @@ void BuildToneTable(const int* histogram, int cols, int rows, ToneCurve& curve) 
   curve.black = table[curve.lo] * 0.9f;
   curve.white = table[curve.hi] / 0.9f;
   if (table[curve.top] < curve.white) curve.white = table[curve.top];
+  if (estimates != nullptr) estimates->BlackAndWhite(curve.black, curve.white);
   if (!(curve.white > curve.black)) return;
   StretchCurve(curve.black, curve.white, curve.top, table);
   curve.stretchable = true;

@@ -7,6 +7,8 @@
 
 #include <opencv2/core.hpp>
 
+#include "imagedehaze/frame_estimates.h"
+
 namespace vantorel {
 
 constexpr int kToneLevels = 256;
@@ -42,13 +44,15 @@ inline float LuminanceOf(const float* bgr) { return (bgr[2] * 0.299f + bgr[1] * 
 // Builds the curve from the luminance of a non-empty continuous picture: a CV_32FC1
 // luminance plane, or a CV_32FC3 BGR picture whose luminance is taken pixel by pixel
 // (LuminanceOf) as it is measured. Measures it, then builds the final table
-// (BuildToneTable).
-ToneCurve ComputeToneCurve(const cv::Mat& picture);
+// (BuildToneTable). `estimates`, when not null, sees the log-average, the top level and
+// the black and white points and may replace them.
+ToneCurve ComputeToneCurve(const cv::Mat& picture, FrameEstimates* estimates = nullptr);
 
 // From the measured log_average and top and the luminance histogram (kToneLevels counts)
 // of a rows x cols plane: exposure, compressed curve, black and white levels, and the
 // stretched final table. Leaves `stretchable` false when there is nothing to stretch.
-void BuildToneTable(const int* histogram, int cols, int rows, ToneCurve& curve);
+void BuildToneTable(const int* histogram, int cols, int rows, ToneCurve& curve,
+                    FrameEstimates* estimates = nullptr);
 
 // The natural look's table: every filled entry j (0 .. top) moves toward the identity j / 255,
 // T[j] = strength * T[j] + (1 - strength) * j / 255, in single precision in that order. Only

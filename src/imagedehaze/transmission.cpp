@@ -16,13 +16,16 @@ cv::Mat EstimateTransmissionCPU(const cv::Mat& normalized, const cv::Vec3f& airl
 }
 
 cv::Mat EstimateTransmissionFromDarkChannel(cv::Mat dark_channel, const cv::Mat& luma,
-                                            float transmission_exponent, const EdgeFilters& filters) {
+                                            float transmission_exponent, const EdgeFilters& filters,
+                                            FrameEstimates* estimates) {
   const int rows = dark_channel.rows;
   const int cols = dark_channel.cols;
 
   cv::Mat row_mean;
   cv::Mat raw_transmission = RawTransmissionAndRowMeans(std::move(dark_channel), row_mean);
-  LiftTowardRowProfile(raw_transmission, CapRowProfile(DampedRowProfile(row_mean)));
+  cv::Mat row_profile = DampedRowProfile(row_mean);
+  if (estimates != nullptr) estimates->RowProfile(row_profile);
+  LiftTowardRowProfile(raw_transmission, CapRowProfile(row_profile));
 
   // Smoothed where it lies.
   cv::Mat transmission = std::move(raw_transmission);

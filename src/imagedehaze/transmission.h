@@ -4,6 +4,7 @@
 #include <opencv2/core.hpp>
 
 #include "imagedehaze/edge_filters.h"
+#include "imagedehaze/frame_estimates.h"
 
 namespace vantorel {
 
@@ -21,8 +22,10 @@ cv::Mat EstimateTransmissionCPU(const cv::Mat& normalized, const cv::Vec3f& airl
 
 // The same from the picture's dark channel (DarkChannel of the normalised picture and the
 // airlight), which it takes over, so that the caller need not keep the picture. The map
-// is made in the dark channel's plane.
+// is made in the dark channel's plane. `estimates`, when not null, sees the row profile
+// and may replace it.
 cv::Mat EstimateTransmissionFromDarkChannel(cv::Mat dark_channel, const cv::Mat& luma,
-                                            float transmission_exponent, const EdgeFilters& filters);
+                                            float transmission_exponent, const EdgeFilters& filters,
+                                            FrameEstimates* estimates = nullptr);
 
 }  // namespace vantorel

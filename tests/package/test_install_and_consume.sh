@@ -52,7 +52,7 @@ for file in bin/vantorel include/vantorel/dehaze.h "$LIBDIR/libvantorel.a" \
 done
 checks=$((checks + 1))
 headers=$(cd "$prefix/include" && find . -type f | sort | tr '\n' ' ')
-[[ "$headers" == "./vantorel/dehaze.h " ]] || fail "installed headers: $headers"
+[[ "$headers" == "./vantorel/dehaze.h ./vantorel/video_dehazer.h " ]] || fail "installed headers: $headers"
 checks=$((checks + 1))
 man -l "$prefix/share/man/man1/vantorel.1" 2>/dev/null | grep -q "vantorel - remove haze" ||
   fail "the man page does not render"
