@@ -94,44 +94,67 @@ bool FinalTarget(const std::string& path, std::string& target, std::string& erro
 
 }  // namespace
 
-bool WriteFileAtomically(const std::string& path, const std::vector<unsigned char>& bytes, bool force,
-                         std::string& error) {
-  std::string target;
-  if (!FinalTarget(path, target, error)) return false;
-  mode_t mode = DefaultFileMode();
+bool BeginAtomicFile(const std::string& path, bool force, PendingFile& file, std::string& error) {
+  if (!FinalTarget(path, file.target, error)) return false;
+  file.mode = DefaultFileMode();
   struct stat existing {};
-  if (::stat(target.c_str(), &existing) == 0 && S_ISREG(existing.st_mode)) {
+  if (::stat(file.target.c_str(), &existing) == 0 && S_ISREG(existing.st_mode)) {
     // As cp does: a file its owner protected is not replaced unless asked to.
-    if (!force && ::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0 && errno == EACCES) {
+    if (!force && ::faccessat(AT_FDCWD, file.target.c_str(), W_OK, AT_EACCESS) != 0 && errno == EACCES) {
       error = "the existing file is write-protected";
       return false;
     }
-    mode = existing.st_mode & 0777;
+    file.mode = existing.st_mode & 0777;
   }
   // The temporary name adds 13 characters to the result's; a result name near the
   // file-name limit keeps only its start in the temporary one.
-  std::string temp = DirectoryOf(target) + "/." + BaseNameOf(target).substr(0, kTempNameStem) + ".tmp-XXXXXX";
-  int slot = -1;
-  const int fd = CreateGuardedTempFile(temp, slot);
-  if (fd < 0) {
+  file.temp_path =
+      DirectoryOf(file.target) + "/." + BaseNameOf(file.target).substr(0, kTempNameStem) + ".tmp-XXXXXX";
+  file.fd = CreateGuardedTempFile(file.temp_path, file.slot);
+  if (file.fd < 0) {
     error = std::strerror(errno);
     return false;
   }
-  bool ok = WriteAll(fd, bytes.data(), bytes.size()) && ::fchmod(fd, mode) == 0 && ::fsync(fd) == 0;
+  return true;
+}
+
+bool FinishAtomicFile(PendingFile& file, std::string& error) {
+  bool ok = ::fchmod(file.fd, file.mode) == 0 && ::fsync(file.fd) == 0;
   int saved_errno = errno;
-  if (::close(fd) != 0 && ok) {
+  if (::close(file.fd) != 0 && ok) {
     ok = false;
     saved_errno = errno;
   }
-  if (ok && !CommitGuardedTempFile(slot, target)) {
+  file.fd = -1;
+  if (ok && !CommitGuardedTempFile(file.slot, file.target)) {
     ok = false;
     saved_errno = errno;
   }
   if (!ok) {
-    DiscardGuardedTempFile(slot);
+    DiscardGuardedTempFile(file.slot);
     error = std::strerror(saved_errno);
   }
+  file.slot = -1;
   return ok;
+}
+
+void AbandonAtomicFile(PendingFile& file) {
+  if (file.fd >= 0) ::close(file.fd);
+  file.fd = -1;
+  if (file.slot >= 0) DiscardGuardedTempFile(file.slot);
+  file.slot = -1;
+}
+
+bool WriteFileAtomically(const std::string& path, const std::vector<unsigned char>& bytes, bool force,
+                         std::string& error) {
+  PendingFile file;
+  if (!BeginAtomicFile(path, force, file, error)) return false;
+  if (!WriteAll(file.fd, bytes.data(), bytes.size())) {
+    error = std::strerror(errno);
+    AbandonAtomicFile(file);
+    return false;
+  }
+  return FinishAtomicFile(file, error);
 }
 
 }  // namespace vantorel

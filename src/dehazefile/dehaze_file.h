@@ -25,6 +25,13 @@ struct OutputOptions {
   int webp_quality = 0;         // --webp-quality, 1..100 for lossy WebP; 0 = lossless (the default)
   int png_compression = -1;     // --png-compression, 0..9; -1 = the image library's default
   bool strip_metadata = false;  // --strip-metadata: no EXIF, XMP or IPTC (so no GPS); the ICC profile is kept
+
+  // Clips only.
+  std::string video_format;      // --video-format mp4|mkv|mov|webm; "" = the result's extension
+  std::string video_codec;       // --video-codec h264|h265|vp9|ffv1; "" = the container's default
+  int crf = 18;                  // --crf, 0..51: constant quality of h264, h265 and vp9
+  std::string preset = "medium"; // --preset ultrafast..veryslow
+  double temporal_window = 1.0;  // --temporal-window, seconds in 0..60; 0 = every frame on its own
 };
 
 // "" when every field is in its range, else a one-line reason naming the option.
@@ -95,6 +102,21 @@ bool EncodeResult(const SourcePicture& source, const cv::Mat& result_pixels, con
 //   error  the reason, when false is returned
 bool WriteFileAtomically(const std::string& path, const std::vector<unsigned char>& bytes, bool force,
                          std::string& error);
+
+// The same in steps, for a result written as it is made (a clip): BeginAtomicFile checks as
+// above and creates the guarded temporary file in the result's folder; the caller writes to
+// `temp_path` (or `fd`); FinishAtomicFile flushes it and renames it over the result, or
+// AbandonAtomicFile removes it.
+struct PendingFile {
+  std::string target;     // the file that will be replaced (links followed)
+  std::string temp_path;  // the temporary file, in the target's folder
+  int fd = -1;
+  int slot = -1;
+  unsigned mode = 0;
+};
+bool BeginAtomicFile(const std::string& path, bool force, PendingFile& file, std::string& error);
+bool FinishAtomicFile(PendingFile& file, std::string& error);
+void AbandonAtomicFile(PendingFile& file);
 
 // The outcome of DehazeFile.
 struct Outcome {

@@ -11,6 +11,7 @@
 
 #include "dehazefile/dehaze_file.h"
 #include "dehazefile/stderr_capture.h"
+#include "video/video_encoding.h"
 
 namespace vantorel {
 
@@ -134,6 +135,19 @@ std::string CheckOutputOptions(const OutputOptions& options) {
     return "the WebP quality must lie in 1..100 (0 for lossless)";
   }
   if (options.png_compression < -1 || options.png_compression > 9) return "the PNG compression must lie in 0..9";
+  if (options.crf < 0 || options.crf > 51) return "the CRF must lie in 0..51";
+  if (!KnownPreset(options.preset)) {
+    return "the preset is one of ultrafast, superfast, veryfast, faster, fast, medium, slow, slower, veryslow";
+  }
+  // Written as a positive test so that NaN is refused too.
+  if (!(options.temporal_window >= 0.0 && options.temporal_window <= 60.0)) {
+    return "the temporal window must lie in 0..60 seconds";
+  }
+  const std::string container = options.video_format;
+  if (!container.empty() && MuxerName(container) == nullptr) return "the video format is mp4, mkv, mov or webm";
+  if (!options.video_codec.empty() && EncoderName(options.video_codec) == nullptr) {
+    return "the video codec is h264, h265, vp9 or ffv1";
+  }
   return "";
 }
 

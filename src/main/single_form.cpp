@@ -3,6 +3,8 @@
 
 #include <cstdio>
 
+#include "dehazefile/dehaze_clip.h"
+#include "main/clip_progress.h"
 #include "main/messages.h"
 
 namespace vantorel {
@@ -13,15 +15,20 @@ int RunSingleForm(const CommandLine& line) {
     for (const std::string& argument : line.ignored) list += (list.empty() ? "'" : " '") + argument + "'";
     Note("arguments after the third are ignored: " + list);
   }
+  const bool clip = IsClipFile(line.sources[0]);
   const Outcome outcome =
-      DehazeFile(line.sources[0], line.result, line.thickness, line.output, line.transmission_map, line.force,
-                 line.look);
+      clip
+          ? DehazeClipFile(line.sources[0], line.result, line.thickness, line.output, line.force, line.look,
+                           ClipProgressLine(line.quiet))
+          : DehazeFile(line.sources[0], line.result, line.thickness, line.output, line.transmission_map,
+                       line.force, line.look);
   if (outcome.status == Outcome::Status::kUnreadable) std::printf("Can't read image. Exit...\n");
   if (outcome.status == Outcome::Status::kNothingToDo) {
     std::printf("No need for dehaze. Exiting ...\n");
     return 0;
   }
   if (outcome.seconds >= 0) std::printf("Time cost is %.3f\n", outcome.seconds);
+  if (clip && outcome.status == Outcome::Status::kWritten) ClipSummaryLine(line.quiet, outcome.seconds);
   if (outcome.status != Outcome::Status::kWritten) {
     std::string error = outcome.error;
     if (error.find("write-protected") != std::string::npos) error += " (--force replaces it)";
