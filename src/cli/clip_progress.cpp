@@ -1,4 +1,4 @@
-#include "main/clip_progress.h"
+#include "cli/clip_progress.h"
 
 #include <chrono>
 #include <cstdio>

@@ -1,11 +1,11 @@
 // One picture, with the messages on standard output that callers have long parsed.
-#include "main/single_form.h"
+#include "cli/single_form.h"
 
 #include <cstdio>
 
+#include "cli/clip_progress.h"
+#include "cli/messages.h"
 #include "dehazefile/dehaze_clip.h"
-#include "main/clip_progress.h"
-#include "main/messages.h"
 
 namespace vantorel {
 
