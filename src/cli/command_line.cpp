@@ -143,6 +143,22 @@ CommandLine ParseCommandLine(int argc, char** argv) {
       ->check(Between(0, 9));
   app.add_flag("--strip-metadata", line.output.strip_metadata,
                "Write no EXIF, XMP or IPTC (so no GPS position); the ICC colour profile is kept");
+  app.add_option("--temporal-window", line.output.temporal_window,
+                 "Clips: seconds over which each frame's whole-picture estimates are averaged, "
+                 "against flicker; 0 dehazes every frame on its own; default 1")
+      ->type_name("S");
+  app.add_option("--video-format", line.output.video_format,
+                 "Clips: the result's container, mp4, mkv, mov or webm; default: the result's "
+                 "extension (with -o: the source's)")
+      ->type_name("FMT");
+  app.add_option("--video-codec", line.output.video_codec,
+                 "Clips: h264, h265, vp9 or ffv1 (lossless, mkv only); default: vp9 for webm, else h264")
+      ->type_name("CODEC");
+  app.add_option("--crf", line.output.crf, "Clips: constant quality of h264, h265 and vp9, 0..51; default 18")
+      ->type_name("N");
+  app.add_option("--preset", line.output.preset,
+                 "Clips: ultrafast .. veryslow, the encoder's speed against size; default medium")
+      ->type_name("NAME");
   app.add_flag("--force", line.force, "Replace results that are write-protected");
   app.add_flag("-q,--quiet", line.quiet,
                "Print errors only (one picture: no notes; its lines on standard output stay)");
@@ -154,6 +170,8 @@ CommandLine ParseCommandLine(int argc, char** argv) {
     return Error(std::string(e.what()) + " (vantorel --help lists the options)");
   }
   line.output.webp_quality = webp_quality;
+  const std::string output_problem = CheckOutputOptions(line.output);
+  if (!output_problem.empty()) return Error(output_problem);
 
   if (help) {
     line.action = CommandLine::Action::kHelp;

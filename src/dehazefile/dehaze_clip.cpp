@@ -4,6 +4,8 @@
 // packets travel with the frames, in the file's order.
 #include "dehazefile/dehaze_clip.h"
 
+#include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <exception>
 #include <mutex>
@@ -187,7 +189,12 @@ void DehazeOpenClip(Run& run, const std::string& source, const std::string& resu
 
 }  // namespace
 
-bool IsClipFile(const std::string& path) { return LooksLikeClip(path); }
+bool IsClipFile(const std::string& path) {
+  std::string extension = FileExtension(path);
+  std::transform(extension.begin(), extension.end(), extension.begin(), [](unsigned char c) { return std::tolower(c); });
+  const std::vector<std::string>& clips = ClipExtensions();
+  return std::find(clips.begin(), clips.end(), extension) != clips.end() || LooksLikeClip(path);
+}
 
 const std::vector<std::string>& ClipExtensions() {
   static const std::vector<std::string> extensions = {".mp4", ".m4v", ".mov", ".mkv", ".webm", ".avi", ".mts", ".m2ts", ".ts"};

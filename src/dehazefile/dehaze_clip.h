@@ -5,13 +5,15 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "dehazefile/dehaze_file.h"
 
 namespace vantorel {
 
-// Whether a source is a clip: libavformat finds in it a video stream that is not a still
-// picture. Pictures, and files no library can read, are not.
+// Whether a source is a clip: its extension is one of ClipExtensions(), or libavformat finds
+// in it a video stream that is not a still picture. A file with a clip's extension that
+// cannot be read as one is reported by DehazeClipFile with the reason.
 bool IsClipFile(const std::string& path);
 
 // The extensions a folder scan takes as clips (lower case, with the dot).

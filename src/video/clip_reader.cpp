@@ -37,6 +37,10 @@ int FirstMovingVideo(const AVFormatContext* input) {
 bool OpenInput(const std::string& path, InputContext& input, std::string& error) {
   AVFormatContext* raw = nullptr;
   const int code = avformat_open_input(&raw, path.c_str(), nullptr, nullptr);
+  if (code == AVERROR_EOF) {
+    error = "it ends before its first frame (cut off, or no frames)";
+    return false;
+  }
   if (code < 0) {
     error = "not a clip that can be read (" + AvErrorText(code) + ")";
     return false;

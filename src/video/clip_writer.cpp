@@ -29,7 +29,7 @@ void CopyStreamTags(const AVStream* from, AVStream* to) {
 }
 
 AVPixelFormat EncodedPixelFormat(const std::string& codec) {
-  return codec == "ffv1" ? AV_PIX_FMT_GBRP : AV_PIX_FMT_YUV420P;
+  return codec == "ffv1" ? AV_PIX_FMT_BGR0 : AV_PIX_FMT_YUV420P;
 }
 
 }  // namespace
