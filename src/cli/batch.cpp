@@ -18,6 +18,7 @@
 
 #include "cli/batch_jobs.h"
 #include "dehazefile/batch_plan.h"
+#include "dehazefile/dehaze_clip.h"
 #include "cli/batch_progress.h"
 #include "cli/batch_signals.h"
 #include "dehazefile/memory_budget.h"
@@ -67,11 +68,13 @@ std::FILE* ReportStream() {
 // What the signal thread and the batch share.
 struct Shared {
   std::atomic<int> stop_signal{0};
+  std::atomic<bool> stopping{false};  // clips in progress stop at once: they may run for long
   std::mutex progress_mutex;
   BatchProgress* progress = nullptr;  // while the pictures are being dehazed
 };
 
-void DehazeOne(const CommandLine& line, const BatchItem& item, size_t index, BatchProgress& progress) {
+void DehazeOne(const CommandLine& line, const BatchItem& item, size_t index, BatchProgress& progress,
+               const std::atomic<bool>& stopping) {
   if (line.skip_existing && Exists(item.result)) {
     progress.Skipped(index, item.source, "the result exists");
     return;
@@ -84,7 +87,9 @@ void DehazeOne(const CommandLine& line, const BatchItem& item, size_t index, Bat
   }
   const auto start = std::chrono::steady_clock::now();
   const Outcome outcome =
-      DehazeFile(item.source, item.result, line.thickness, line.output, item.map, line.force, line.look);
+      item.clip ? DehazeClipFile(item.source, item.result, line.thickness, line.output, line.force, line.look, {},
+                                 &stopping)
+                : DehazeFile(item.source, item.result, line.thickness, line.output, item.map, line.force, line.look);
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   switch (outcome.status) {
     case Outcome::Status::kWritten:
@@ -109,9 +114,11 @@ int RunBatch(const CommandLine& line) {
   auto shared = std::make_shared<Shared>();
   StopOnSignals([shared](int signal) {
     shared->stop_signal = signal;
+    shared->stopping = true;
     const std::lock_guard<std::mutex> lock(shared->progress_mutex);
     if (shared->progress != nullptr) {
-      shared->progress->Message(SignalName(signal) + ": stopping once the pictures in progress are written; "
+      shared->progress->Message(SignalName(signal) + ": stopping once the pictures in progress are written "
+                                "(clips in progress stop now, leaving nothing); "
                         "a second signal stops at once");
     }
   });
@@ -122,6 +129,7 @@ int RunBatch(const CommandLine& line) {
   request.output_dir = line.output_dir;
   request.recursive = line.recursive;
   request.format = line.format;
+  request.video_format = line.output.video_format;
   request.suffix = line.suffix;
   request.maps = line.maps;
   std::vector<BatchItem> items;
@@ -158,7 +166,7 @@ int RunBatch(const CommandLine& line) {
   std::atomic<size_t> next{0};
   const auto work = [&] {
     for (size_t k = next++; k < order.size() && shared->stop_signal == 0; k = next++) {
-      DehazeOne(line, items[order[k]], order[k], progress);
+      DehazeOne(line, items[order[k]], order[k], progress, shared->stopping);
       share.PictureDone();
     }
   };

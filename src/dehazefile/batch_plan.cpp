@@ -12,8 +12,10 @@
 #include <dirent.h>
 #include <sys/stat.h>
 
+#include "dehazefile/dehaze_clip.h"
 #include "dehazefile/dehaze_file.h"
 #include "dehazefile/image_header.h"
+#include "video/video_encoding.h"
 
 namespace vantorel {
 
@@ -30,6 +32,14 @@ bool LooksLikePicture(const std::string& name) {
                                                   ".bmp", ".dib",  ".ppm", ".pgm", ".pbm",  ".pnm", ".pxm",
                                                   ".pfm", ".sr",   ".ras", ".jp2", ".exr",  ".hdr", ".pic"};
   return kReadable.count(extension) > 0;
+}
+
+bool HasClipExtension(const std::string& name) {
+  std::string extension = FileExtension(name);
+  std::transform(extension.begin(), extension.end(), extension.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  const std::vector<std::string>& clips = ClipExtensions();
+  return std::find(clips.begin(), clips.end(), extension) != clips.end();
 }
 
 std::string Join(const std::string& folder, const std::string& name) {
@@ -87,7 +97,7 @@ struct Walk {
       if (S_ISDIR(info.st_mode)) {
         if (request.recursive) Folder(path, Join(relative, name));
         else ++folders_left_out;
-      } else if (LooksLikePicture(name)) {
+      } else if (LooksLikePicture(name) || HasClipExtension(name)) {
         found.emplace_back(path, Join(relative, name));
       }
     }
@@ -95,6 +105,12 @@ struct Walk {
 };
 
 }  // namespace
+
+std::string ClipResultExtension(const std::string& source, const std::string& video_format) {
+  if (!video_format.empty()) return "." + video_format;
+  const std::string own = FileExtension(BaseName(source));
+  return ContainerOfExtension(own).empty() ? ".mkv" : own;
+}
 
 std::string ResultExtension(const std::string& source, const std::string& format) {
   if (!format.empty()) return format;
@@ -150,9 +166,11 @@ bool PlanBatch(const BatchRequest& request, std::vector<BatchItem>& items, std::
     BatchItem item;
     item.source = found.first;
     const std::string stem = Join(request.output_dir, Stem(relative)) + request.suffix;
-    item.result = stem + ResultExtension(relative, request.format);
-    if (request.maps) item.map = stem + ".transmission.png";
-    if (!claim(item.result, item.source) || (request.maps && !claim(item.map, item.source))) return false;
+    item.clip = IsClipFile(item.source);
+    item.result = stem + (item.clip ? ClipResultExtension(relative, request.video_format)
+                                    : ResultExtension(relative, request.format));
+    if (request.maps && !item.clip) item.map = stem + ".transmission.png";
+    if (!claim(item.result, item.source) || (!item.map.empty() && !claim(item.map, item.source))) return false;
     DeclaredSize declared;
     if (ReadDeclaredSizeOfFile(item.source, declared)) item.pixels = declared.cols * declared.rows;
     items.push_back(item);

@@ -12,19 +12,21 @@ struct BatchItem {
   std::string result;
   std::string map;      // where its transmission map goes, or "" when not asked
   uint64_t pixels = 0;  // as the source's header declares it (PNG, JPEG), or 0 when unknown
+  bool clip = false;    // a clip (IsClipFile): DehazeClipFile writes it, and it has no map
 };
 
 struct BatchRequest {
   std::vector<std::string> sources;  // pictures and folders, as given
   std::string output_dir;
   bool recursive = false;
-  std::string format;  // ".ext" for every result, or "" for each source's own
+  std::string format;  // ".ext" for every picture's result, or "" for each source's own
+  std::string video_format;  // "mp4", "mkv", "mov" or "webm" for every clip's result, or ""
   std::string suffix;
   bool maps = false;
 };
 
-// Lists the pictures: each SOURCE that is not a folder as given, and the pictures in each
-// folder (by extension, hidden files left out; sub-folders only when recursive, keeping
+// Lists the pictures and clips: each SOURCE that is not a folder as given, and the pictures
+// and clips in each folder (by extension, hidden files left out; ClipExtensions() for clips; sub-folders only when recursive, keeping
 // their layout under the output folder, which is itself never read as a source). Results
 // are named after their sources: stem + suffix + the format's extension. Returns false
 // with a one-line `error` when a folder cannot be read, two pictures would land on the
@@ -32,7 +34,11 @@ struct BatchRequest {
 bool PlanBatch(const BatchRequest& request, std::vector<BatchItem>& items, std::string& error,
                std::vector<std::string>& notes);
 
-// The extension a result takes for `source`: the requested format, else the source's own
+// The extension a clip's result takes: the requested video format's, else the source's own
+// when clips can be written in it (.mp4, .m4v, .mov, .mkv, .webm), else ".mkv".
+std::string ClipResultExtension(const std::string& source, const std::string& video_format);
+
+// The extension a picture's result takes for `source`: the requested format, else the source's own
 // when results can be written in it, else ".png".
 std::string ResultExtension(const std::string& source, const std::string& format);
 

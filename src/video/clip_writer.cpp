@@ -166,6 +166,12 @@ bool ClipWriter::Open(const std::string& path, const ClipReader& source, const V
   stream_map_.assign(input->nb_streams, -1);
   for (unsigned i = 0; i < input->nb_streams; ++i) input_time_bases_.push_back(input->streams[i]->time_base);
   if (!OpenEncoder(source, encoding, error) || !CopyStreams(source, note, error)) return false;
+  // Matroska stores each frame's presentation time, which encoders that reorder frames keep
+  // at the source's; the default shift that makes decoding times non-negative would move
+  // every frame instead.
+  if (encoding.container == "mkv" || encoding.container == "webm") {
+    output_->avoid_negative_ts = AVFMT_AVOID_NEG_TS_DISABLED;
+  }
   av_dict_copy(&output_->metadata, input->metadata, 0);
   av_dict_set(&output_->metadata, "encoder", nullptr, 0);
 

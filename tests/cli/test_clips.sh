@@ -16,7 +16,7 @@ single_form_hashes() {
   ff -i frames/f%03d_d.png -pix_fmt bgr24 -f framemd5 - | grep -v '^#' | awk -F, '{print $6}'
 }
 # video_times CLIP and audio_packets CLIP: every frame's time, every sound packet (times, size, hash).
-video_times() { ffprobe -v error -select_streams v -show_entries frame=pts_time -of csv "$1"; }
+video_times() { ffprobe -v error -select_streams v -show_entries frame=pts_time -of default=nw=1 "$1" | grep "^pts_time="; }
 audio_packets() { ff -i "$1" -map 0:a -c copy -f framemd5 - | grep -v '^#'; }
 expect_same() {
   checks=$((checks + 1))
@@ -43,7 +43,7 @@ expect_same "$(frame_hashes pan_out.mkv)" "$(single_form_hashes pan.mkv 0.8)" "p
 expect_same "$(video_times pan_out.mkv)" "$(video_times pan.mkv)" "pan: frame times differ"
 expect_same "$(audio_packets pan_out.mkv)" "$(audio_packets pan.mkv)" "pan: sound packets differ"
 checks=$((checks + 1))
-[[ $(video_times pan.mkv | awk -F, 'NR>1{print $2-p} {p=$2}' | sort -u | wc -l) -gt 1 ]] || fail "pan: the source is not VFR"
+[[ $(video_times pan.mkv | cut -d= -f2 | awk 'NR>1{print $1-p} {p=$1}' | sort -u | wc -l) -gt 1 ]] || fail "pan: the source is not VFR"
 # The default window changes later frames but not the first.
 run pan.mkv pan_window.mkv 0.8 --video-codec ffv1
 checks=$((checks + 2))
@@ -81,6 +81,15 @@ cp pan.mkv self.mkv
 run self.mkv self.mkv 0.8 --video-codec ffv1 --temporal-window 0
 expect_status 0 "result is the source"
 expect_same "$(frame_hashes self.mkv)" "$(frame_hashes pan_out.mkv)" "result is the source: frames differ"
+
+# A batch over a folder of pictures and clips; --video-format for the clips, --format for the pictures.
+mkdir mixed
+cp pan.mkv turned.mp4 mixed/ && cp "$SAMPLE" mixed/photo.jpg
+run -o mixed_out -t 0.8 --video-format mkv --format png mixed
+expect_status 0 "batch"
+checks=$((checks + 1))
+[[ $(cd mixed_out && ls | tr '\n' ' ') == "pan.mkv photo.png turned.mkv " ]] || fail "batch: results $(ls mixed_out)"
+expect_same "$(video_times mixed_out/turned.mkv)" "$(video_times turned.mp4)" "batch: frame times differ"
 
 # Bad input: one line naming the file and why, status 1, nothing written.
 ff -f lavfi -i "sine=duration=1" -c:a flac sound_only.mkv
