@@ -22,6 +22,8 @@ packages=(
   # Clips: FFmpeg's libraries to read and write them; the ffmpeg program makes and
   # inspects the clips of the tests and the benchmark.
   libavformat-dev libavcodec-dev libavutil-dev libswscale-dev ffmpeg
+  # docs/make_clip_figures.sh plots the README's brightness figure.
+  python3-matplotlib
 )
 
 missing=()

@@ -8,6 +8,7 @@
 
 #include "bindings/file_calls.h"
 #include "bindings/picture_arguments.h"
+#include "bindings/video_calls.h"
 #include "dehazefile/memory_budget.h"
 #include "dehazefile/thickness_arg.h"
 #include "vantorel/dehaze.h"
@@ -99,4 +100,5 @@ PYBIND11_MODULE(_vantorel, module) {
   module.def("set_threads", &SetThreads, py::arg("count"));
   module.def("get_threads", &vantorel::ThreadCount);
   AddFileCalls(module);
+  AddVideoCalls(module);
 }

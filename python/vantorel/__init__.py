@@ -1,9 +1,10 @@
-"""Vantorel: removes haze and fog from colour photographs.
+"""Vantorel: removes haze and fog from colour photographs and clips.
 
 Pictures are numpy ``uint8`` arrays of shape (height, width, 3) in B, G, R order, as
 ``cv2.imread`` gives them. The results are byte for byte those of the ``vantorel``
 command line. The work runs in C++ without the GIL, so Python threads dehaze pictures at
-once; ``vantorel.distributed`` runs a list of files on a Dask cluster.
+once; ``vantorel.distributed`` runs a list of files on a Dask cluster. Clips go through
+``VideoDehazer`` frame by frame (for ``cv2.VideoCapture`` loops) or ``dehaze_video`` whole.
 """
 import os
 import warnings
@@ -12,11 +13,15 @@ from . import _vantorel
 
 __version__: str = _vantorel.__version__
 
-__all__ = ["dehaze", "dehaze_file", "transmission", "set_threads", "get_threads", "__version__"]
+__all__ = ["dehaze", "dehaze_file", "dehaze_video", "VideoDehazer", "transmission", "set_threads",
+           "get_threads", "__version__"]
 
 # The command line's output options, by the same names, with its defaults.
 _OUTPUT_OPTIONS = {"jpeg_quality": 95, "webp_quality": 0, "png_compression": -1,
                    "strip_metadata": False}
+# The same for clips; None for the formats means the command line's default.
+_VIDEO_OPTIONS = {"temporal_window": 1.0, "video_format": None, "video_codec": None, "crf": 18,
+                  "preset": "medium"}
 
 
 def dehaze(image, thickness=1.0, *, look="classic"):
@@ -115,3 +120,81 @@ def set_threads(count):
 def get_threads():
     """Returns the number of threads each dehaze of this process uses."""
     return _vantorel.get_threads()
+
+
+class VideoDehazer:
+    """Dehazes the frames of one clip in order, without flicker: each frame goes through
+    the same pipeline as dehaze(), with its whole-frame estimates (brightest sample,
+    airlight, the transmission's row profile, the tone curve) averaged over the last
+    ``temporal_window`` seconds, and started afresh at a scene cut.
+
+    thickness, look: as for dehaze().
+    temporal_window: the averages' time constant in seconds, 0..60 (default 1); 0 dehazes
+        every frame on its own, exactly as dehaze().
+    fps: the clip's frame rate: the spacing of frames passed without a timestamp.
+
+    Calling it with a frame (a numpy uint8 array as for dehaze()) returns the dehazed frame
+    as a new array; ``timestamp`` (seconds) places frames of a variable frame rate. The
+    first frame, and the first after reset() or a scene cut, equal dehaze()'s result.
+    Raises TypeError and ValueError as dehaze() does, and for a window or fps out of range.
+    """
+
+    def __init__(self, thickness, *, look="classic", temporal_window=1.0, fps):
+        self._dehazer = _vantorel.VideoDehazer(thickness, look, temporal_window, fps)
+
+    def __call__(self, frame, timestamp=None):
+        return self._dehazer.process(frame, timestamp)
+
+    def reset(self):
+        """Forgets the history: the next frame is dehazed as a picture on its own."""
+        self._dehazer.reset()
+
+
+def _video_options(options):
+    """The clip options with their defaults filled in; TypeError for unknown names and
+    wrong types (the ranges are checked in C++)."""
+    unknown = sorted(set(options) - set(_VIDEO_OPTIONS))
+    if unknown:
+        raise TypeError(f"unexpected keyword argument {unknown[0]!r}; the clip options are "
+                        + ", ".join(_VIDEO_OPTIONS))
+    checked = {**_VIDEO_OPTIONS, **options}
+    for name in ("video_format", "video_codec", "preset"):
+        if checked[name] is not None and not isinstance(checked[name], str):
+            raise TypeError(f"{name} must be str, got {type(checked[name]).__name__}")
+    if not isinstance(checked["crf"], int) or isinstance(checked["crf"], bool):
+        raise TypeError(f"crf must be int, got {type(checked['crf']).__name__}")
+    checked["video_format"] = checked["video_format"] or ""
+    checked["video_codec"] = checked["video_codec"] or ""
+    return checked
+
+
+def dehaze_video(source, result, thickness=1.0, *, look="classic", **options):
+    """Dehazes the clip ``source`` into the clip ``result``, as the command line's
+    ``vantorel SOURCE RESULT THICKNESS`` does for a clip: the same frames, the other
+    streams (sound, subtitles) copied packet for packet, metadata and timestamps kept, and
+    ``result`` replaced in one step at the end.
+
+    source, result: paths (str or os.PathLike).
+    thickness, look: as for dehaze_file().
+    options: the command line's clip options, by the same names:
+        temporal_window  seconds, 0..60, default 1 (0: every frame on its own)
+        video_format     "mp4", "mkv", "mov" or "webm"; default: the result's extension
+        video_codec      "h264", "h265", "vp9" or "ffv1"; default: vp9 for webm, else h264
+        crf              0..51, default 18
+        preset           "ultrafast" .. "veryslow", default "medium"
+
+    Returns True when the result was written, False when there was nothing to do. Damaged
+    frames left out and streams the container cannot hold are reported as a UserWarning.
+    Raises TypeError or ValueError for wrong arguments, and OSError, naming the file, when
+    the clip cannot be read or the result cannot be written.
+    """
+    checked = _video_options(options)
+    status, error, note, _ = _vantorel.dehaze_video(os.fspath(source), os.fspath(result),
+                                                    thickness, look, **checked)
+    if status == "written":
+        if note:
+            warnings.warn(note, UserWarning, stacklevel=2)
+        return True
+    if status == "nothing to do":
+        return False
+    raise OSError(error)

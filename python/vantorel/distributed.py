@@ -1,8 +1,9 @@
-"""Dehazing many picture files on a Dask cluster (dask.distributed).
+"""Dehazing many picture and clip files on a Dask cluster (dask.distributed).
 
-One task per picture, on whichever worker the scheduler picks; each task reads its source,
-dehazes it with the C++ code on one thread (the workers' processes give the parallelism)
-and replaces its result atomically, exactly as ``vantorel.dehaze_file`` does.
+One task per picture or clip, on whichever worker the scheduler picks; each task reads its
+source, dehazes it with the C++ code on one thread (the workers' processes give the
+parallelism) and replaces its result atomically, exactly as ``vantorel.dehaze_file`` (a
+picture) or ``vantorel.dehaze_video`` (a clip) does.
 
 The sources and the output folder must be on storage that every worker sees under the same
 paths (a shared or network file system), and every worker needs this package installed.
@@ -14,7 +15,7 @@ import time
 from pathlib import Path
 from typing import Any, List, NamedTuple, Optional, Sequence, Union
 
-from . import _file_options, _vantorel, dehaze_file, set_threads
+from . import _file_options, _VIDEO_OPTIONS, _video_options, _vantorel, dehaze_file, dehaze_video, set_threads
 
 PathType = Union[str, "os.PathLike[str]"]
 
@@ -29,8 +30,11 @@ class FileRecord(NamedTuple):
 
 
 def result_paths(sources: Sequence[PathType], output_dir: PathType, format: str = "png",
-                 suffix: str = "") -> List[str]:
-    """The result path of each source: output_dir/<source name without extension><suffix>.<format>.
+                 suffix: str = "", video_format: Optional[str] = None) -> List[str]:
+    """The result path of each source: output_dir/<source name without extension><suffix>.<format>,
+    and for a clip (vantorel's test: a clip's extension, or a moving video stream inside)
+    the extension of ``video_format`` ("mp4", "mkv", "mov", "webm"), else its own when clips
+    can be written in it, else ".mkv".
 
     Raises ValueError, before any work, when two sources would land on the same result or a
     result would replace one of the sources.
@@ -41,7 +45,10 @@ def result_paths(sources: Sequence[PathType], output_dir: PathType, format: str 
     if os.sep in suffix:
         raise ValueError(f"suffix must not name a folder, got {suffix!r}")
     folder = Path(output_dir)
-    results = [str(folder / f"{Path(source).stem}{suffix}.{extension}") for source in sources]
+    results = [str(folder / (Path(source).stem + suffix + (
+                   _vantorel.clip_result_extension(os.fspath(source), video_format or "")
+                   if _vantorel.is_clip(os.fspath(source)) else "." + extension)))
+               for source in sources]
     sources = [os.fspath(source) for source in sources]
     by_result = {}
     for source, result in zip(sources, results):
@@ -56,13 +63,17 @@ def result_paths(sources: Sequence[PathType], output_dir: PathType, format: str 
     return results
 
 
-def _dehaze_task(source, result, thickness, look, options):
-    """Runs on a worker: one picture, one thread; every failure becomes the record's error."""
+def _dehaze_task(source, result, thickness, look, options, video_options):
+    """Runs on a worker: one picture or clip, one thread; every failure becomes the record's
+    error."""
     set_threads(1)
     start = time.perf_counter()
     try:
         os.makedirs(os.path.dirname(result), exist_ok=True)
-        written = dehaze_file(source, result, thickness, look=look, **options)
+        if _vantorel.is_clip(source):
+            written = dehaze_video(source, result, thickness, look=look, **video_options)
+        else:
+            written = dehaze_file(source, result, thickness, look=look, **options)
     except (OSError, ValueError, MemoryError) as error:
         return FileRecord(source, None, str(error), time.perf_counter() - start)
     return FileRecord(source, result if written else None, None, time.perf_counter() - start)
@@ -79,9 +90,11 @@ def dehaze_files(client: Any, sources: Sequence[PathType], output_dir: PathType,
     output_dir: the folder for the results, seen by every worker; created when missing.
     thickness: as for vantorel.dehaze_file, the same for every picture.
     look: as for vantorel.dehaze_file ("classic", the default, or "natural").
-    options: ``format`` (the results' extension, default "png"), ``suffix`` (added to each
-        source's name, default ""), and the output options of vantorel.dehaze_file:
-        ``jpeg_quality``, ``webp_quality``, ``png_compression``, ``strip_metadata``.
+    options: ``format`` (the pictures' results' extension, default "png"), ``suffix`` (added
+        to each source's name, default ""), the output options of vantorel.dehaze_file:
+        ``jpeg_quality``, ``webp_quality``, ``png_compression``, ``strip_metadata``, and for
+        clips those of vantorel.dehaze_video: ``temporal_window``, ``video_format``,
+        ``video_codec``, ``crf``, ``preset``.
 
     Returns one FileRecord per source, in the order of ``sources``. A picture that cannot be
     read or written is a record with its error, never a failed batch; with a thickness below
@@ -94,15 +107,19 @@ def dehaze_files(client: Any, sources: Sequence[PathType], output_dir: PathType,
     suffix = options.pop("suffix", "")
     if not isinstance(file_format, str) or not isinstance(suffix, str):
         raise TypeError("format and suffix must be str")
+    video_options = _video_options({name: options.pop(name) for name in list(options)
+                                    if name in _VIDEO_OPTIONS})
     checked = _file_options(options)
     sources = [os.path.abspath(source) for source in given]
-    results = result_paths(sources, os.path.abspath(output_dir), file_format, suffix)
-    # Every check dehaze_file makes before its work, here once rather than in each task.
-    _vantorel.check_file_arguments(results[0] if results else "result.png", thickness, look,
-                                   **checked)
+    results = result_paths(sources, os.path.abspath(output_dir), file_format, suffix,
+                           video_options["video_format"])
+    # Every check dehaze_file and dehaze_video make before their work, here once rather
+    # than in each task.
+    _vantorel.check_file_arguments(f"result.{file_format.lstrip('.')}", thickness, look, **checked)
+    _vantorel.check_video_arguments(thickness, look, **video_options)
 
     futures = client.map(_dehaze_task, sources, results, thickness=thickness, look=look,
-                         options=checked, pure=False)
+                         options=checked, video_options=video_options, pure=False)
     records = []
     for source, future in zip(given, futures):
         try:

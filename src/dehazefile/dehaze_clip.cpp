@@ -189,6 +189,13 @@ void DehazeOpenClip(Run& run, const std::string& source, const std::string& resu
 
 }  // namespace
 
+std::string CheckClipResult(const std::string& result, const OutputOptions& options) {
+  VideoEncoding encoding;
+  std::string error = CheckOutputOptions(options);
+  if (error.empty()) ChooseEncoding(result, options, encoding, error);
+  return error;
+}
+
 bool IsClipFile(const std::string& path) {
   std::string extension = FileExtension(path);
   std::transform(extension.begin(), extension.end(), extension.begin(), [](unsigned char c) { return std::tolower(c); });

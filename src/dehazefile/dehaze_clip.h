@@ -19,6 +19,10 @@ bool IsClipFile(const std::string& path);
 // The extensions a folder scan takes as clips (lower case, with the dot).
 const std::vector<std::string>& ClipExtensions();
 
+// "" when a clip's result can be written at `result` with these options (container from
+// options.video_format or the result's extension, and the codec), else the one-line reason.
+std::string CheckClipResult(const std::string& result, const OutputOptions& options);
+
 // Called after every frame written: frames done, and the number the source announces (0 when
 // unknown).
 using ClipProgress = std::function<void(int64_t done, int64_t expected)>;

@@ -100,3 +100,24 @@ def test_wrong_arguments_are_refused_before_any_work(client, tmp_path):
     with pytest.raises(ValueError, match="thickness"):
         dehaze_files(client, [tmp_path / "x.jpg"], tmp_path / "out", 2.0)
     assert not (tmp_path / "out").exists()
+
+
+def test_a_clip_is_one_task_and_its_result_is_that_of_the_command_line(client, run_cli, tmp_path):
+    import subprocess
+    clip = tmp_path / "clip.mkv"
+    subprocess.run(["ffmpeg", "-nostdin", "-v", "error", "-f", "lavfi", "-i",
+                    "testsrc2=size=96x64:rate=10:duration=0.5", "-c:v", "ffv1", "-pix_fmt", "bgr0",
+                    str(clip)], check=True)
+    picture = small_pictures(tmp_path)[0]
+    records = dehaze_files(client, [clip, picture], tmp_path / "out", 0.8, video_codec="ffv1",
+                           temporal_window=0.5)
+    assert [record.error for record in records] == [None, None]
+    assert records[0].result == str(tmp_path / "out" / "clip.mkv")
+    assert run_cli(clip, tmp_path / "cli.mkv", 0.8, "--video-codec", "ffv1",
+                   "--temporal-window", "0.5").returncode == 0
+
+    def frame_hashes(path):
+        return subprocess.run(["ffmpeg", "-nostdin", "-v", "error", "-i", str(path), "-map", "0:v",
+                               "-pix_fmt", "bgr24", "-f", "framemd5", "-"],
+                              capture_output=True, text=True, check=True).stdout.split("\n")[-6:]
+    assert frame_hashes(records[0].result) == frame_hashes(tmp_path / "cli.mkv")

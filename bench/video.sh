@@ -1,0 +1,64 @@
+#!/usr/bin/env bash
+# A clip against the loop a user would write, on a 10-second 1920x1080 30 fps clip made from
+# the 15.9-megapixel sample photo: a slow pan over it with haze added, a bright square
+# crossing the lower part, a sine tone as its sound. Measures in one run:
+#   clip     vantorel clip.mp4 clear.mp4 0.8: frames per second and peak memory
+#   loop     ffmpeg to PNG frames, vantorel -o over them, ffmpeg back with the sound
+#   frame    the single form's "Time cost" on the clip's first frame, and 0.7 / that time
+#   flicker  the standard deviation of the frame-to-frame change of the mean luma over the
+#            upper part (which the square never crosses): source, default window, window 0
+#   bench/video.sh [SAMPLES_DIR]   (default: ../shared/samples beside the checkout)
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${VANTOREL_BUILD_DIR:-$root/build}
+samples=${1:-$root/../shared/samples}
+photo=$samples/dandelions_5312x2988.jpg
+for tool in ffmpeg /usr/bin/time; do
+  command -v "$tool" >/dev/null || { echo "bench/video.sh needs $tool" >&2; exit 1; }
+done
+[[ -f $photo ]] || { echo "bench/video.sh: no $photo" >&2; exit 1; }
+vantorel=$build/vantorel
+[[ -x $vantorel ]] || { echo "bench/video.sh: build $vantorel first" >&2; exit 1; }
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cd "$work"
+ff() { ffmpeg -nostdin -v error -y "$@"; }
+
+# Haze: every level lifted toward a light grey (levels' output floor at 45 %). The photo is
+# scaled once, not for every frame.
+ff -i "$photo" -vf scale=2400:-2 photo.png
+ff -loop 1 -framerate 30 -i photo.png -f lavfi -i "color=white:s=160x160:r=30" -f lavfi -i "sine=frequency=440:duration=10" \
+   -filter_complex "[0:v]colorlevels=romin=0.45:gomin=0.45:bomin=0.45,crop=1920:1080:'n*1.5':'40+n*0.3'[p];[p][1:v]overlay=x='-160+n*7':y=820,format=yuv420p[v]" \
+   -map "[v]" -map 2:a -frames:v 300 -c:v libx264 -crf 18 -preset medium -c:a aac -shortest clip.mp4
+
+seconds_of() { awk -F': ' '/Elapsed \(wall clock\)/ {n = split($2, t, ":"); s = 0; for (i = 1; i <= n; i++) s = s * 60 + t[i]; print s}' "$1"; }
+peak_mb_of() { awk -F': ' '/Maximum resident/ {printf "%.0f", $2 / 1024}' "$1"; }
+
+/usr/bin/time -v "$vantorel" -q clip.mp4 clear.mp4 0.8 >/dev/null 2>clip_time.txt
+clip_seconds=$(seconds_of clip_time.txt)
+
+start=$(date +%s.%N)
+mkdir frames clear_frames
+ff -i clip.mp4 frames/f%05d.png
+"$vantorel" -q -o clear_frames -t 0.8 frames >/dev/null
+ff -framerate 30 -i clear_frames/f%05d.png -i clip.mp4 -map 0:v -map 1:a -c:v libx264 -crf 18 -preset medium \
+   -pix_fmt yuv420p -c:a copy loop.mp4
+loop_seconds=$(echo "$(date +%s.%N) - $start" | bc)
+
+frame_cost=$("$vantorel" frames/f00001.png frame_clear.png 0.8 | awk '/Time cost/ {print $4}')
+
+"$vantorel" -q clip.mp4 alone.mp4 0.8 --temporal-window 0 >/dev/null
+flicker() {
+  ff -i "$1" -vf "crop=1920:700:0:0,signalstats,metadata=print:key=lavfi.signalstats.YAVG:file=-" -f null - |
+    grep YAVG | cut -d= -f2 |
+    awk 'NR > 1 {d = $1 - p; n++; s += d; q += d * d} {p = $1} END {m = s / n; printf "%.4f", sqrt(q / n - m * m)}'
+}
+
+frames=300
+awk -v c="$clip_seconds" -v l="$loop_seconds" -v f="$frame_cost" -v n="$frames" -v mb="$(peak_mb_of clip_time.txt)" \
+    -v src="$(flicker clip.mp4)" -v win="$(flicker clear.mp4)" -v zero="$(flicker alone.mp4)" 'BEGIN {
+  printf "clip    %d frames in %.1f s: %.2f fps, peak memory %d MB\n", n, c, n / c, mb
+  printf "loop    %.1f s: %.2f fps; the clip is %.2f times as fast\n", l, n / l, l / c
+  printf "frame   single form on one 1080p frame: Time cost %.3f s; target 0.7 / cost = %.2f fps\n", f, 0.7 / f
+  printf "flicker std of the frame-to-frame change of the mean luma (upper part): source %.4f, window 1 s %.4f (%.2f x source), window 0 %.4f (%.1f x source)\n", src, win, win / src, zero, zero / src
+}'
