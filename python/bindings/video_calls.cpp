@@ -9,6 +9,7 @@
 
 #include "bindings/picture_arguments.h"
 #include "dehazefile/batch_plan.h"
+#include "dehazefile/clip_option_table.h"
 #include "dehazefile/dehaze_clip.h"
 #include "dehazefile/memory_budget.h"
 #include "vantorel/video_dehazer.h"
@@ -37,10 +38,10 @@ class PyVideoDehazer {
     const Look look = CheckLook(look_arg);
     const double window = CheckNumber(window_arg, "temporal_window");
     const double fps = CheckNumber(fps_arg, "fps");
-    OutputOptions options;
+    ClipOptions options;
     options.temporal_window = window;
-    const std::string problem = CheckOutputOptions(options);
-    if (!problem.empty()) throw py::value_error(problem);
+    std::string problem;
+    if (!CheckClipOptions(options, problem)) throw py::value_error(problem);
     if (!(fps > 0.0)) throw py::value_error("fps must be above 0");
     dehazer_ = std::make_unique<VideoDehazer>(thickness_, look, window, fps);
   }
@@ -86,25 +87,29 @@ const char* StatusName(Outcome::Status status) {
   return "failed";
 }
 
-OutputOptions VideoOptions(const py::object& window, const std::string& video_format, const std::string& video_codec,
-                           int crf, const std::string& preset) {
-  OutputOptions options;
-  options.temporal_window = CheckNumber(window, "temporal_window");
-  options.video_format = video_format;
-  options.video_codec = video_codec;
-  options.crf = crf;
-  options.preset = preset;
-  const std::string problem = CheckOutputOptions(options);
-  if (!problem.empty()) throw py::value_error(problem);
+// The clip options from Python's keywords (their names and types already checked by the
+// package against clip_options()), checked against the table.
+ClipOptions CheckedClipOptions(const py::dict& keywords) {
+  ClipOptions options;
+  for (const ClipOptionSpec& spec : ClipOptionTable()) {
+    if (!keywords.contains(spec.python_name)) continue;
+    const py::handle value = keywords[spec.python_name];
+    switch (spec.kind) {
+      case ClipOptionSpec::Kind::kWholeNumber: options.*spec.number = value.cast<int>(); break;
+      case ClipOptionSpec::Kind::kDecimal: options.*spec.decimal = value.cast<double>(); break;
+      case ClipOptionSpec::Kind::kChoice: options.*spec.text = value.cast<std::string>(); break;
+    }
+  }
+  std::string problem;
+  if (!CheckClipOptions(options, problem)) throw py::value_error(problem);
   return options;
 }
 
 py::tuple DehazeVideoCall(const std::string& source, const std::string& result, const py::object& thickness_arg,
-                          const py::object& look_arg, const py::object& window, const std::string& video_format,
-                          const std::string& video_codec, int crf, const std::string& preset) {
+                          const py::object& look_arg, const py::dict& keywords) {
   const float thickness = std::max(CheckThickness(thickness_arg), 0.01f);
   const Look look = CheckLook(look_arg);
-  const OutputOptions options = VideoOptions(window, video_format, video_codec, crf, preset);
+  const ClipOptions options = CheckedClipOptions(keywords);
   const std::string problem = CheckClipResult(result, options);
   if (!problem.empty()) throw py::value_error(result + ": " + problem);
   Outcome outcome;
@@ -123,20 +128,38 @@ void AddVideoCalls(py::module_& module) {
            py::arg("thickness"), py::arg("look"), py::arg("temporal_window"), py::arg("fps"))
       .def("process", &PyVideoDehazer::Process, py::arg("frame"), py::arg("timestamp"))
       .def("reset", &PyVideoDehazer::Reset);
+  module.def(
+      "clip_options",
+      [] {
+        py::list options;
+        const ClipOptions defaults;
+        for (const ClipOptionSpec& spec : ClipOptionTable()) {
+          switch (spec.kind) {
+            case ClipOptionSpec::Kind::kWholeNumber:
+              options.append(py::make_tuple(spec.python_name, "int", defaults.*spec.number, spec.help));
+              break;
+            case ClipOptionSpec::Kind::kDecimal:
+              options.append(py::make_tuple(spec.python_name, "float", defaults.*spec.decimal, spec.help));
+              break;
+            case ClipOptionSpec::Kind::kChoice:
+              options.append(py::make_tuple(spec.python_name, "str", defaults.*spec.text, spec.help));
+              break;
+          }
+        }
+        return options;
+      },
+      "The clip options' table: (keyword, type, default, help) each");
   module.def("dehaze_video", &DehazeVideoCall, py::arg("source"), py::arg("result"), py::arg("thickness"),
-             py::arg("look"), py::arg("temporal_window"), py::arg("video_format"), py::arg("video_codec"),
-             py::arg("crf"), py::arg("preset"), "(status, error, note, seconds) of the layer's DehazeClipFile");
+             py::arg("look"), py::arg("options"), "(status, error, note, seconds) of the layer's DehazeClipFile");
   module.def(
       "check_video_arguments",
-      [](const py::object& thickness, const py::object& look, const py::object& window,
-         const std::string& video_format, const std::string& video_codec, int crf, const std::string& preset) {
+      [](const py::object& thickness, const py::object& look, const py::dict& options) {
         CheckThickness(thickness);
         CheckLook(look);
-        VideoOptions(window, video_format, video_codec, crf, preset);
+        CheckedClipOptions(options);
       },
-      py::arg("thickness"), py::arg("look"), py::arg("temporal_window"), py::arg("video_format"),
-      py::arg("video_codec"), py::arg("crf"), py::arg("preset"),
-      "The checks of dehaze_video alone: raises what it would raise before any work");
+      py::arg("thickness"), py::arg("look"), py::arg("options"),
+      "The checks of dehaze_video before any work, but the result's: raises what it would raise");
   module.def("is_clip", &IsClipFile, py::arg("path"));
   module.def("clip_result_extension", &ClipResultExtension, py::arg("source"), py::arg("video_format"));
 }

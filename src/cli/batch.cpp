@@ -87,7 +87,7 @@ void DehazeOne(const CommandLine& line, const BatchItem& item, size_t index, Bat
   }
   const auto start = std::chrono::steady_clock::now();
   const Outcome outcome =
-      item.clip ? DehazeClipFile(item.source, item.result, line.thickness, line.output, line.force, line.look, {},
+      item.clip ? DehazeClipFile(item.source, item.result, line.thickness, line.clip, line.force, line.look, {},
                                  &stopping)
                 : DehazeFile(item.source, item.result, line.thickness, line.output, item.map, line.force, line.look);
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -98,11 +98,13 @@ void DehazeOne(const CommandLine& line, const BatchItem& item, size_t index, Bat
     case Outcome::Status::kNothingToDo:
       progress.Skipped(index, item.source, "the thickness is below 0.1: nothing to do");
       break;
+    case Outcome::Status::kWriteProtected:
+      progress.Failed(index, outcome.error + " (--force replaces it)");
+      break;
     case Outcome::Status::kUnreadable:
+    case Outcome::Status::kNoSpace:
     case Outcome::Status::kFailed:
-      progress.Failed(index, outcome.error + (outcome.error.find("write-protected") != std::string::npos
-                                                  ? " (--force replaces it)"
-                                                  : ""));
+      progress.Failed(index, outcome.error);
       break;
   }
 }
@@ -129,7 +131,7 @@ int RunBatch(const CommandLine& line) {
   request.output_dir = line.output_dir;
   request.recursive = line.recursive;
   request.format = line.format;
-  request.video_format = line.output.video_format;
+  request.video_format = line.clip.video_format;
   request.suffix = line.suffix;
   request.maps = line.maps;
   std::vector<BatchItem> items;

@@ -1,6 +1,8 @@
 // Reading the arguments with CLI11, keeping the calls that worked before options existed.
 #include "cli/command_line.h"
 
+#include "dehazefile/batch_plan.h"
+#include "dehazefile/clip_option_table.h"
 #include "dehazefile/version.h"
 
 #include <algorithm>
@@ -57,6 +59,38 @@ CLI::Validator ParsedBy(Parse parse) {
 // A range check that adds nothing to the help: the option's text states the range.
 CLI::Validator Between(int low, int high) { return CLI::Range(low, high).description(""); }
 
+// The output options, from the file layer's table.
+void AddOutputOptions(CLI::App& app, OutputOptions& output) {
+  for (const OutputOptionSpec& spec : OutputOptionTable()) {
+    const std::string name = std::string("--") + spec.name;
+    switch (spec.kind) {
+      case OutputOptionSpec::Kind::kWholeNumber:
+        app.add_option(name, output.*spec.number, spec.help)
+            ->type_name(spec.value_name)
+            ->check(Between(spec.min, spec.max));
+        break;
+      case OutputOptionSpec::Kind::kFlag:
+        app.add_flag(name, output.*spec.flag, spec.help);
+        break;
+    }
+  }
+}
+
+// The clip options, from the file layer's table; their ranges are checked after parsing,
+// against the same table.
+void AddClipOptions(CLI::App& app, ClipOptions& clip) {
+  for (const ClipOptionSpec& spec : ClipOptionTable()) {
+    const std::string name = std::string("--") + spec.name;
+    CLI::Option* option = nullptr;
+    switch (spec.kind) {
+      case ClipOptionSpec::Kind::kWholeNumber: option = app.add_option(name, clip.*spec.number, spec.help); break;
+      case ClipOptionSpec::Kind::kDecimal: option = app.add_option(name, clip.*spec.decimal, spec.help); break;
+      case ClipOptionSpec::Kind::kChoice: option = app.add_option(name, clip.*spec.text, spec.help); break;
+    }
+    option->type_name(spec.value_name);
+  }
+}
+
 CommandLine Error(const std::string& text) {
   CommandLine line;
   line.action = CommandLine::Action::kError;
@@ -90,7 +124,6 @@ CommandLine ParseCommandLine(int argc, char** argv) {
   std::vector<std::string> arguments;
   std::string thickness_text;
   std::string look_text;
-  int webp_quality = 0;
   bool help = false, version = false;
 
   CLI::App app(kDescription, "vantorel");
@@ -131,34 +164,8 @@ CommandLine ParseCommandLine(int argc, char** argv) {
                  "Single form: also write the transmission map to PATH, an 8-bit grey picture of the "
                  "source's size, 255 where the scene is clear and 0 for opaque haze")
       ->type_name("PATH");
-  app.add_option("--jpeg-quality", line.output.jpeg_quality, "JPEG quality, 1..100; default 95")
-      ->type_name("Q")
-      ->check(Between(1, 100));
-  app.add_option("--webp-quality", webp_quality, "Lossy WebP of this quality, 1..100; default: lossless WebP")
-      ->type_name("Q")
-      ->check(Between(1, 100));
-  app.add_option("--png-compression", line.output.png_compression,
-                 "PNG compression level, 0 (none) .. 9 (smallest); default: the image library's (1)")
-      ->type_name("LEVEL")
-      ->check(Between(0, 9));
-  app.add_flag("--strip-metadata", line.output.strip_metadata,
-               "Write no EXIF, XMP or IPTC (so no GPS position); the ICC colour profile is kept");
-  app.add_option("--temporal-window", line.output.temporal_window,
-                 "Clips: seconds over which each frame's whole-picture estimates are averaged, "
-                 "against flicker; 0 dehazes every frame on its own; default 1")
-      ->type_name("S");
-  app.add_option("--video-format", line.output.video_format,
-                 "Clips: the result's container, mp4, mkv, mov or webm; default: the result's "
-                 "extension (with -o: the source's)")
-      ->type_name("FMT");
-  app.add_option("--video-codec", line.output.video_codec,
-                 "Clips: h264, h265, vp9 or ffv1 (lossless, mkv only); default: vp9 for webm, else h264")
-      ->type_name("CODEC");
-  app.add_option("--crf", line.output.crf, "Clips: constant quality of h264, h265 and vp9, 0..51; default 18")
-      ->type_name("N");
-  app.add_option("--preset", line.output.preset,
-                 "Clips: ultrafast .. veryslow, the encoder's speed against size; default medium")
-      ->type_name("NAME");
+  AddOutputOptions(app, line.output);
+  AddClipOptions(app, line.clip);
   app.add_flag("--force", line.force, "Replace results that are write-protected");
   app.add_flag("-q,--quiet", line.quiet,
                "Print errors only (one picture: no notes; its lines on standard output stay)");
@@ -169,9 +176,8 @@ CommandLine ParseCommandLine(int argc, char** argv) {
   } catch (const CLI::ParseError& e) {
     return Error(std::string(e.what()) + " (vantorel --help lists the options)");
   }
-  line.output.webp_quality = webp_quality;
-  const std::string output_problem = CheckOutputOptions(line.output);
-  if (!output_problem.empty()) return Error(output_problem);
+  std::string clip_problem;
+  if (!CheckClipOptions(line.clip, clip_problem)) return Error(clip_problem);
 
   if (help) {
     line.action = CommandLine::Action::kHelp;
@@ -189,11 +195,9 @@ CommandLine ParseCommandLine(int argc, char** argv) {
     if (!line.transmission_map.empty()) {
       return Error("--transmission-map is for a single picture; with -o, --maps writes one per result");
     }
-    if (!line.format.empty() && line.format[0] != '.') line.format = "." + line.format;
-    if (!line.format.empty()) {
-      std::string why;
-      if (!CanWriteFormat(line.format, why)) return Error("--format " + line.format.substr(1) + ": " + why);
-    }
+    const std::string requested_format = line.format;
+    std::string why;
+    if (!BatchFormat(requested_format, line.format, why)) return Error("--format " + requested_format + ": " + why);
     line.sources = arguments;
     line.action = CommandLine::Action::kBatch;
     return line;

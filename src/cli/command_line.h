@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "dehazefile/clip_options.h"
 #include "dehazefile/dehaze_file.h"
 
 namespace vantorel {
@@ -26,6 +27,7 @@ struct CommandLine {
   float thickness = 1.0f;            // checked by ParseThickness
   Look look = Look::kClassic;        // --look, read by ParseLook
   OutputOptions output;
+  ClipOptions clip;  // clips only
   bool force = false;
   bool quiet = false;
   std::string transmission_map;  // single form: where to write the map, or ""

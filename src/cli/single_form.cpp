@@ -18,7 +18,7 @@ int RunSingleForm(const CommandLine& line) {
   const bool clip = IsClipFile(line.sources[0]);
   const Outcome outcome =
       clip
-          ? DehazeClipFile(line.sources[0], line.result, line.thickness, line.output, line.force, line.look,
+          ? DehazeClipFile(line.sources[0], line.result, line.thickness, line.clip, line.force, line.look,
                            ClipProgressLine(line.quiet))
           : DehazeFile(line.sources[0], line.result, line.thickness, line.output, line.transmission_map,
                        line.force, line.look);
@@ -31,7 +31,7 @@ int RunSingleForm(const CommandLine& line) {
   if (clip && outcome.status == Outcome::Status::kWritten) ClipSummaryLine(line.quiet, outcome.seconds);
   if (outcome.status != Outcome::Status::kWritten) {
     std::string error = outcome.error;
-    if (error.find("write-protected") != std::string::npos) error += " (--force replaces it)";
+    if (outcome.status == Outcome::Status::kWriteProtected) error += " (--force replaces it)";
     return Fail(error);
   }
   if (!outcome.note.empty() && !line.quiet) Note(outcome.note);

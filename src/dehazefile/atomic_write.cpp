@@ -92,16 +92,22 @@ bool FinalTarget(const std::string& path, std::string& target, std::string& erro
   return false;
 }
 
+FileError WriteFailure(int error_number) {
+  const bool full = error_number == ENOSPC || error_number == EDQUOT;
+  return FileError(full ? FileError::Kind::kNoSpace : FileError::Kind::kOther, std::strerror(error_number));
+}
+
 }  // namespace
 
-bool BeginAtomicFile(const std::string& path, bool force, PendingFile& file, std::string& error) {
-  if (!FinalTarget(path, file.target, error)) return false;
+bool BeginAtomicFile(const std::string& path, bool force, PendingFile& file, FileError& error) {
+  error = FileError();
+  if (!FinalTarget(path, file.target, error.message)) return false;
   file.mode = DefaultFileMode();
   struct stat existing {};
   if (::stat(file.target.c_str(), &existing) == 0 && S_ISREG(existing.st_mode)) {
     // As cp does: a file its owner protected is not replaced unless asked to.
     if (!force && ::faccessat(AT_FDCWD, file.target.c_str(), W_OK, AT_EACCESS) != 0 && errno == EACCES) {
-      error = "the existing file is write-protected";
+      error = FileError(FileError::Kind::kWriteProtected, "the existing file is write-protected");
       return false;
     }
     file.mode = existing.st_mode & 0777;
@@ -112,13 +118,13 @@ bool BeginAtomicFile(const std::string& path, bool force, PendingFile& file, std
       DirectoryOf(file.target) + "/." + BaseNameOf(file.target).substr(0, kTempNameStem) + ".tmp-XXXXXX";
   file.fd = CreateGuardedTempFile(file.temp_path, file.slot);
   if (file.fd < 0) {
-    error = std::strerror(errno);
+    error = WriteFailure(errno);
     return false;
   }
   return true;
 }
 
-bool FinishAtomicFile(PendingFile& file, std::string& error) {
+bool FinishAtomicFile(PendingFile& file, FileError& error) {
   bool ok = ::fchmod(file.fd, file.mode) == 0 && ::fsync(file.fd) == 0;
   int saved_errno = errno;
   if (::close(file.fd) != 0 && ok) {
@@ -132,7 +138,7 @@ bool FinishAtomicFile(PendingFile& file, std::string& error) {
   }
   if (!ok) {
     DiscardGuardedTempFile(file.slot);
-    error = std::strerror(saved_errno);
+    error = WriteFailure(saved_errno);
   }
   file.slot = -1;
   return ok;
@@ -146,11 +152,11 @@ void AbandonAtomicFile(PendingFile& file) {
 }
 
 bool WriteFileAtomically(const std::string& path, const std::vector<unsigned char>& bytes, bool force,
-                         std::string& error) {
+                         FileError& error) {
   PendingFile file;
   if (!BeginAtomicFile(path, force, file, error)) return false;
   if (!WriteAll(file.fd, bytes.data(), bytes.size())) {
-    error = std::strerror(errno);
+    error = WriteFailure(errno);
     AbandonAtomicFile(file);
     return false;
   }

@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "dehazefile/clip_option_table.h"
 #include "video/clip_reader.h"
 #include "video/clip_writer.h"
 #include "video/frame_queue.h"
@@ -54,7 +55,7 @@ void Guarded(Failure& failure, Stage stage) {
   }
 }
 
-bool ChooseEncoding(const std::string& result, const OutputOptions& options, VideoEncoding& encoding,
+bool ChooseEncoding(const std::string& result, const ClipOptions& options, VideoEncoding& encoding,
                     std::string& error) {
   encoding.container = options.video_format.empty() ? ContainerOfExtension(FileExtension(result)) : options.video_format;
   if (encoding.container.empty()) {
@@ -122,13 +123,24 @@ struct Run {
   }
 };
 
+// A failure to write the result, with the status its kind calls for.
+void WriteFailed(const std::string& result, const FileError& error, Outcome& outcome) {
+  switch (error.kind) {
+    case FileError::Kind::kWriteProtected: outcome.status = Outcome::Status::kWriteProtected; break;
+    case FileError::Kind::kNoSpace: outcome.status = Outcome::Status::kNoSpace; break;
+    default: outcome.status = Outcome::Status::kFailed; break;
+  }
+  outcome.error = result + ": cannot write the result: " + error.message;
+}
+
 void DehazeOpenClip(Run& run, const std::string& source, const std::string& result, float thickness,
-                    const OutputOptions& options, const VideoEncoding& encoding, bool force, Look look,
+                    const ClipOptions& options, const VideoEncoding& encoding, bool force, Look look,
                     const ClipProgress& progress, const std::atomic<bool>* stop, Outcome& outcome) {
   std::string error;
   PendingFile file;
-  if (!BeginAtomicFile(result, force, file, error)) {
-    outcome.error = result + ": cannot write the result: " + error;
+  FileError file_error;
+  if (!BeginAtomicFile(result, force, file, file_error)) {
+    WriteFailed(result, file_error, outcome);
     return;
   }
   std::string note;
@@ -172,7 +184,10 @@ void DehazeOpenClip(Run& run, const std::string& source, const std::string& resu
   std::string failure = run.failure.Get();
   if (failure.empty() && run.frames == 0) failure = "no frame could be decoded";
   if (failure.empty() && !run.writer.Finish(error)) failure = result + ": " + error;
-  if (failure.empty() && !FinishAtomicFile(file, error)) failure = result + ": cannot write the result: " + error;
+  if (failure.empty() && !FinishAtomicFile(file, file_error)) {
+    WriteFailed(result, file_error, outcome);
+    return;
+  }
   if (!failure.empty()) {
     AbandonAtomicFile(file);
     outcome.error = failure.find(result + ": ") == 0 ? failure : source + ": " + failure;
@@ -189,10 +204,10 @@ void DehazeOpenClip(Run& run, const std::string& source, const std::string& resu
 
 }  // namespace
 
-std::string CheckClipResult(const std::string& result, const OutputOptions& options) {
+std::string CheckClipResult(const std::string& result, const ClipOptions& options) {
   VideoEncoding encoding;
-  std::string error = CheckOutputOptions(options);
-  if (error.empty()) ChooseEncoding(result, options, encoding, error);
+  std::string error;
+  if (CheckClipOptions(options, error)) ChooseEncoding(result, options, encoding, error);
   return error;
 }
 
@@ -209,14 +224,16 @@ const std::vector<std::string>& ClipExtensions() {
 }
 
 Outcome DehazeClipFile(const std::string& source, const std::string& result, float thickness,
-                       const OutputOptions& options, bool force, Look look, const ClipProgress& progress,
+                       const ClipOptions& options, bool force, Look look, const ClipProgress& progress,
                        const std::atomic<bool>* stop) {
   Outcome outcome;
   const auto start = std::chrono::steady_clock::now();
   try {
-    std::string error = CheckOutputOptions(options);
+    std::string error;
     VideoEncoding encoding;
-    if (error.empty() && !ChooseEncoding(result, options, encoding, error)) error = result + ": " + error;
+    if (CheckClipOptions(options, error) && !ChooseEncoding(result, options, encoding, error)) {
+      error = result + ": " + error;
+    }
     if (!error.empty()) {
       outcome.error = error;
       return outcome;

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "dehazefile/clip_options.h"
 #include "dehazefile/dehaze_file.h"
 
 namespace vantorel {
@@ -21,7 +22,7 @@ const std::vector<std::string>& ClipExtensions();
 
 // "" when a clip's result can be written at `result` with these options (container from
 // options.video_format or the result's extension, and the codec), else the one-line reason.
-std::string CheckClipResult(const std::string& result, const OutputOptions& options);
+std::string CheckClipResult(const std::string& result, const ClipOptions& options);
 
 // Called after every frame written: frames done, and the number the source announces (0 when
 // unknown).
@@ -29,12 +30,12 @@ using ClipProgress = std::function<void(int64_t done, int64_t expected)>;
 
 // Reads the clip, dehazes its frames with a VideoDehazer (the window from options), encodes
 // them as the options ask (the container from options.video_format, else the result's
-// extension), copies the other streams, and replaces the result in one step at the end.
-// Never throws. The outcome's `seconds` is the whole run's time; its note tells of damaged
+// extension), copies the other streams, and replaces the result in one step at the end
+// (kWriteProtected and kNoSpace as for DehazeFile). Never throws. The outcome's `seconds` is the whole run's time; its note tells of damaged
 // frames left out and of streams the container cannot hold.
 //   stop  when not null and set: the run ends early, writing nothing (kFailed, "stopped")
 Outcome DehazeClipFile(const std::string& source, const std::string& result, float thickness,
-                       const OutputOptions& options, bool force = false, Look look = Look::kClassic,
+                       const ClipOptions& options, bool force = false, Look look = Look::kClassic,
                        const ClipProgress& progress = {}, const std::atomic<bool>* stop = nullptr);
 
 }  // namespace vantorel
