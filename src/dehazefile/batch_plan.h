@@ -20,9 +20,9 @@ struct BatchRequest {
   std::string output_dir;
   bool recursive = false;
   std::string format;  // ".ext" for every picture's result, or "" for each source's own
-  std::string video_format;  // "mp4", "mkv", "mov" or "webm" for every clip's result, or ""
   std::string suffix;
   bool maps = false;
+  std::string video_format;  // "mp4", "mkv", "mov" or "webm" for every clip's result, or ""
 };
 
 // Lists the pictures and clips: each SOURCE that is not a folder as given, and the pictures
