@@ -89,7 +89,8 @@ bool ClipReader::Open(const std::string& path, std::string& error) {
   if (!decoder_) throw std::bad_alloc();
   avcodec_parameters_to_context(decoder_.get(), stream->codecpar);
   decoder_->pkt_timebase = stream->time_base;
-  decoder_->thread_count = 0;  // the decoder's own choice: it keeps ahead of the engine
+  // One thread keeps far ahead of the engine; more would each hold frames of their own.
+  decoder_->thread_count = 1;
   const int opened = avcodec_open2(decoder_.get(), codec, nullptr);
   if (opened < 0) {
     error = std::string("its video codec (") + codec->name + ") cannot be opened (" + AvErrorText(opened) + ")";

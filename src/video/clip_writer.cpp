@@ -76,7 +76,10 @@ bool ClipWriter::OpenEncoder(const ClipReader& source, const VideoEncoding& enco
   if (encoding.codec == "h264" || encoding.codec == "h265") {
     av_dict_set(&options, "crf", crf.c_str(), 0);
     av_dict_set(&options, "preset", encoding.preset.c_str(), 0);
-    if (encoding.codec == "h265") av_dict_set(&options, "x265-params", "log-level=error", 0);
+    // The look-ahead is held to 20 frames: the medium preset's 40 alone holds about 500 MB
+    // at 1080p (measured with the ffmpeg program: 506 MB, 352 MB with 20).
+    if (encoding.codec == "h264") av_dict_set(&options, "x264-params", "rc-lookahead=20", 0);
+    if (encoding.codec == "h265") av_dict_set(&options, "x265-params", "log-level=error:rc-lookahead=20", 0);
   } else if (encoding.codec == "vp9") {
     av_dict_set(&options, "crf", crf.c_str(), 0);
     av_dict_set(&options, "b", "0", 0);
