@@ -67,24 +67,28 @@ std::FILE* ReportStream() {
 // What the signal thread and the batch share.
 struct Shared {
   std::atomic<int> stop_signal{0};
+  std::atomic<bool> disk_full{false};
   std::mutex progress_mutex;
   BatchProgress* progress = nullptr;  // while the pictures are being dehazed
+  MemoryGate* gate = nullptr;         // likewise
+  std::shared_ptr<WorkerInterrupter> interrupter = WorkerInterrupter::Make();
 };
 
-void DehazeOne(const CommandLine& line, const BatchItem& item, size_t index, BatchProgress& progress) {
-  if (line.skip_existing && Exists(item.result)) {
+// Returns the outcome's status.
+Outcome::Status DehazeOne(const BatchRun& run, const BatchItem& item, size_t index, BatchProgress& progress) {
+  if (run.skip_existing && Exists(item.result)) {
     progress.Skipped(index, item.source, "the result exists");
-    return;
+    return Outcome::Status::kNothingToDo;
   }
   progress.Started(index, item.source);
   std::string error;
   if (!MakeFolders(ParentOf(item.result), error)) {
     progress.Failed(index, item.result + ": " + error);
-    return;
+    return Outcome::Status::kFailed;
   }
   const auto start = std::chrono::steady_clock::now();
   const Outcome outcome =
-      DehazeFile(item.source, item.result, line.thickness, line.output, item.map, line.force, line.look);
+      DehazeFile(item.source, item.result, run.thickness, run.output, item.map, run.force, run.look);
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   switch (outcome.status) {
     case Outcome::Status::kWritten:
@@ -102,11 +106,12 @@ void DehazeOne(const CommandLine& line, const BatchItem& item, size_t index, Bat
       progress.Failed(index, outcome.error);
       break;
   }
+  return outcome.status;
 }
 
 }  // namespace
 
-int RunBatch(const CommandLine& line) {
+int RunBatch(const BatchRun& run) {
   // Before any thread starts, so that all of them leave the signals to this one.
   auto shared = std::make_shared<Shared>();
   StopOnSignals([shared](int signal) {
@@ -116,38 +121,39 @@ int RunBatch(const CommandLine& line) {
       shared->progress->Message(SignalName(signal) + ": stopping once the pictures in progress are written; "
                         "a second signal stops at once");
     }
+    if (shared->gate != nullptr) shared->gate->Stop();
+    shared->interrupter->InterruptAll();
   });
   const int thread_budget = ThreadBudget();
 
-  BatchRequest request;
-  request.sources = line.sources;
-  request.output_dir = line.output_dir;
-  request.recursive = line.recursive;
-  request.format = line.format;
-  request.suffix = line.suffix;
-  request.maps = line.maps;
   std::vector<BatchItem> items;
   std::vector<std::string> notes;
   std::string error;
-  if (!PlanBatch(request, items, error, notes)) return Fail(error + "; nothing was done");
+  {
+    // A source that blocks its reader (a FIFO) must not hold the planning against a stop.
+    const InterruptibleScope interruptible(*shared->interrupter);
+    if (!PlanBatch(run.plan, items, error, notes)) return Fail(error + "; nothing was done");
+  }
   if (items.empty()) return Fail("no pictures found in the sources given");
-  if (!MakeFolders(line.output_dir, error)) return Fail(error);
+  if (!MakeFolders(run.plan.output_dir, error)) return Fail(error);
 
   std::vector<uint64_t> pixels;
   for (const BatchItem& item : items) pixels.push_back(item.pixels);
-  const int jobs = std::min<int>(line.jobs > 0 ? line.jobs
-                                               : DefaultJobs(pixels, thread_budget, ReadMemoryLimits().Smallest(),
-                                                             line.maps),
+  const uint64_t usable = ReadMemoryLimits().Smallest();
+  const int jobs = std::min<int>(run.jobs > 0 ? run.jobs : DefaultJobs(pixels, thread_budget, usable, run.plan.maps),
                                  static_cast<int>(items.size()));
   std::FILE* report = ReportStream();
-  const BatchProgress::Style style = line.quiet                ? BatchProgress::Style::kQuiet
+  const BatchProgress::Style style = run.quiet                  ? BatchProgress::Style::kQuiet
                                      : ::isatty(::fileno(report)) ? BatchProgress::Style::kTerminal
                                                                   : BatchProgress::Style::kLines;
   BatchProgress progress(report, style, pixels);
   for (const std::string& note : notes) progress.Message("note: " + note);
+  MemoryGate gate(usable);
   {
     const std::lock_guard<std::mutex> lock(shared->progress_mutex);
     shared->progress = &progress;
+    shared->gate = &gate;
+    if (shared->stop_signal != 0) gate.Stop();
   }
   ThreadShare share(thread_budget, jobs, static_cast<int>(items.size()));
 
@@ -157,11 +163,23 @@ int RunBatch(const CommandLine& line) {
   std::iota(order.begin(), order.end(), size_t{0});
   std::stable_sort(order.begin(), order.end(),
                    [&](size_t a, size_t b) { return items[a].pixels > items[b].pixels; });
+  const std::vector<uint64_t> estimated = EstimatedPixels(pixels);
   std::atomic<size_t> next{0};
   const auto work = [&] {
-    for (size_t k = next++; k < order.size() && shared->stop_signal == 0; k = next++) {
-      DehazeOne(line, items[order[k]], order[k], progress);
+    const InterruptibleScope interruptible(*shared->interrupter);
+    for (size_t k = next++; k < order.size() && shared->stop_signal == 0 && !shared->disk_full; k = next++) {
+      const size_t index = order[k];
+      const uint64_t bytes = PictureBytes(estimated[index], run.plan.maps);
+      if (!gate.Enter(bytes)) break;
+      const Outcome::Status status = DehazeOne(run, items[index], index, progress);
+      gate.Leave(bytes);
       share.PictureDone();
+      // Every later write would fail as well: the pictures not started are left for a
+      // later run rather than dehazed for nothing.
+      if (status == Outcome::Status::kNoSpace && !shared->disk_full.exchange(true)) {
+        gate.Stop();
+        progress.Message("the disk is full: no more pictures are started");
+      }
     }
   };
   std::vector<std::thread> workers;
@@ -172,6 +190,7 @@ int RunBatch(const CommandLine& line) {
   {
     const std::lock_guard<std::mutex> lock(shared->progress_mutex);
     shared->progress = nullptr;
+    shared->gate = nullptr;
   }
   const int stopped_by = shared->stop_signal;
   progress.Summary(stopped_by != 0 ? SignalName(stopped_by) : "");

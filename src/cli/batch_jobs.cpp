@@ -14,16 +14,55 @@ constexpr uint64_t kAssumedPixels = 12'000'000;
 
 }  // namespace
 
-int DefaultJobs(const std::vector<uint64_t>& pixels, int thread_budget, uint64_t usable_bytes, bool maps) {
+uint64_t PictureBytes(uint64_t pixels, bool maps) {
+  // Square enough for the estimate, which only multiplies the two.
+  return DecodedPictureBytes(pixels, 1) + PipelinePeakBytes(pixels, 1) + (maps ? sizeof(float) * pixels : 0);
+}
+
+std::vector<uint64_t> EstimatedPixels(const std::vector<uint64_t>& pixels) {
   uint64_t largest = 0;
   for (const uint64_t count : pixels) largest = std::max(largest, count);
   if (largest == 0) largest = kAssumedPixels;
-  // Square enough for the estimate, which only multiplies the two.
-  const uint64_t needed = DecodedPictureBytes(largest, 1) + PipelinePeakBytes(largest, 1) + (maps ? 4 * largest : 0);
-  const uint64_t by_memory = usable_bytes / std::max<uint64_t>(needed, 1);
+  std::vector<uint64_t> estimated = pixels;
+  for (uint64_t& count : estimated) {
+    if (count == 0) count = largest;
+  }
+  return estimated;
+}
+
+int DefaultJobs(const std::vector<uint64_t>& pixels, int thread_budget, uint64_t usable_bytes, bool maps) {
+  uint64_t largest = 0;
+  for (const uint64_t count : EstimatedPixels(pixels)) largest = std::max(largest, count);
+  const uint64_t by_memory = usable_bytes / std::max<uint64_t>(PictureBytes(largest, maps), 1);
   const uint64_t jobs = std::min<uint64_t>({static_cast<uint64_t>(std::max(thread_budget, 1)), by_memory,
                                             static_cast<uint64_t>(pixels.size())});
   return static_cast<int>(std::max<uint64_t>(jobs, 1));
+}
+
+bool MemoryGate::Enter(uint64_t bytes) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  changed_.wait(lock, [&] { return stopped_ || in_progress_ == 0 || bytes <= usable_ - std::min(in_use_, usable_); });
+  if (stopped_) return false;
+  in_use_ += bytes;
+  ++in_progress_;
+  return true;
+}
+
+void MemoryGate::Leave(uint64_t bytes) {
+  {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    in_use_ -= std::min(in_use_, bytes);
+    --in_progress_;
+  }
+  changed_.notify_all();
+}
+
+void MemoryGate::Stop() {
+  {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    stopped_ = true;
+  }
+  changed_.notify_all();
 }
 
 ThreadShare::ThreadShare(int budget, int jobs, int pictures) : budget_(budget), jobs_(jobs), left_(pictures) {

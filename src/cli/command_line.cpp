@@ -203,4 +203,22 @@ CommandLine ParseCommandLine(int argc, char** argv) {
   return line;
 }
 
+BatchRun BatchRunOf(const CommandLine& line) {
+  BatchRun run;
+  run.plan.sources = line.sources;
+  run.plan.output_dir = line.output_dir;
+  run.plan.recursive = line.recursive;
+  run.plan.format = line.format;
+  run.plan.suffix = line.suffix;
+  run.plan.maps = line.maps;
+  run.thickness = line.thickness;
+  run.look = line.look;
+  run.output = line.output;
+  run.force = line.force;
+  run.quiet = line.quiet;
+  run.skip_existing = line.skip_existing;
+  run.jobs = line.jobs;
+  return run;
+}
+
 }  // namespace vantorel

@@ -51,7 +51,7 @@ int Run(int argc, char** argv) {
   }
   const std::string threads_problem = vantorel::CheckThreadsVariable();
   if (!threads_problem.empty()) return vantorel::Fail(threads_problem);
-  if (line.action == vantorel::CommandLine::Action::kBatch) return vantorel::RunBatch(line);
+  if (line.action == vantorel::CommandLine::Action::kBatch) return vantorel::RunBatch(vantorel::BatchRunOf(line));
   return vantorel::RunSingleForm(line);
 }
 
