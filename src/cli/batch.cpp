@@ -56,6 +56,12 @@ bool Exists(const std::string& path) {
   return ::lstat(path.c_str(), &info) == 0;
 }
 
+bool SameFile(const std::string& a, const std::string& b) {
+  struct stat first {}, second {};
+  return ::stat(a.c_str(), &first) == 0 && ::stat(b.c_str(), &second) == 0 && first.st_dev == second.st_dev &&
+         first.st_ino == second.st_ino;
+}
+
 // Standard error as the batch's reports use it: a descriptor of their own, so that the
 // capture of codec messages in a worker never swallows a progress line.
 std::FILE* ReportStream() {
@@ -134,7 +140,15 @@ int RunBatch(const BatchRun& run) {
     const InterruptibleScope interruptible(*shared->interrupter);
     if (!PlanBatch(run.plan, items, error, notes)) return Fail(error + "; nothing was done");
   }
-  if (items.empty()) return Fail("no pictures found in the sources given");
+  if (items.empty()) {
+    for (const std::string& source : run.plan.sources) {
+      if (SameFile(source, run.plan.output_dir)) {
+        return Fail("the output folder " + run.plan.output_dir + " is also a source and was left out of the "
+                    "sources, as results are never read as pictures: choose another folder for -o");
+      }
+    }
+    return Fail("no pictures found in the sources given");
+  }
   if (!MakeFolders(run.plan.output_dir, error)) return Fail(error);
 
   std::vector<uint64_t> pixels;

@@ -27,6 +27,8 @@ void PrintUsage() {
   std::printf("nVantorel.exe foggy.jpg foggy_out.png 0.9\n");
   std::printf("\n\nNOTES:\n");
   std::printf("haze_thickness: specify how hazy the scene is.\n");
+  // Callers compare the lines above byte for byte; this one is only added after them.
+  std::printf("Many pictures: vantorel -o DIR SOURCE...; every option: vantorel --help\n");
 }
 
 int Run(int argc, char** argv) {
