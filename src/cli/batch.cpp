@@ -5,6 +5,9 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <functional>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -27,6 +30,9 @@
 namespace vantorel {
 
 namespace {
+
+// A thread's stack as glibc maps it by default.
+constexpr uint64_t kThreadStackBytes = 8ull << 20;
 
 std::string ParentOf(const std::string& path) {
   const size_t slash = path.find_last_of('/');
@@ -154,15 +160,47 @@ int RunBatch(const BatchRun& run) {
   std::vector<uint64_t> pixels;
   for (const BatchItem& item : items) pixels.push_back(item.pixels);
   const uint64_t usable = ReadMemoryLimits().Smallest();
-  const int jobs = std::min<int>(run.jobs > 0 ? run.jobs : DefaultJobs(pixels, thread_budget, usable, run.plan.maps),
-                                 static_cast<int>(items.size()));
+  const std::vector<uint64_t> estimated = EstimatedPixels(pixels);
+  // More workers than the smallest pictures allow at once would only wait, and under an
+  // address-space limit their stacks and arenas take what a picture needs.
+  const uint64_t smallest_bytes = PictureBytes(*std::min_element(estimated.begin(), estimated.end()), run.plan.maps);
+  const int jobs = std::min<int>({run.jobs > 0 ? run.jobs : DefaultJobs(pixels, thread_budget, usable, run.plan.maps),
+                                  static_cast<int>(items.size()),
+                                  static_cast<int>(std::clamp<uint64_t>(usable / std::max<uint64_t>(smallest_bytes, 1),
+                                                                        1, items.size()))});
   std::FILE* report = ReportStream();
   const BatchProgress::Style style = run.quiet                  ? BatchProgress::Style::kQuiet
                                      : ::isatty(::fileno(report)) ? BatchProgress::Style::kTerminal
                                                                   : BatchProgress::Style::kLines;
   BatchProgress progress(report, style, pixels);
   for (const std::string& note : notes) progress.Message("note: " + note);
-  MemoryGate gate(usable);
+  // The workers start first, each with its own allocator arena and stack: under an
+  // address-space limit these take their share before the pictures' memory is counted.
+  std::mutex start_mutex;
+  std::condition_variable started;
+  int ready = 0;
+  bool go = false;
+  std::vector<std::thread> workers;
+  std::function<void()> work;
+  for (int j = 1; j < jobs; ++j) {
+    workers.emplace_back([&] {
+      std::free(std::malloc(1));
+      std::unique_lock<std::mutex> lock(start_mutex);
+      ++ready;
+      started.notify_all();
+      started.wait(lock, [&] { return go; });
+      lock.unlock();
+      work();
+    });
+  }
+  {
+    std::unique_lock<std::mutex> lock(start_mutex);
+    started.wait(lock, [&] { return ready == jobs - 1; });
+  }
+  // What is left, less the stacks of the threads the dehazer starts for each step.
+  const uint64_t headroom = ReadMemoryLimits().Smallest();
+  const uint64_t stacks = static_cast<uint64_t>(thread_budget) * kThreadStackBytes;
+  MemoryGate gate(headroom > stacks ? headroom - stacks : 0);
   {
     const std::lock_guard<std::mutex> lock(shared->progress_mutex);
     shared->progress = &progress;
@@ -177,9 +215,8 @@ int RunBatch(const BatchRun& run) {
   std::iota(order.begin(), order.end(), size_t{0});
   std::stable_sort(order.begin(), order.end(),
                    [&](size_t a, size_t b) { return items[a].pixels > items[b].pixels; });
-  const std::vector<uint64_t> estimated = EstimatedPixels(pixels);
   std::atomic<size_t> next{0};
-  const auto work = [&] {
+  work = [&] {
     const InterruptibleScope interruptible(*shared->interrupter);
     for (size_t k = next++; k < order.size() && shared->stop_signal == 0 && !shared->disk_full; k = next++) {
       const size_t index = order[k];
@@ -196,8 +233,11 @@ int RunBatch(const BatchRun& run) {
       }
     }
   };
-  std::vector<std::thread> workers;
-  for (int j = 1; j < jobs; ++j) workers.emplace_back(work);
+  {
+    const std::lock_guard<std::mutex> lock(start_mutex);
+    go = true;
+  }
+  started.notify_all();
   work();
   for (std::thread& worker : workers) worker.join();
 
