@@ -5,9 +5,6 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <condition_variable>
-#include <cstdlib>
-#include <functional>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -174,72 +171,47 @@ int RunBatch(const BatchRun& run) {
                                                                   : BatchProgress::Style::kLines;
   BatchProgress progress(report, style, pixels);
   for (const std::string& note : notes) progress.Message("note: " + note);
-  // The workers start first, each with its own allocator arena and stack: under an
-  // address-space limit these take their share before the pictures' memory is counted.
-  std::mutex start_mutex;
-  std::condition_variable started;
-  int ready = 0;
-  bool go = false;
-  std::vector<std::thread> workers;
-  std::function<void()> work;
-  for (int j = 1; j < jobs; ++j) {
-    workers.emplace_back([&] {
-      std::free(std::malloc(1));
-      std::unique_lock<std::mutex> lock(start_mutex);
-      ++ready;
-      started.notify_all();
-      started.wait(lock, [&] { return go; });
-      lock.unlock();
-      work();
-    });
-  }
-  {
-    std::unique_lock<std::mutex> lock(start_mutex);
-    started.wait(lock, [&] { return ready == jobs - 1; });
-  }
-  // What is left, less the stacks of the threads the dehazer starts for each step.
-  const uint64_t headroom = ReadMemoryLimits().Smallest();
-  const uint64_t stacks = static_cast<uint64_t>(thread_budget) * kThreadStackBytes;
-  MemoryGate gate(headroom > stacks ? headroom - stacks : 0);
-  {
-    const std::lock_guard<std::mutex> lock(shared->progress_mutex);
-    shared->progress = &progress;
-    shared->gate = &gate;
-    if (shared->stop_signal != 0) gate.Stop();
-  }
-  ThreadShare share(thread_budget, jobs, static_cast<int>(items.size()));
-
   // The largest pictures first: the small ones left at the end even out the jobs' loads,
   // where a large one started last would run alone.
   std::vector<size_t> order(items.size());
   std::iota(order.begin(), order.end(), size_t{0});
   std::stable_sort(order.begin(), order.end(),
                    [&](size_t a, size_t b) { return items[a].pixels > items[b].pixels; });
+
+  std::unique_ptr<MemoryGate> gate;
+  std::unique_ptr<ThreadShare> share;
+  const auto once_started = [&](int workers) {
+    // Measured now that the workers' stacks and arenas exist, less the stacks of the
+    // threads the dehazer starts for each step.
+    const uint64_t headroom = ReadMemoryLimits().Smallest();
+    const uint64_t stacks = static_cast<uint64_t>(thread_budget) * kThreadStackBytes;
+    gate = std::make_unique<MemoryGate>(headroom > stacks ? headroom - stacks : 0);
+    const std::lock_guard<std::mutex> lock(shared->progress_mutex);
+    shared->progress = &progress;
+    shared->gate = gate.get();
+    if (shared->stop_signal != 0) gate->Stop();
+    // Fewer workers than asked for when the system would not start more.
+    share = std::make_unique<ThreadShare>(thread_budget, workers, static_cast<int>(items.size()));
+  };
   std::atomic<size_t> next{0};
-  work = [&] {
+  const auto work = [&] {
     const InterruptibleScope interruptible(*shared->interrupter);
     for (size_t k = next++; k < order.size() && shared->stop_signal == 0 && !shared->disk_full; k = next++) {
       const size_t index = order[k];
       const uint64_t bytes = PictureBytes(estimated[index], run.plan.maps);
-      if (!gate.Enter(bytes)) break;
+      if (!gate->Enter(bytes)) break;
       const Outcome::Status status = DehazeOne(run, items[index], index, progress);
-      gate.Leave(bytes);
-      share.PictureDone();
+      gate->Leave(bytes);
+      share->PictureDone();
       // Every later write would fail as well: the pictures not started are left for a
       // later run rather than dehazed for nothing.
       if (status == Outcome::Status::kNoSpace && !shared->disk_full.exchange(true)) {
-        gate.Stop();
+        gate->Stop();
         progress.Message("the disk is full: no more pictures are started");
       }
     }
   };
-  {
-    const std::lock_guard<std::mutex> lock(start_mutex);
-    go = true;
-  }
-  started.notify_all();
-  work();
-  for (std::thread& worker : workers) worker.join();
+  RunOnWorkers(jobs, once_started, work);
 
   {
     const std::lock_guard<std::mutex> lock(shared->progress_mutex);

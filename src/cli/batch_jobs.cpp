@@ -2,6 +2,11 @@
 #include "cli/batch_jobs.h"
 
 #include <algorithm>
+#include <condition_variable>
+#include <cstdlib>
+#include <system_error>
+#include <thread>
+#include <vector>
 
 #include "dehazefile/memory_budget.h"
 #include "vantorel/dehaze.h"
@@ -63,6 +68,41 @@ void MemoryGate::Stop() {
     stopped_ = true;
   }
   changed_.notify_all();
+}
+
+void RunOnWorkers(int jobs, const std::function<void(int workers)>& once_started, const std::function<void()>& work) {
+  std::mutex mutex;
+  std::condition_variable changed;
+  int ready = 0;
+  bool go = false;
+  std::vector<std::thread> others;
+  for (int j = 1; j < jobs; ++j) {
+    try {
+      others.emplace_back([&] {
+        std::free(std::malloc(1));
+        std::unique_lock<std::mutex> lock(mutex);
+        ++ready;
+        changed.notify_all();
+        changed.wait(lock, [&] { return go; });
+        lock.unlock();
+        work();
+      });
+    } catch (const std::system_error&) {
+      break;  // the ones started share the pictures
+    }
+  }
+  {
+    std::unique_lock<std::mutex> lock(mutex);
+    changed.wait(lock, [&] { return ready == static_cast<int>(others.size()); });
+  }
+  once_started(static_cast<int>(others.size()) + 1);
+  {
+    const std::lock_guard<std::mutex> lock(mutex);
+    go = true;
+  }
+  changed.notify_all();
+  work();
+  for (std::thread& thread : others) thread.join();
 }
 
 ThreadShare::ThreadShare(int budget, int jobs, int pictures) : budget_(budget), jobs_(jobs), left_(pictures) {

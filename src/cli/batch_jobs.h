@@ -3,6 +3,7 @@
 
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <vector>
 
@@ -50,6 +51,12 @@ class MemoryGate {
   int in_progress_ = 0;
   bool stopped_ = false;
 };
+
+// Runs `work` on `jobs` threads, the calling one among them. The others are started first,
+// and each touches the allocator so that its arena exists; `once_started` is then called
+// with the number of threads that run `work` (fewer than `jobs` when the system would not
+// start more), before any of them does.
+void RunOnWorkers(int jobs, const std::function<void(int workers)>& once_started, const std::function<void()>& work);
 
 // Shares the thread budget between the pictures in progress through the library's
 // process-wide thread count: budget / the pictures that can still run at once, so that

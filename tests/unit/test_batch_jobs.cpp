@@ -37,18 +37,18 @@ TEST(MemoryGate, WaitsForRoomAndLetsTheTooLargeRunAlone) {
   ASSERT_TRUE(gate.Enter(60));
   std::atomic<int> entered{0};
   std::thread second([&] {
-    if (gate.Enter(60)) entered = 1;
+    if (gate.Enter(61)) entered = 1;
   });
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
   EXPECT_EQ(entered, 0) << "entered beside a picture it does not fit with";
-  ASSERT_TRUE(gate.Enter(40));  // fits beside the first
+  ASSERT_TRUE(gate.Enter(40));  // fits beside the first, exactly
   gate.Leave(60);
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
   EXPECT_EQ(entered, 0) << "entered beside the 40 still in progress";
   gate.Leave(40);
   second.join();
   EXPECT_EQ(entered, 1);
-  gate.Leave(60);
+  gate.Leave(61);
 
   ASSERT_TRUE(gate.Enter(500));  // alone, though larger than the budget
   std::atomic<int> small{0};
