@@ -1,6 +1,7 @@
 // Reading the arguments with CLI11, keeping the calls that worked before options existed.
 #include "cli/command_line.h"
 
+#include "dehazefile/batch_plan.h"
 #include "dehazefile/version.h"
 
 #include <algorithm>
@@ -186,11 +187,9 @@ CommandLine ParseCommandLine(int argc, char** argv) {
     if (!line.transmission_map.empty()) {
       return Error("--transmission-map is for a single picture; with -o, --maps writes one per result");
     }
-    if (!line.format.empty() && line.format[0] != '.') line.format = "." + line.format;
-    if (!line.format.empty()) {
-      std::string why;
-      if (!CanWriteFormat(line.format, why)) return Error("--format " + line.format.substr(1) + ": " + why);
-    }
+    const std::string requested_format = line.format;
+    std::string why;
+    if (!BatchFormat(requested_format, line.format, why)) return Error("--format " + requested_format + ": " + why);
     line.sources = arguments;
     line.action = CommandLine::Action::kBatch;
     return line;
