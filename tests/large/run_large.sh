@@ -3,7 +3,7 @@
 # here, never committed) and reports, for each, the elapsed time and the peak memory of
 # the whole process (/usr/bin/time -v), the pipeline's own time, and the peak memory
 # added per pixel over a run that only decodes: the figure that the memory check's
-# per-pixel constant (src/main/memory_budget.cpp) must stay above.
+# per-pixel constant (src/dehazefile/memory_budget.cpp) must stay above.
 # Not part of ./test.sh: it needs several GiB of memory and about a minute.
 #   tests/large/run_large.sh [SIZE...]   sizes as WIDTHxHEIGHT (default 6000x4000 12000x8000)
 set -euo pipefail

@@ -1,5 +1,5 @@
 // Many pictures in one run: the plan, the workers, the stop on a signal, the summary.
-#include "batch/batch.h"
+#include "cli/batch.h"
 
 #include <algorithm>
 #include <atomic>
@@ -16,13 +16,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "batch/batch_jobs.h"
-#include "batch/batch_plan.h"
-#include "batch/batch_progress.h"
-#include "batch/batch_signals.h"
+#include "cli/batch_jobs.h"
+#include "dehazefile/batch_plan.h"
+#include "cli/batch_progress.h"
+#include "cli/batch_signals.h"
 #include "dehazefile/memory_budget.h"
-#include "main/messages.h"
-#include "main/threads_variable.h"
+#include "cli/messages.h"
+#include "cli/threads_variable.h"
 
 namespace vantorel {
 

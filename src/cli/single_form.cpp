@@ -1,9 +1,9 @@
 // One picture, with the messages on standard output that callers have long parsed.
-#include "main/single_form.h"
+#include "cli/single_form.h"
 
 #include <cstdio>
 
-#include "main/messages.h"
+#include "cli/messages.h"
 
 namespace vantorel {
 

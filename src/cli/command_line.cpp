@@ -1,5 +1,5 @@
 // Reading the arguments with CLI11, keeping the calls that worked before options existed.
-#include "main/command_line.h"
+#include "cli/command_line.h"
 
 #include "dehazefile/version.h"
 
