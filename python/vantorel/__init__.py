@@ -26,9 +26,10 @@ def dehaze(image, thickness=1.0, *, look="classic"):
         (a slice or another view is fine).
     thickness: how hazy the scene is, a finite number in (0, 1] (default 1); larger
         removes more haze. Below 0.1 there is nothing to do: the result is a copy.
-    look: how the tone is finished, as the command line's ``--look``: "classic" (the
-        default; brighter, livelier colours) or "natural" (the tone curve fades with the
-        thickness and changes brightness only, never a colour).
+    look: how the haze is removed and the tone finished, as the command line's ``--look``:
+        "classic" (the default; brighter, livelier colours) or "natural" (gentler: keeps
+        the photo's brightness range, no glow on fog, the tone curve changes brightness
+        only).
 
     Returns a C-contiguous uint8 array of the same shape.
     Raises TypeError for an object that is not a uint8 numpy array, a thickness that is
@@ -90,7 +91,7 @@ def dehaze_file(source, result, thickness=1.0, *, look="classic", **options):
 
 
 def transmission(image, thickness=1.0):
-    """Returns the transmission map that dehaze() estimates for ``image``.
+    """Returns the transmission map that dehaze() estimates for ``image`` in the classic look.
 
     image, thickness: as for dehaze(); below 0.1, where dehaze() changes nothing, the map
         is still the one estimated for that thickness.

@@ -50,17 +50,17 @@ void ErodeDarkChannel(cv::Mat& dark_channel, int size) {
 }
 
 cv::Mat FlatnessWeight(const cv::Mat& ycrcb, int texture_window, int flatness_window) {
-  cv::Mat luma, mean, mean_of_squares;
+  // Two planes besides the picture: the box filter reads every row before it writes it,
+  // so the means of the squares and the spread weight are made where their inputs lie.
+  cv::Mat luma, mean;
   cv::extractChannel(ycrcb, luma, 0);
   BoxMean(luma, mean, texture_window);
-  cv::multiply(luma, luma, luma);  // each product in single precision, in place
-  BoxMean(luma, mean_of_squares, texture_window);
+  cv::multiply(luma, luma, luma);  // each product in single precision
+  BoxMean(luma, luma, texture_window);
+  ToFlatness(mean, luma);
   luma.release();
-  ToFlatness(mean, mean_of_squares);
-  mean_of_squares.release();
-  cv::Mat flatness;
-  BoxMean(mean, flatness, flatness_window);
-  return flatness;
+  BoxMean(mean, mean, flatness_window);
+  return mean;
 }
 
 float FlatFloor(float y, float airlight_y) {

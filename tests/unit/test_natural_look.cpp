@@ -16,12 +16,12 @@
 
 #include "../tools/ciede2000.h"
 #include "../tools/fog_scene.h"
-#include "filters/schedule.h"
 #include "imagedehaze/auto_adjust.h"
 #include "imagedehaze/dehaze.h"
 #include "imagedehaze/pipeline.h"
 #include "imagedehaze/tone_apply.h"
 #include "imagedehaze/tone_curve.h"
+#include "band_rows.h"
 #include "reference_filters.h"
 #include "test_pictures.h"
 
@@ -159,6 +159,7 @@ TEST(NaturalLook, SmoothFogIsNotBlownIntoAGlow) {
     const double natural = LargestFogBrightening(fog, NaturalResult(fog, thickness));
     cv::Mat classic = fog.clone();
     ASSERT_TRUE(DehazeCPU(classic.data, classic.cols, classic.rows, thickness));
+    RecordProperty("natural brightening at " + std::to_string(thickness), std::to_string(natural));
     RecordProperty("classic brightening at " + std::to_string(thickness),
                    std::to_string(LargestFogBrightening(fog, classic)));
     EXPECT_LE(natural, 15.0) << "thickness " << thickness;

@@ -3,8 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
+#include <utility>
 
 #include <opencv2/core.hpp>
+#include <opencv2/imgproc.hpp>
 
 #include "imagedehaze/natural_look.h"
 #include "imagedehaze/natural_transmission.h"
@@ -106,6 +109,39 @@ TEST(NaturalTransmission, FlatnessIsSpreadOverItsWindow) {
       ASSERT_GE(weight.at<float>(y, x), 0.0f);
       ASSERT_LE(weight.at<float>(y, x), 1.0f);
     }
+  }
+}
+
+// The weight as written, every step in a plane of its own; FlatnessWeight filters in place.
+cv::Mat StraightforwardFlatness(const cv::Mat& ycrcb, int texture_window, int flatness_window) {
+  const cv::Size texture(texture_window, texture_window), flatness(flatness_window, flatness_window);
+  cv::Mat luma, squares, mean, mean_of_squares, unspread, spread;
+  cv::extractChannel(ycrcb, luma, 0);
+  cv::multiply(luma, luma, squares);
+  cv::blur(luma, mean, texture, cv::Point(-1, -1), cv::BORDER_REPLICATE);
+  cv::blur(squares, mean_of_squares, texture, cv::Point(-1, -1), cv::BORDER_REPLICATE);
+  unspread.create(ycrcb.size(), CV_32FC1);
+  for (int y = 0; y < ycrcb.rows; ++y) {
+    for (int x = 0; x < ycrcb.cols; ++x) {
+      const float m = mean.at<float>(y, x);
+      const float sd = std::sqrt(std::max(mean_of_squares.at<float>(y, x) - m * m, 0.0f));
+      unspread.at<float>(y, x) = std::clamp((0.008f - sd) / 0.005f, 0.0f, 1.0f);
+    }
+  }
+  cv::blur(unspread, spread, flatness, cv::Point(-1, -1), cv::BORDER_REPLICATE);
+  return spread;
+}
+
+TEST(NaturalTransmission, FlatnessIsTheStraightforwardComputationBitForBit) {
+  // Noise of a spread around the thresholds, so that every branch of the clamp is taken.
+  cv::Mat ycrcb = RandomImage(150, 170, CV_32FC3, 8);
+  ycrcb.forEach<cv::Vec3f>([](cv::Vec3f& p, const int* position) {
+    p[0] = 0.4f + 0.02f * p[0] * static_cast<float>(position[1] % 3);
+  });
+  for (const auto& [texture, flatness] : {std::pair{1, 1}, std::pair{3, 13}, std::pair{7, 31}, std::pair{61, 241}}) {
+    EXPECT_TRUE(SameBytes(FlatnessWeight(ycrcb, texture, flatness),
+                          StraightforwardFlatness(ycrcb, texture, flatness)))
+        << texture << ", " << flatness;
   }
 }
 
