@@ -84,6 +84,7 @@ void RaiseFlatRegions(cv::Mat& raw_transmission, const cv::Mat& flatness, const 
 
 cv::Mat EstimateNaturalTransmission(cv::Mat dark_channel, const cv::Mat& ycrcb, float airlight_y,
                                     float transmission_exponent, const EdgeFilters& filters) {
+  CV_Assert(ycrcb.type() == CV_32FC3 && ycrcb.size() == dark_channel.size());
   const int rows = dark_channel.rows;
   const int cols = dark_channel.cols;
   ErodeDarkChannel(dark_channel, NaturalErosionSize(rows, cols));
