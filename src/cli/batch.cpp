@@ -93,11 +93,13 @@ void DehazeOne(const CommandLine& line, const BatchItem& item, size_t index, Bat
     case Outcome::Status::kNothingToDo:
       progress.Skipped(index, item.source, "the thickness is below 0.1: nothing to do");
       break;
+    case Outcome::Status::kWriteProtected:
+      progress.Failed(index, outcome.error + " (--force replaces it)");
+      break;
     case Outcome::Status::kUnreadable:
+    case Outcome::Status::kNoSpace:
     case Outcome::Status::kFailed:
-      progress.Failed(index, outcome.error + (outcome.error.find("write-protected") != std::string::npos
-                                                  ? " (--force replaces it)"
-                                                  : ""));
+      progress.Failed(index, outcome.error);
       break;
   }
 }

@@ -4,13 +4,12 @@
 
 namespace vantorel {
 
-bool ReadSourceFile(const std::string& path, SourcePicture& source, std::string& error, bool will_dehaze,
-                    bool* unreadable) {
-  if (unreadable != nullptr) *unreadable = false;
-  if (!SourceFitsInMemory(path, will_dehaze, error)) return false;
-  source.pixels = ReadSourceImage(path, error);
+bool ReadSourceFile(const std::string& path, SourcePicture& source, FileError& error, bool will_dehaze) {
+  error = FileError();
+  if (!SourceFitsInMemory(path, will_dehaze, error.message)) return false;
+  source.pixels = ReadSourceImage(path, error.message);
   if (source.pixels.empty()) {
-    if (unreadable != nullptr) *unreadable = true;
+    error.kind = FileError::Kind::kUnreadable;
     return false;
   }
   // Read before the pipeline changes the pixels, which tell whether they were turned upright.
@@ -18,11 +17,15 @@ bool ReadSourceFile(const std::string& path, SourcePicture& source, std::string&
   return true;
 }
 
-bool ReadSourceBytes(const std::vector<unsigned char>& bytes, SourcePicture& source, std::string& error,
+bool ReadSourceBytes(const std::vector<unsigned char>& bytes, SourcePicture& source, FileError& error,
                      const std::string& name) {
-  if (!SourceBytesFitInMemory(bytes.data(), bytes.size(), true, error)) return false;
-  source.pixels = DecodeSourceImage(bytes, error);
-  if (source.pixels.empty()) return false;
+  error = FileError();
+  if (!SourceBytesFitInMemory(bytes.data(), bytes.size(), true, error.message)) return false;
+  source.pixels = DecodeSourceImage(bytes, error.message);
+  if (source.pixels.empty()) {
+    error.kind = FileError::Kind::kUnreadable;
+    return false;
+  }
   source.metadata = SourceMetadata::ReadBytes(bytes, name, source.pixels);
   return true;
 }
