@@ -24,6 +24,13 @@ std::mutex& CaptureMutex() {
   return mutex;
 }
 
+bool IsLibraryLogLine(const std::string& line) {
+  for (const char* level : {"[ WARN:", "[ERROR:", "[ INFO:", "[DEBUG:", "[FATAL:", "[VERB"}) {
+    if (line.rfind(level, 0) == 0) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 StderrCapture::StderrCapture() : lock_(CaptureMutex()) {
@@ -57,9 +64,19 @@ std::string StderrCapture::Take() {
   }
   ::close(capture_);
   capture_ = -1;
-  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
-  for (size_t i = text.find('\n'); i != std::string::npos; i = text.find('\n', i)) text.replace(i, 1, "; ");
-  return text;
+  // The codecs' own words are kept; the image library's log lines ("[ WARN:0@0.01] global
+  // /build/...loadsave.cpp ...") name its source files, not the picture's fault.
+  std::string joined;
+  for (std::size_t start = 0; start < text.size();) {
+    std::size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(start, end - start);
+    start = end + 1;
+    while (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.empty() || IsLibraryLogLine(line)) continue;
+    joined += (joined.empty() ? "" : "; ") + line;
+  }
+  return joined;
 }
 
 }  // namespace vantorel
