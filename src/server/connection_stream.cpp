@@ -46,6 +46,22 @@ bool ConnectionStream::WaitForRequest(std::chrono::milliseconds wait) {
   return count > 0;
 }
 
+void ConnectionStream::DrainBriefly(std::chrono::milliseconds time) {
+  const auto end = Clock::now() + time;
+  char sink[16384];
+  const uint64_t most = std::max<uint64_t>(rules_.max_body_bytes, uint64_t{16} << 20);
+  for (uint64_t dropped = 0; dropped < most;) {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(end - Clock::now());
+    if (left.count() <= 0) return;
+    pollfd ready{socket_, POLLIN, 0};
+    const int count = poll(&ready, 1, static_cast<int>(left.count()));
+    if (count < 0 && errno == EINTR) continue;
+    const ssize_t received = count > 0 ? recv(socket_, sink, sizeof sink, 0) : 0;
+    if (received <= 0) return;
+    dropped += static_cast<uint64_t>(received);
+  }
+}
+
 void ConnectionStream::BeginRequest() {
   phase_ = Phase::kHeaders;
   phase_start_ = Clock::now();

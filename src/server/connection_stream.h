@@ -39,6 +39,9 @@ class ConnectionStream : public httplib::Stream {
   // The connection closes after this answer (a body left unread, an error in the framing).
   void CloseAfterAnswer() { close_after_answer_ = true; }
   bool ClosingAfterAnswer() const { return close_after_answer_; }
+  // Reads and drops what the client still sends, until it closes, for at most `time` and
+  // as many bytes as the upload limit (16 MiB at least).
+  void DrainBriefly(std::chrono::milliseconds time);
 
   bool is_readable() const override;
   bool is_writable() const override;

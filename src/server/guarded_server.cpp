@@ -4,6 +4,11 @@
 #include <unistd.h>
 
 namespace vantorel {
+namespace {
+
+constexpr std::chrono::milliseconds kDrainTime{2000};
+
+}  // namespace
 
 void ConnectionThreads::enqueue(std::function<void()> job) {
   std::lock_guard<std::mutex> lock(mutex_);
@@ -64,6 +69,13 @@ bool GuardedServer::process_and_close_socket(socket_t sock) {
     bool closed = false;
     served = process_request(connection, left == 1, closed, nullptr);
     if (!served || closed || connection.ClosingAfterAnswer()) break;
+  }
+  if (connection.ClosingAfterAnswer()) {
+    // A body was left unread. Closing at once with bytes still coming makes the system
+    // reset the connection, and a client still sending would lose the answer with it;
+    // so the answer's end is sent, and what still comes is dropped for a short while.
+    ::shutdown(sock, SHUT_WR);
+    connection.DrainBriefly(kDrainTime);
   }
   ::shutdown(sock, SHUT_RDWR);
   ::close(sock);
