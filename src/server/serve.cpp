@@ -64,7 +64,7 @@ std::string UploadLimitText(const ServeOptions& options) {
 httplib::Server::HandlerResponse Screen(const RequestGuard& guard, const Router& router, const ServeOptions& options,
                                         const httplib::Request& request, httplib::Response& response) {
   ConnectionStream* connection = CurrentConnection();
-  connection->BeginBody();
+  if (connection != nullptr) connection->BeginBody();
   const bool declares_body = DeclaresBody(request);
   const bool body_is_read = request.method == "POST" || request.method == "PUT" || request.method == "PATCH" ||
                             request.method == "DELETE";
@@ -97,6 +97,13 @@ void Configure(httplib::Server& server, const RequestGuard& guard, const Router&
   server.set_keep_alive_timeout(kKeepAliveSeconds);
   server.set_pre_routing_handler([&](const httplib::Request& request, httplib::Response& response) {
     return Screen(guard, router, options, request, response);
+  });
+  // A client that asks before sending its body (curl does for large ones) hears the
+  // refusal instead of "100 Continue".
+  server.set_expect_100_continue_handler([&](const httplib::Request& request, httplib::Response& response) {
+    return Screen(guard, router, options, request, response) == httplib::Server::HandlerResponse::Handled
+               ? response.status
+               : 100;
   });
   // Statuses httplib sets itself (400 for a malformed request, 413 and 400 for a body cut
   // off) get the same JSON body as the others, and close the connection: what follows a
