@@ -6,6 +6,7 @@
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 
+#include "bindings/batch_calls.h"
 #include "bindings/file_calls.h"
 #include "bindings/picture_arguments.h"
 #include "dehazefile/memory_budget.h"
@@ -29,6 +30,17 @@ void CheckMemory(const PictureSize& size, int extra_per_pixel = 0) {
   throw py::error_already_set();
 }
 
+// MemoryError when even a plain copy of the picture would not fit.
+void CheckCopyMemory(const PictureSize& size) {
+  const uint64_t needed = DecodedPictureBytes(static_cast<uint64_t>(size.cols), static_cast<uint64_t>(size.rows));
+  const uint64_t usable = ReadMemoryLimits().Smallest();
+  if (needed <= usable) return;
+  const std::string error = MemoryRefusal(static_cast<uint64_t>(size.cols), static_cast<uint64_t>(size.rows),
+                                          needed, usable);
+  PyErr_SetString(PyExc_MemoryError, error.c_str());
+  throw py::error_already_set();
+}
+
 py::array_t<unsigned char> Dehaze(const py::object& image, const py::object& thickness_arg,
                                   const py::object& look_arg) {
   const PictureSize size = CheckPicture(image);
@@ -37,10 +49,16 @@ py::array_t<unsigned char> Dehaze(const py::object& image, const py::object& thi
   options.look = CheckLook(look_arg);
   // Below the threshold the command line writes nothing: here the result is a plain copy.
   const bool dehaze = !BelowDehazeThreshold(thickness);
+  // Before the result is made: a view with zero strides can claim a picture far larger
+  // than the memory it holds.
+  if (dehaze) {
+    CheckMemory(size);
+  } else {
+    CheckCopyMemory(size);
+  }
   const py::buffer_info source = py::reinterpret_borrow<py::array>(image).request();
   py::array_t<unsigned char> result({static_cast<py::ssize_t>(size.rows),
                                      static_cast<py::ssize_t>(size.cols), py::ssize_t{3}});
-  if (dehaze) CheckMemory(size);
   unsigned char* pixels = result.mutable_data();
   bool accepted = true;
   {
@@ -59,8 +77,8 @@ py::array_t<float> Transmission(const py::object& image, const py::object& thick
   const py::buffer_info source = py::reinterpret_borrow<py::array>(image).request();
   const bool packed = source.strides[2] == 1 && source.strides[1] == 3 &&
                       source.strides[0] == static_cast<py::ssize_t>(size.cols) * 3;
-  py::array_t<float> map({static_cast<py::ssize_t>(size.rows), static_cast<py::ssize_t>(size.cols)});
   CheckMemory(size, packed ? 0 : 3);  // the packed copy
+  py::array_t<float> map({static_cast<py::ssize_t>(size.rows), static_cast<py::ssize_t>(size.cols)});
   float* values = map.mutable_data();
   bool accepted = false;
   {
@@ -99,4 +117,5 @@ PYBIND11_MODULE(_vantorel, module) {
   module.def("set_threads", &SetThreads, py::arg("count"));
   module.def("get_threads", &vantorel::ThreadCount);
   AddFileCalls(module);
+  AddBatchCalls(module);
 }

@@ -24,13 +24,6 @@ std::mutex& CaptureMutex() {
   return mutex;
 }
 
-bool IsLibraryLogLine(const std::string& line) {
-  for (const char* level : {"[ WARN:", "[ERROR:", "[ INFO:", "[DEBUG:", "[FATAL:", "[VERB"}) {
-    if (line.rfind(level, 0) == 0) return true;
-  }
-  return false;
-}
-
 }  // namespace
 
 StderrCapture::StderrCapture() : lock_(CaptureMutex()) {
@@ -64,19 +57,21 @@ std::string StderrCapture::Take() {
   }
   ::close(capture_);
   capture_ = -1;
-  // The codecs' own words are kept; the image library's log lines ("[ WARN:0@0.01] global
-  // /build/...loadsave.cpp ...") name its source files, not the picture's fault.
-  std::string joined;
-  for (std::size_t start = 0; start < text.size();) {
-    std::size_t end = text.find('\n', start);
+  // The codecs' own words, without the image library's log lines ("[ WARN:0@0.01] global
+  // ./modules/..."): those name its source files, not the user's, and where the tool runs
+  // inside a program that left the library's logging on, they arrive here too.
+  std::string said;
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find('\n', start);
     if (end == std::string::npos) end = text.size();
     std::string line = text.substr(start, end - start);
-    start = end + 1;
     while (!line.empty() && line.back() == '\r') line.pop_back();
-    if (line.empty() || IsLibraryLogLine(line)) continue;
-    joined += (joined.empty() ? "" : "; ") + line;
+    const bool library_log = line.size() > 1 && line[0] == '[' && line.find("] global ") != std::string::npos;
+    if (!line.empty() && !library_log) said += (said.empty() ? "" : "; ") + line;
+    start = end + 1;
   }
-  return joined;
+  return said;
 }
 
 }  // namespace vantorel
