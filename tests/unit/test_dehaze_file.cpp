@@ -177,15 +177,16 @@ TEST_F(DehazeFileTest, NothingGoesThroughTheTemporaryFolder) {
       {std::string("\0\0\0\x0cjP  \r\n\x87\n", 12) + std::string(40, '\0'), "a JPEG 2000 picture"}};
   for (const auto& [bytes, name] : file_only) {
     SourcePicture source;
-    std::string error;
+    FileError error;
     EXPECT_FALSE(ReadSourceBytes(std::vector<unsigned char>(bytes.begin(), bytes.end()), source, error, "x"));
-    EXPECT_EQ(error, std::string(name) + " is read only from a file, not from memory: convert it to PNG, TIFF or "
+    EXPECT_EQ(error.message, std::string(name) + " is read only from a file, not from memory: convert it to PNG, TIFF or "
                                          "JPEG first");
   }
   const std::string ppm = "P3\n1 1\n255\n10 20 30\n";
   SourcePicture source;
-  std::string error;
-  EXPECT_TRUE(ReadSourceBytes(std::vector<unsigned char>(ppm.begin(), ppm.end()), source, error, "x")) << error;
+  FileError error;
+  EXPECT_TRUE(ReadSourceBytes(std::vector<unsigned char>(ppm.begin(), ppm.end()), source, error, "x"))
+      << error.message;
   EXPECT_TRUE(CanWriteFormat(".tif", why)) << why;
   ::unsetenv("OPENCV_TEMP_PATH");
   EXPECT_EQ(std::system(("rmdir '" + temp + "'").c_str()), 0) << "the temporary folder is not empty";
