@@ -16,8 +16,8 @@
 #include "server/api_routes.h"
 #include "server/guarded_server.h"
 #include "server/http_replies.h"
-#include "server/request_framing.h"
 #include "server/request_guard.h"
+#include "server/request_screen.h"
 #include "server/router.h"
 #include "server/serve_options.h"
 
@@ -47,63 +47,21 @@ ApiLimits Limits(const ServeOptions& options) {
   return limits;
 }
 
-bool IsHttplibMethod(const std::string& method) {
-  for (const char* known : {"GET", "HEAD", "POST", "PUT", "DELETE", "CONNECT", "OPTIONS", "TRACE", "PATCH", "PRI"}) {
-    if (method == known) return true;
-  }
-  return false;
-}
-
 std::string UploadLimitText(const ServeOptions& options) {
   return std::to_string(options.max_upload_mb) + " MiB (--max-upload-mb)";
 }
 
-// Refuses, before its body is read, a request that no route takes, that comes from another
-// site, or whose framing is unsound; a body it declares is then left unread and the
-// connection closed after the answer.
-httplib::Server::HandlerResponse Screen(const RequestGuard& guard, const Router& router, const ServeOptions& options,
-                                        const httplib::Request& request, httplib::Response& response) {
-  ConnectionStream* connection = CurrentConnection();
-  if (connection != nullptr) connection->BeginBody();
-  const bool declares_body = DeclaresBody(request);
-  const bool body_is_read = request.method == "POST" || request.method == "PUT" || request.method == "PATCH" ||
-                            request.method == "DELETE";
-  const auto refused = [&] {
-    if (declares_body) CloseAfterAnswer(request, response);
-    return httplib::Server::HandlerResponse::Handled;
-  };
-  const std::string refusal =
-      guard.Refusal(request.get_header_value("Host"), request.get_header_value("Origin"),
-                    request.get_header_value("Referer"), request.get_header_value("Sec-Fetch-Site"));
-  if (!refusal.empty()) {
-    ReplyError(response, 403, refusal);
-    return refused();
-  }
-  const FramingRefusal framing =
-      CheckFraming(request, static_cast<uint64_t>(options.max_upload_mb) * kMiB, UploadLimitText(options));
-  if (framing.status != 0) {
-    ReplyError(response, framing.status, framing.message);
-    return refused();
-  }
-  if (!router.Serves(request.method, request.path)) {
-    router.Dispatch(request, response);  // 404, or 405 with Allow
-    return refused();
-  }
-  if (declares_body && !body_is_read) CloseAfterAnswer(request, response);
-  return httplib::Server::HandlerResponse::Unhandled;
-}
-
 void Configure(httplib::Server& server, const RequestGuard& guard, const Router& router, const ServeOptions& options) {
   server.set_keep_alive_timeout(kKeepAliveSeconds);
-  server.set_pre_routing_handler([&](const httplib::Request& request, httplib::Response& response) {
-    return Screen(guard, router, options, request, response);
+  const RequestScreen screen(guard, router, static_cast<uint64_t>(options.max_upload_mb) * kMiB,
+                             UploadLimitText(options));
+  server.set_pre_routing_handler([screen](const httplib::Request& request, httplib::Response& response) {
+    return screen.Screen(request, response);
   });
   // A client that asks before sending its body (curl does for large ones) hears the
   // refusal instead of "100 Continue".
-  server.set_expect_100_continue_handler([&](const httplib::Request& request, httplib::Response& response) {
-    return Screen(guard, router, options, request, response) == httplib::Server::HandlerResponse::Handled
-               ? response.status
-               : 100;
+  server.set_expect_100_continue_handler([screen](const httplib::Request& request, httplib::Response& response) {
+    return screen.Screen(request, response) == httplib::Server::HandlerResponse::Handled ? response.status : 100;
   });
   // Statuses httplib sets itself (400 for a malformed request, 413 and 400 for a body cut
   // off) get the same JSON body as the others, and close the connection: what follows a
@@ -114,7 +72,7 @@ void Configure(httplib::Server& server, const RequestGuard& guard, const Router&
                                                                      httplib::Response& response) {
     if (!response.body.empty()) return httplib::Server::HandlerResponse::Unhandled;
     CloseAfterAnswer(request, response);
-    if (response.status == 400 && !request.method.empty() && !IsHttplibMethod(request.method)) {
+    if (response.status == 400 && !request.method.empty() && !IsKnownToHttplib(request.method)) {
       const std::string allowed = router.MethodsTaken();
       response.set_header("Allow", allowed);
       ReplyError(response, 405, request.method + " is not a method this server takes: " + allowed);
