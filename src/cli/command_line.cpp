@@ -129,9 +129,9 @@ CommandLine ParseCommandLine(int argc, char** argv) {
   app.add_option("-t,--thickness", thickness_text, "How hazy the scenes are, in (0, 1]; default 1")
       ->type_name("THICKNESS");
   app.add_option("--look", look_text,
-                 "How the tone is finished: classic (brighter, livelier colours) or natural (the "
-                 "tone curve fades with the thickness and changes brightness only, never colour); "
-                 "default classic")
+                 "How the haze is removed and the tone finished: classic (brighter, livelier "
+                 "colours) or natural (gentler: keeps the photo's brightness range, no glow on fog, "
+                 "the tone curve changes brightness only); default classic")
       ->type_name("LOOK")
       ->check(ParsedBy(ParseLook));
   app.add_flag("-r,--recursive", line.recursive,
