@@ -16,13 +16,16 @@ bool DehazeCPU(unsigned char* data,   // rows x cols pixels of 3 bytes (blue, gr
 // statement of the range, for front ends to check before they read a picture.
 bool ThicknessAccepted(float haze_thickness);
 
-// How the final tone adjustment treats the picture.
+// How the haze is removed and the tone finished.
 enum class Look {
   // The automatic tone curve at full strength on every colour channel, with half of the
   // input's chroma put back: brighter, punchier colours.
   kClassic,
-  // The tone curve faded toward the identity as the thickness falls (its weight is
-  // thickness / 3), and applied to brightness only: the output keeps the input's chroma.
+  // Gentler: flat regions (fog, sky) keep at least 0.6 of their luma and pixels brighter
+  // than the airlight keep theirs, so smooth gradients do not glow; the result keeps the
+  // input's range (a dim photo stays dim); the smoothing sizes follow the picture, so a
+  // small copy looks like the full-size photo; the tone curve is faded toward the identity
+  // (its weight is thickness / 3) and applied to brightness only.
   kNatural,
 };
 
@@ -43,15 +46,15 @@ bool DehazeCPU(unsigned char* data, int cols, int rows, float haze_thickness,
                const DehazeOptions& options);
 
 // Only the transmission map of a picture, without dehazing it: the same values as
-// DehazeOptions::transmission receives from DehazeCPU. Returns false, writing nothing, when an
+// DehazeOptions::transmission receives from DehazeCPU in the classic look. Returns false, writing nothing, when an
 // argument is out of range.
 bool EstimateTransmissionMapCPU(const unsigned char* data,  // rows x cols BGR pixels, packed
                                 int cols, int rows, float haze_thickness,
                                 float* transmission);        // rows x cols floats, packed
 
 // The number of threads each dehaze of this process uses. SetThreadCount(n) with n > 0 fixes
-// it (at most 256); 0 returns to the default: VANTOREL_THREADS when it is a positive whole
-// number, else the machine's cores. Results never depend on it. Safe to call from any thread;
+// it (at most 256); 0 returns to the default: VANTOREL_THREADS when it is a whole number
+// from 1 to 256, else the machine's cores. Results never depend on it. Safe to call from any thread;
 // a dehaze already running keeps the count it started with for its current step.
 void SetThreadCount(int count);
 int ThreadCount();

@@ -35,9 +35,10 @@ def dehaze(image, thickness=1.0, *, look="classic"):
     thickness: how hazy the scene is, a finite number in [0, 1] (default 1); larger
         removes more haze. Below 0.1 (0 included) there is nothing to do, as for the
         command line: the result is a copy.
-    look: how the tone is finished, as the command line's ``--look``: "classic" (the
-        default; brighter, livelier colours) or "natural" (the tone curve fades with the
-        thickness and changes brightness only, never a colour).
+    look: how the haze is removed and the tone finished, as the command line's ``--look``:
+        "classic" (the default; brighter, livelier colours) or "natural" (gentler: keeps
+        the photo's brightness range, no glow on fog, the tone curve changes brightness
+        only).
 
     Returns a C-contiguous uint8 array of the same shape.
     Raises TypeError for an object that is not a uint8 numpy array, a thickness that is
@@ -112,7 +113,7 @@ dehaze_file.__doc__ += "\n    The output options:\n" + "".join(
 
 
 def transmission(image, thickness=1.0):
-    """Returns the transmission map that dehaze() estimates for ``image``.
+    """Returns the transmission map that dehaze() estimates for ``image`` in the classic look.
 
     image, thickness: as for dehaze(); below 0.1, where dehaze() changes nothing, the map
         is still the one estimated for that thickness (0 is taken as 0.01, as the command
@@ -128,8 +129,8 @@ def transmission(image, thickness=1.0):
 def set_threads(count):
     """Sets the number of threads each dehaze of this process uses.
 
-    count: 1 to 256; 0 returns to the default (VANTOREL_THREADS when it is a positive
-        whole number, else the machine's cores). Results never depend on it.
+    count: 1 to 256; 0 returns to the default (VANTOREL_THREADS when it is a whole
+        number from 1 to 256, else the machine's cores). Results never depend on it.
     Raises ValueError outside 0..256.
     """
     _vantorel.set_threads(count)

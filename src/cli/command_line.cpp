@@ -91,6 +91,13 @@ void AddClipOptions(CLI::App& app, ClipOptions& clip) {
   }
 }
 
+// `error` from the shared thickness parser, which names the value "haze_thickness", with
+// `name` in its place.
+std::string NamedAs(const std::string& error, const std::string& name) {
+  const std::string parser_name = "haze_thickness";
+  return error.compare(0, parser_name.size(), parser_name) == 0 ? name + error.substr(parser_name.size()) : error;
+}
+
 CommandLine Error(const std::string& text) {
   CommandLine line;
   line.action = CommandLine::Action::kError;
@@ -136,12 +143,11 @@ CommandLine ParseCommandLine(int argc, char** argv) {
                  "Dehaze every SOURCE (a picture, or a folder of them) into DIR, made if missing")
       ->type_name("DIR");
   app.add_option("-t,--thickness", thickness_text, "How hazy the scenes are, in (0, 1]; default 1")
-      ->type_name("THICKNESS")
-      ->check(ParsedBy(ParseThickness));
+      ->type_name("THICKNESS");
   app.add_option("--look", look_text,
-                 "How the tone is finished: classic (brighter, livelier colours) or natural (the "
-                 "tone curve fades with the thickness and changes brightness only, never colour); "
-                 "default classic")
+                 "How the haze is removed and the tone finished: classic (brighter, livelier "
+                 "colours) or natural (gentler: keeps the photo's brightness range, no glow on fog, "
+                 "the tone curve changes brightness only); default classic")
       ->type_name("LOOK")
       ->check(ParsedBy(ParseLook));
   app.add_flag("-r,--recursive", line.recursive,
@@ -186,7 +192,12 @@ CommandLine ParseCommandLine(int argc, char** argv) {
   }
   if (version) return Error("--version takes no other argument");
   const bool thickness_option = app.count("--thickness") > 0;
-  if (thickness_option) line.thickness = ParseThickness(thickness_text).thickness;
+  if (thickness_option) {
+    // The shared parser names the third argument; here the option was used.
+    const ThicknessArg arg = ParseThickness(thickness_text);
+    if (!arg.valid) return Error(NamedAs(arg.error, "--thickness") + " (vantorel --help lists the options)");
+    line.thickness = arg.thickness;
+  }
   if (app.count("--look") > 0) line.look = ParseLook(look_text).look;
 
   if (!line.output_dir.empty() || app.get_option("--output-dir")->count() > 0) {
@@ -219,6 +230,26 @@ CommandLine ParseCommandLine(int argc, char** argv) {
   line.ignored.assign(arguments.begin() + std::min<size_t>(3, arguments.size()), arguments.end());
   line.action = CommandLine::Action::kSingle;
   return line;
+}
+
+BatchRun BatchRunOf(const CommandLine& line) {
+  BatchRun run;
+  run.plan.sources = line.sources;
+  run.plan.output_dir = line.output_dir;
+  run.plan.recursive = line.recursive;
+  run.plan.format = line.format;
+  run.plan.suffix = line.suffix;
+  run.plan.maps = line.maps;
+  run.plan.video_format = line.clip.video_format;
+  run.thickness = line.thickness;
+  run.look = line.look;
+  run.output = line.output;
+  run.clip = line.clip;
+  run.force = line.force;
+  run.quiet = line.quiet;
+  run.skip_existing = line.skip_existing;
+  run.jobs = line.jobs;
+  return run;
 }
 
 }  // namespace vantorel

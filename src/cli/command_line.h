@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/batch.h"
 #include "dehazefile/clip_options.h"
 #include "dehazefile/dehaze_file.h"
 
@@ -44,5 +45,8 @@ struct CommandLine {
 
 // Reads the arguments. Never exits and never prints.
 CommandLine ParseCommandLine(int argc, char** argv);
+
+// What a batch of `line` (Action::kBatch) needs.
+BatchRun BatchRunOf(const CommandLine& line);
 
 }  // namespace vantorel

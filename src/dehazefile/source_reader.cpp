@@ -9,6 +9,7 @@
 
 #include <opencv2/imgcodecs.hpp>
 
+#include "dehazefile/in_memory_formats.h"
 #include "dehazefile/stderr_capture.h"
 
 namespace vantorel {
@@ -59,12 +60,17 @@ cv::Mat ReadSourceImage(const std::string& path, std::string& error) {
 }
 
 cv::Mat DecodeSourceImage(const std::vector<unsigned char>& bytes, std::string& error) {
+  if (bytes.empty()) {
+    error = "the file is empty";
+    return cv::Mat();
+  }
+  // Only formats decoded in memory are handed to the library: it would copy any other to
+  // a file in the temporary folder.
+  error = WhyNotDecodedInMemory(bytes.data(), bytes.size());
+  if (!error.empty()) return cv::Mat();
   return DecodeWithReasons(
-      [&bytes] { return bytes.empty() ? cv::Mat() : cv::imdecode(bytes, cv::IMREAD_COLOR); },
-      [&bytes] {
-        return std::string(bytes.empty() ? "the file is empty"
-                                         : "not an image in a supported format, or the file is damaged");
-      },
+      [&bytes] { return cv::imdecode(bytes, cv::IMREAD_COLOR); },
+      [] { return std::string("not an image in a supported format, or the file is damaged"); },
       error);
 }
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <cstdlib>
 #include <thread>
 
@@ -11,18 +12,24 @@ namespace vantorel {
 
 namespace {
 std::atomic<int> chosen_thread_count{0};  // 0: not chosen by the caller
+constexpr int kMaxThreads = 256;
 }  // namespace
 
-void SetThreadCount(int count) { chosen_thread_count = std::clamp(count, 0, 256); }
+void SetThreadCount(int count) { chosen_thread_count = std::clamp(count, 0, kMaxThreads); }
 
 int ThreadCount() { return WorkerCount(); }
 
 int WorkerCount() {
   if (const int chosen = chosen_thread_count.load(); chosen > 0) return chosen;
   if (const char* text = std::getenv("VANTOREL_THREADS")) {
+    // Only 1 to 256: a larger value (even one past what a long holds) is a mistake, not a
+    // request for 256.
     char* end = nullptr;
+    errno = 0;
     const long requested = std::strtol(text, &end, 10);
-    if (end != text && *end == '\0' && requested > 0) return static_cast<int>(std::min(requested, 256L));
+    if (end != text && *end == '\0' && errno == 0 && requested > 0 && requested <= kMaxThreads) {
+      return static_cast<int>(requested);
+    }
   }
   return std::max(1u, std::thread::hardware_concurrency());
 }
@@ -49,8 +56,11 @@ int32_t GridBandRows(int32_t height, int32_t z_size, double sigma_s) {
   // But the read-back walks each run of pixel columns down the whole band: beyond a few
   // hundred rows that walk's rows fall out of the second-level cache and the TLB's reach,
   // which costs more than the halo saved (a tenth of the whole pipeline at 12 MP).
+  // With cells of a hundred pixels and more, though, a band of 320 rows is a fraction of
+  // one grid row and mostly halo: such bands are made six cells tall.
   constexpr double kReadBackRows = 320.0;
-  const double rows = std::min(std::max(grid_rows, 32.0) * sigma_s, kReadBackRows);
+  const double longest = std::max(kReadBackRows, 6.0 * sigma_s);
+  const double rows = std::min(std::max(grid_rows, 32.0) * sigma_s, longest);
   return rows >= height ? std::max(height, 1) : std::max(static_cast<int32_t>(rows), 1);
 }
 

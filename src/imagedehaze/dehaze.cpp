@@ -12,9 +12,12 @@
 #include "filters/parallel_for.h"
 #include "imagedehaze/airlight.h"
 #include "imagedehaze/convert_in_bands.h"
+#include "imagedehaze/natural_look.h"
+#include "imagedehaze/natural_transmission.h"
 #include "imagedehaze/normalize.h"
 #include "imagedehaze/pipeline.h"
 #include "imagedehaze/recover_radiance.h"
+#include "imagedehaze/recovery_loops.h"
 #include "imagedehaze/transmission.h"
 #include "imagedehaze/transmission_steps.h"
 
@@ -40,19 +43,33 @@ void ToYCrCbInPlace(cv::Mat& picture) {
 struct FrontStages {
   cv::Mat ycrcb, transmission;
   cv::Vec3f airlight;
+  double largest_sample = 0.0;
 };
+
+// The transmission of the given look from the picture's dark channel, which it takes over.
+// `estimates` sees the classic transmission's row profile (the natural one has none).
+cv::Mat TransmissionOf(Look look, cv::Mat dark_channel, const FrontStages& front,
+                       float haze_thickness, const EdgeFilters& filters, FrameEstimates* estimates) {
+  if (look == Look::kNatural) {
+    return EstimateNaturalTransmission(std::move(dark_channel), front.ycrcb,
+                                       AirlightToYCrCb(front.airlight)[0],
+                                       NaturalTransmissionExponent(haze_thickness), filters);
+  }
+  return EstimateTransmissionFromDarkChannel(std::move(dark_channel), front.ycrcb,
+                                             TransmissionExponent(haze_thickness), filters, estimates);
+}
 
 // Normalisation, luma, airlight and transmission. False for an all-black picture, which
 // has nothing to scale by; `front` is then left empty.
 bool RunFrontStages(const unsigned char* data, int cols, int rows, float haze_thickness,
-                    const EdgeFilters& filters, FrameEstimates* estimates, FrontStages& front) {
-  const float transmission_exponent = TransmissionExponent(haze_thickness);
+                    Look look, const EdgeFilters& filters, FrameEstimates* estimates, FrontStages& front) {
   // Only read: the header is const in all but its type.
   const cv::Mat source_view(rows, cols, CV_8UC3, const_cast<unsigned char*>(data));
 
   double largest_sample = LargestSample(source_view);
   if (largest_sample == 0.0) return false;
   if (estimates != nullptr) largest_sample = estimates->Divisor(largest_sample);
+  front.largest_sample = largest_sample;
 
   cv::Mat normalized = NormalizeByLargestSample(source_view, largest_sample);
 
@@ -63,8 +80,8 @@ bool RunFrontStages(const unsigned char* data, int cols, int rows, float haze_th
   // its Y channel is the luma every later step reads.
   ToYCrCbInPlace(normalized);
   front.ycrcb = std::move(normalized);
-  front.transmission = EstimateTransmissionFromDarkChannel(std::move(dark_channel), front.ycrcb,
-                                                           transmission_exponent, filters, estimates);
+  front.transmission =
+      TransmissionOf(look, std::move(dark_channel), front, haze_thickness, filters, estimates);
   return true;
 }
 
@@ -105,7 +122,7 @@ bool RunPipeline(unsigned char* data, int cols, int rows, float haze_thickness,
                  const DehazeOptions& options, const EdgeFilters& filters, FrameEstimates* estimates) {
   if (!ArgumentsAccepted(cols, rows, haze_thickness)) return false;
   FrontStages front;
-  if (!RunFrontStages(data, cols, rows, haze_thickness, filters, estimates, front)) {
+  if (!RunFrontStages(data, cols, rows, haze_thickness, options.look, filters, estimates, front)) {
     // An all-black picture has nothing to scale by and no haze to remove: it stays black,
     // and nothing in it is hidden by haze.
     if (options.transmission != nullptr) FillClear(options.transmission, cols, rows);
@@ -118,8 +135,11 @@ bool RunPipeline(unsigned char* data, int cols, int rows, float haze_thickness,
                                        std::move(front.transmission), filters,
                                        ToneLookOf(options, haze_thickness), estimates);
 
+  // The natural look scales back by the input's largest sample, so the result keeps the
+  // input's range: a dim photo stays dim.
+  const double write_back_scale = options.look == Look::kNatural ? front.largest_sample : 255.0;
   cv::Mat output_8u;
-  ConvertInBands(dehazed, output_8u, CV_8U, 255.0);
+  ConvertInBands(dehazed, output_8u, CV_8U, write_back_scale);
   dehazed.release();
   // A last edge-preserving smoothing of the bytes: 4 x 4-pixel cells, 0.02 of the range.
   filters.bytes(output_8u, output_8u, 4.0, 0.02);
@@ -133,7 +153,7 @@ bool EstimateTransmissionMapCPU(const unsigned char* data, int cols, int rows,
                                 float haze_thickness, float* transmission) {
   if (transmission == nullptr || !ArgumentsAccepted(cols, rows, haze_thickness)) return false;
   FrontStages front;
-  if (!RunFrontStages(data, cols, rows, haze_thickness, LibraryEdgeFilters(), nullptr, front)) {
+  if (!RunFrontStages(data, cols, rows, haze_thickness, Look::kClassic, LibraryEdgeFilters(), nullptr, front)) {
     FillClear(transmission, cols, rows);
     return true;
   }
