@@ -1,8 +1,10 @@
 """Vantorel: removes haze and fog from colour photographs.
 
-Pictures are numpy ``uint8`` arrays of shape (height, width, 3) in B, G, R order, as
-``cv2.imread`` gives them. The results are byte for byte those of the ``vantorel``
-command line. The work runs in C++ without the GIL, so Python threads dehaze pictures at
+Pictures are numpy arrays of ``uint8``, ``uint16`` or ``float32`` (values in [0, 1]), of
+shape (height, width, 3), (height, width, 4) with alpha, or (height, width) for grey; in
+B, G, R order as ``cv2.imread`` gives them, or R, G, B (Pillow, scikit-image) with
+``channel_order="rgb"``. The results are byte for byte those of the ``vantorel`` command
+line on the same picture. The work runs in C++ without the GIL, so Python threads dehaze pictures at
 once; ``vantorel.distributed`` runs a list of files on a Dask cluster.
 """
 import os
@@ -16,27 +18,34 @@ __all__ = ["dehaze", "dehaze_file", "transmission", "set_threads", "get_threads"
 
 # The command line's output options, by the same names, with its defaults.
 _OUTPUT_OPTIONS = {"jpeg_quality": 95, "webp_quality": 0, "png_compression": -1,
-                   "strip_metadata": False}
+                   "strip_metadata": False, "depth": 0}
 
 
-def dehaze(image, thickness=1.0, *, look="classic"):
+def dehaze(image, thickness=1.0, *, look="classic", channel_order="bgr"):
     """Returns the dehazed picture as a new array; ``image`` is not changed.
 
-    image: numpy uint8 array of shape (height, width, 3), blue, green, red; any strides
-        (a slice or another view is fine).
+    image: numpy array of dtype uint8, uint16 or float32 (values in [0, 1]; others are
+        clamped to it) and shape (height, width, 3), (height, width, 4) (colour and alpha)
+        or (height, width) (grey); any strides (a slice or another view is fine). A 16-bit
+        or float picture is dehazed at 16 bits, as the command line dehazes a 16-bit file;
+        float values go through 16-bit levels (v * 65535 rounded). The alpha channel is
+        returned unchanged, and a grey picture comes back grey. float64 is refused: convert
+        it with ``.astype(numpy.float32)``.
     thickness: how hazy the scene is, a finite number in (0, 1] (default 1); larger
         removes more haze. Below 0.1 there is nothing to do: the result is a copy.
     look: how the tone is finished, as the command line's ``--look``: "classic" (the
         default; brighter, livelier colours) or "natural" (the tone curve fades with the
         thickness and changes brightness only, never a colour).
+    channel_order: "bgr" (the default, as OpenCV holds pictures) or "rgb" (Pillow,
+        scikit-image); the result is in the same order.
 
-    Returns a C-contiguous uint8 array of the same shape.
-    Raises TypeError for an object that is not a uint8 numpy array, a thickness that is
-    not a number or a look that is not a str; ValueError for another shape, an empty
-    array, a thickness outside (0, 1] or another look; MemoryError when the picture would
-    not fit in the memory left.
+    Returns a C-contiguous array of the same dtype and shape.
+    Raises TypeError for an object that is not a numpy array of those dtypes, a thickness
+    that is not a number, or a look or channel_order that is not a str; ValueError for
+    another shape, an empty array, a thickness outside (0, 1], or another look or channel
+    order; MemoryError when the picture would not fit in the memory left.
     """
-    return _vantorel.dehaze(image, thickness, look)
+    return _vantorel.dehaze(image, thickness, look, channel_order)
 
 
 def _file_options(options):
@@ -69,6 +78,8 @@ def dehaze_file(source, result, thickness=1.0, *, look="classic", **options):
         webp_quality     1..100 for lossy WebP; 0, the default, for lossless
         png_compression  0..9; -1, the default, for the image library's own
         strip_metadata   True: no EXIF, XMP or IPTC (so no GPS); the ICC profile is kept
+        depth            8 or 16 bits per channel; 0, the default, for the source's depth
+                         where the format holds it (PNG, TIFF), else 8
 
     Returns True when the result was written, False when there was nothing to do. Metadata
     that could not be kept (damaged EXIF, a format without room for it) is reported as a
@@ -89,17 +100,17 @@ def dehaze_file(source, result, thickness=1.0, *, look="classic", **options):
     raise OSError(error)
 
 
-def transmission(image, thickness=1.0):
+def transmission(image, thickness=1.0, *, channel_order="bgr"):
     """Returns the transmission map that dehaze() estimates for ``image``.
 
-    image, thickness: as for dehaze(); below 0.1, where dehaze() changes nothing, the map
-        is still the one estimated for that thickness.
+    image, thickness, channel_order: as for dehaze(); below 0.1, where dehaze() changes
+        nothing, the map is still the one estimated for that thickness.
 
     Returns a float32 array of shape (height, width) in [0, 1]: 1 where the scene is
     clear, towards 0 where haze hides it.
     Raises the same errors as dehaze().
     """
-    return _vantorel.transmission(image, thickness)
+    return _vantorel.transmission(image, thickness, channel_order)
 
 
 def set_threads(count):

@@ -81,7 +81,7 @@ def dehaze_files(client: Any, sources: Sequence[PathType], output_dir: PathType,
     look: as for vantorel.dehaze_file ("classic", the default, or "natural").
     options: ``format`` (the results' extension, default "png"), ``suffix`` (added to each
         source's name, default ""), and the output options of vantorel.dehaze_file:
-        ``jpeg_quality``, ``webp_quality``, ``png_compression``, ``strip_metadata``.
+        ``jpeg_quality``, ``webp_quality``, ``png_compression``, ``strip_metadata``, ``depth``.
 
     Returns one FileRecord per source, in the order of ``sources``. A picture that cannot be
     read or written is a record with its error, never a failed batch; with a thickness below

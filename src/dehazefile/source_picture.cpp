@@ -4,26 +4,48 @@
 
 namespace vantorel {
 
+namespace {
+
+// The decoded picture as the engine and the encoder take it.
+void TakeDecoded(DecodedSource decoded, SourcePicture& source) {
+  source.grey = decoded.picture.channels() == 1;
+  source.pixels = ColourForEngine(decoded.picture);
+  source.alpha = std::move(decoded.alpha);
+}
+
+}  // namespace
+
+int SourceDepthBits(const SourcePicture& source) { return source.pixels.depth() == CV_16U ? 16 : 8; }
+
+// A 16-bit picture doubles the decoded picture (3 bytes a pixel more) and the pipeline's
+// 16-bit result and its filter's plane (4 more); alpha keeps one more plane of samples.
+int SourceExtraBytesPerPixel(const SourcePicture& source) {
+  const int sample = source.pixels.depth() == CV_16U ? 2 : 1;
+  return (sample == 2 ? 7 : 0) + (source.alpha.empty() ? 0 : sample);
+}
+
 bool ReadSourceFile(const std::string& path, SourcePicture& source, std::string& error, bool will_dehaze,
                     bool* unreadable) {
   if (unreadable != nullptr) *unreadable = false;
   if (!SourceFitsInMemory(path, will_dehaze, error)) return false;
-  source.pixels = ReadSourceImage(path, error);
-  if (source.pixels.empty()) {
+  DecodedSource decoded = ReadSourceImage(path, error);
+  if (decoded.picture.empty()) {
     if (unreadable != nullptr) *unreadable = true;
     return false;
   }
   // Read before the pipeline changes the pixels, which tell whether they were turned upright.
-  source.metadata = SourceMetadata::Read(path, source.pixels);
+  source.metadata = SourceMetadata::Read(path, decoded.picture);
+  TakeDecoded(std::move(decoded), source);
   return true;
 }
 
 bool ReadSourceBytes(const std::vector<unsigned char>& bytes, SourcePicture& source, std::string& error,
                      const std::string& name) {
   if (!SourceBytesFitInMemory(bytes.data(), bytes.size(), true, error)) return false;
-  source.pixels = DecodeSourceImage(bytes, error);
-  if (source.pixels.empty()) return false;
-  source.metadata = SourceMetadata::ReadBytes(bytes, name, source.pixels);
+  DecodedSource decoded = DecodeSourceImage(bytes, error);
+  if (decoded.picture.empty()) return false;
+  source.metadata = SourceMetadata::ReadBytes(bytes, name, decoded.picture);
+  TakeDecoded(std::move(decoded), source);
   return true;
 }
 

@@ -9,7 +9,7 @@ namespace vantorel {
 
 const std::initializer_list<const char*> kDehazeChoiceNames = {"thickness", "look"};
 const std::initializer_list<const char*> kEncodingChoiceNames = {"format", "jpeg-quality", "webp-quality",
-                                                                 "png-compression", "strip-metadata"};
+                                                                 "png-compression", "strip-metadata", "depth"};
 
 std::string ParseDehazeChoice(const httplib::Request& request, DehazeChoice& choice) {
   if (!request.has_param("thickness")) return "thickness is required (0.1 to 1)";
@@ -57,7 +57,8 @@ std::string ParseEncodingChoice(const httplib::Request& request, EncodingChoice&
   };
   for (const Number& number : {Number{"jpeg-quality", 1, 100, &choice.options.jpeg_quality},
                                Number{"webp-quality", 1, 100, &choice.options.webp_quality},
-                               Number{"png-compression", 0, 9, &choice.options.png_compression}}) {
+                               Number{"png-compression", 0, 9, &choice.options.png_compression},
+                               Number{"depth", 8, 16, &choice.options.depth}}) {
     if (!request.has_param(number.name)) continue;
     const std::string error = ParseWholeNumber(request, number.name, number.min, number.max, *number.field);
     if (!error.empty()) return error;
@@ -70,7 +71,8 @@ std::string ParseEncodingChoice(const httplib::Request& request, EncodingChoice&
       return "strip-metadata '" + value + "' must be 1 or 0";
     }
   }
-  return CheckOutputOptions(choice.options);
+  if (std::string problem = CheckOutputOptions(choice.options); !problem.empty()) return problem;
+  return DepthRefusal(format, choice.options.depth);
 }
 
 std::string CheckParameterNames(const httplib::Request& request,
