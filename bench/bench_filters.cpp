@@ -5,7 +5,7 @@
 #include <opencv2/core.hpp>
 
 #include "filters/bilateral_filters.h"
-#include "filters/bilateral_grid.h"
+#include "bilateral_grid.h"
 #include "reference_filters.h"
 #include "reference_grid.h"
 

@@ -16,4 +16,4 @@ cmake --build "$build_dir" --parallel "$jobs"
 export ASAN_OPTIONS=halt_on_error=1:abort_on_error=1:detect_leaks=1:strict_string_checks=1
 export UBSAN_OPTIONS=halt_on_error=1:abort_on_error=1:print_stacktrace=1
 cd "$build_dir"
-ctest --output-on-failure --parallel "$jobs"
+ctest --output-on-failure --parallel "$jobs" --label-exclude "^large$"

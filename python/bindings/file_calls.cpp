@@ -23,16 +23,21 @@ void CheckResultFormat(const std::string& result, const OutputOptions& options) 
   if (!why.empty()) throw py::value_error(result + ": " + why);
 }
 
-OutputOptions CheckedOptions(int jpeg_quality, int webp_quality, int png_compression,
-                             bool strip_metadata, int depth) {
+// The output options from Python's keywords (their names and types already checked by
+// the package against output_options()), checked against the table's ranges.
+OutputOptions CheckedOptions(const py::dict& keywords) {
   OutputOptions options;
-  options.jpeg_quality = jpeg_quality;
-  options.webp_quality = webp_quality;
-  options.png_compression = png_compression;
-  options.strip_metadata = strip_metadata;
-  options.depth = depth;
-  const std::string problem = CheckOutputOptions(options);
-  if (!problem.empty()) throw py::value_error(problem);
+  for (const OutputOptionSpec& spec : OutputOptionTable()) {
+    if (!keywords.contains(spec.python_name)) continue;
+    const py::handle value = keywords[spec.python_name];
+    if (spec.kind == OutputOptionSpec::Kind::kFlag) {
+      options.*spec.flag = value.cast<bool>();
+    } else {
+      options.*spec.number = value.cast<int>();
+    }
+  }
+  std::string problem;
+  if (!CheckOutputOptions(options, problem)) throw py::value_error(problem);
   return options;
 }
 
@@ -46,6 +51,8 @@ const char* StatusName(Outcome::Status status) {
     case Outcome::Status::kWritten: return "written";
     case Outcome::Status::kNothingToDo: return "nothing to do";
     case Outcome::Status::kUnreadable: return "unreadable";
+    case Outcome::Status::kWriteProtected: return "write-protected";
+    case Outcome::Status::kNoSpace: return "no space";
     case Outcome::Status::kFailed: break;
   }
   return "failed";
@@ -53,12 +60,10 @@ const char* StatusName(Outcome::Status status) {
 
 py::tuple DehazeFileCall(const std::string& source, const std::string& result,
                          const py::object& thickness_arg, const py::object& look_arg,
-                         int jpeg_quality, int webp_quality, int png_compression,
-                         bool strip_metadata, int depth) {
+                         const py::dict& keywords) {
   const float thickness = FileThickness(thickness_arg);
   const Look look = CheckLook(look_arg);
-  const OutputOptions options =
-      CheckedOptions(jpeg_quality, webp_quality, png_compression, strip_metadata, depth);
+  const OutputOptions options = CheckedOptions(keywords);
   CheckResultFormat(result, options);
   Outcome outcome;
   {
@@ -71,20 +76,30 @@ py::tuple DehazeFileCall(const std::string& source, const std::string& result,
 }  // namespace
 
 void AddFileCalls(py::module_& module) {
+  module.def(
+      "output_options",
+      [] {
+        py::list options;
+        for (const OutputOptionSpec& spec : OutputOptionTable()) {
+          const bool flag = spec.kind == OutputOptionSpec::Kind::kFlag;
+          options.append(py::make_tuple(spec.python_name, flag ? "bool" : "int", spec.min, spec.max,
+                                        flag ? py::cast(false) : py::cast(spec.DefaultNumber()), spec.help));
+        }
+        return options;
+      },
+      "The output options' table: (keyword, type, min, max, default, help) each");
   module.def("dehaze_file", &DehazeFileCall, py::arg("source"), py::arg("result"),
-             py::arg("thickness"), py::arg("look"), py::arg("jpeg_quality"),
-             py::arg("webp_quality"), py::arg("png_compression"), py::arg("strip_metadata"),
-             py::arg("depth"), "(status, error, note, seconds) of the layer's DehazeFile, after the checks");
+             py::arg("thickness"), py::arg("look"), py::arg("options"),
+             "(status, error, note, seconds) of the layer's DehazeFile, after the checks");
   module.def(
       "check_file_arguments",
       [](const std::string& result, const py::object& thickness, const py::object& look,
-         int jpeg_quality, int webp_quality, int png_compression, bool strip_metadata, int depth) {
+         const py::dict& keywords) {
         FileThickness(thickness);
         CheckLook(look);
-        CheckResultFormat(result, CheckedOptions(jpeg_quality, webp_quality, png_compression, strip_metadata, depth));
+        CheckResultFormat(result, CheckedOptions(keywords));
       },
-      py::arg("result"), py::arg("thickness"), py::arg("look"), py::arg("jpeg_quality"),
-      py::arg("webp_quality"), py::arg("png_compression"), py::arg("strip_metadata"), py::arg("depth"),
+      py::arg("result"), py::arg("thickness"), py::arg("look"), py::arg("options"),
       "The checks of dehaze_file alone: raises what it would raise before any work");
 }
 

@@ -16,9 +16,9 @@ __version__: str = _vantorel.__version__
 
 __all__ = ["dehaze", "dehaze_file", "transmission", "set_threads", "get_threads", "__version__"]
 
-# The command line's output options, by the same names, with its defaults.
-_OUTPUT_OPTIONS = {"jpeg_quality": 95, "webp_quality": 0, "png_compression": -1,
-                   "strip_metadata": False, "depth": 0}
+# The command line's output options, by the same names, with its defaults: the file
+# layer's table.
+_OUTPUT_OPTIONS = {name: default for name, _, _, _, default, _ in _vantorel.output_options()}
 
 
 def dehaze(image, thickness=1.0, *, look="classic", channel_order="bgr"):
@@ -90,7 +90,7 @@ def dehaze_file(source, result, thickness=1.0, *, look="classic", **options):
     """
     checked = _file_options(options)
     status, error, note, _ = _vantorel.dehaze_file(os.fspath(source), os.fspath(result),
-                                                   thickness, look, **checked)
+                                                   thickness, look, checked)
     if status == "written":
         if note:
             warnings.warn(note, UserWarning, stacklevel=2)

@@ -99,7 +99,7 @@ def dehaze_files(client: Any, sources: Sequence[PathType], output_dir: PathType,
     results = result_paths(sources, os.path.abspath(output_dir), file_format, suffix)
     # Every check dehaze_file makes before its work, here once rather than in each task.
     _vantorel.check_file_arguments(results[0] if results else "result.png", thickness, look,
-                                   **checked)
+                                   checked)
 
     futures = client.map(_dehaze_task, sources, results, thickness=thickness, look=look,
                          options=checked, pure=False)

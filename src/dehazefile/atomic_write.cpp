@@ -92,18 +92,24 @@ bool FinalTarget(const std::string& path, std::string& target, std::string& erro
   return false;
 }
 
+FileError WriteFailure(int error_number) {
+  const bool full = error_number == ENOSPC || error_number == EDQUOT;
+  return FileError(full ? FileError::Kind::kNoSpace : FileError::Kind::kOther, std::strerror(error_number));
+}
+
 }  // namespace
 
 bool WriteFileAtomically(const std::string& path, const std::vector<unsigned char>& bytes, bool force,
-                         std::string& error) {
+                         FileError& error) {
+  error = FileError();
   std::string target;
-  if (!FinalTarget(path, target, error)) return false;
+  if (!FinalTarget(path, target, error.message)) return false;
   mode_t mode = DefaultFileMode();
   struct stat existing {};
   if (::stat(target.c_str(), &existing) == 0 && S_ISREG(existing.st_mode)) {
     // As cp does: a file its owner protected is not replaced unless asked to.
     if (!force && ::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0 && errno == EACCES) {
-      error = "the existing file is write-protected";
+      error = FileError(FileError::Kind::kWriteProtected, "the existing file is write-protected");
       return false;
     }
     mode = existing.st_mode & 0777;
@@ -114,7 +120,7 @@ bool WriteFileAtomically(const std::string& path, const std::vector<unsigned cha
   int slot = -1;
   const int fd = CreateGuardedTempFile(temp, slot);
   if (fd < 0) {
-    error = std::strerror(errno);
+    error = WriteFailure(errno);
     return false;
   }
   bool ok = WriteAll(fd, bytes.data(), bytes.size()) && ::fchmod(fd, mode) == 0 && ::fsync(fd) == 0;
@@ -129,7 +135,7 @@ bool WriteFileAtomically(const std::string& path, const std::vector<unsigned cha
   }
   if (!ok) {
     DiscardGuardedTempFile(slot);
-    error = std::strerror(saved_errno);
+    error = WriteFailure(saved_errno);
   }
   return ok;
 }

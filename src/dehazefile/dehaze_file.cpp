@@ -20,16 +20,31 @@ cv::Mat MapPicture(const std::vector<float>& transmission, int cols, int rows) {
   return picture;
 }
 
+// Writes one file of the outcome; on failure its status says what kind of failure it was.
+bool Write(const std::string& path, const std::vector<unsigned char>& bytes, bool force, const char* what,
+           Outcome& outcome) {
+  FileError error;
+  if (WriteFileAtomically(path, bytes, force, error)) return true;
+  switch (error.kind) {
+    case FileError::Kind::kWriteProtected: outcome.status = Outcome::Status::kWriteProtected; break;
+    case FileError::Kind::kNoSpace: outcome.status = Outcome::Status::kNoSpace; break;
+    default: outcome.status = Outcome::Status::kFailed; break;
+  }
+  outcome.error = path + ": cannot write " + what + ": " + error.message;
+  return false;
+}
+
 // Everything after the checks of the arguments; may throw what the libraries throw.
 void Run(const std::string& source, const std::string& result, float thickness, const OutputOptions& options,
          const std::string& map_path, bool force, Look look, Outcome& outcome) {
   std::string error;
   SourcePicture picture;
-  bool unreadable = false;
   const bool will_dehaze = !BelowDehazeThreshold(thickness);
-  if (!ReadSourceFile(source, picture, error, will_dehaze, &unreadable)) {
-    outcome.status = unreadable ? Outcome::Status::kUnreadable : Outcome::Status::kFailed;
-    outcome.error = source + ": " + error;
+  FileError read_error;
+  if (!ReadSourceFile(source, picture, read_error, will_dehaze)) {
+    outcome.status = read_error.kind == FileError::Kind::kUnreadable ? Outcome::Status::kUnreadable
+                                                                    : Outcome::Status::kFailed;
+    outcome.error = source + ": " + read_error.message;
     return;
   }
   cv::Mat& pixels = picture.pixels;
@@ -63,20 +78,20 @@ void Run(const std::string& source, const std::string& result, float thickness, 
 
   std::vector<unsigned char> encoded;
   std::string note;
-  if (!EncodeResult(picture, pixels, FileExtension(result), options, encoded, note, error, result) ||
-      !WriteFileAtomically(result, encoded, force, error)) {
+  if (!EncodeResult(picture, pixels, FileExtension(result), options, encoded, note, error, result)) {
     outcome.error = result + ": cannot write the result: " + error;
     return;
   }
+  if (!Write(result, encoded, force, "the result", outcome)) return;
   outcome.note = note;
   if (!map_path.empty()) {
     // The result is in place; a map that cannot be written fails the call but leaves it.
     if (!EncodeResult(picture, MapPicture(transmission, pixels.cols, pixels.rows), FileExtension(map_path),
-                      options, encoded, note, error, map_path) ||
-        !WriteFileAtomically(map_path, encoded, force, error)) {
+                      options, encoded, note, error, map_path)) {
       outcome.error = map_path + ": cannot write the transmission map: " + error;
       return;
     }
+    if (!Write(map_path, encoded, force, "the transmission map", outcome)) return;
   }
   outcome.status = Outcome::Status::kWritten;
 }
@@ -87,8 +102,8 @@ Outcome DehazeFile(const std::string& source, const std::string& result, float t
                    const OutputOptions& options, const std::string& transmission_map_path, bool force,
                    Look look) {
   Outcome outcome;
-  std::string why = CheckOutputOptions(options);
-  if (!why.empty()) {
+  std::string why;
+  if (!CheckOutputOptions(options, why)) {
     outcome.error = why;
     return outcome;
   }

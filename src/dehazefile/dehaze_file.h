@@ -3,8 +3,9 @@
 // give the same result bytes whichever front end wrote them.
 //
 // Errors are one line without a trailing newline. Unless said otherwise a function
-// returns false on failure with the reason in `error`, and the caller adds the file's
-// name. Every function may be called from several threads at once.
+// returns false on failure with the reason in `error` (a FileError where the caller may act
+// on its kind), and the caller adds the file's name. Every function may be called from
+// several threads at once.
 #pragma once
 
 #include <string>
@@ -12,25 +13,16 @@
 
 #include <opencv2/core.hpp>
 
+#include "dehazefile/file_error.h"
 #include "dehazefile/look_arg.h"
 #include "dehazefile/memory_budget.h"
 #include "dehazefile/metadata_copy.h"
 #include "dehazefile/picture_parts.h"
+#include "dehazefile/output_option_table.h"
+#include "dehazefile/output_options.h"
 #include "dehazefile/thickness_arg.h"
 
 namespace vantorel {
-
-// How a result is encoded: the command line's output options, by the same names.
-struct OutputOptions {
-  int jpeg_quality = 95;        // --jpeg-quality, 1..100
-  int webp_quality = 0;         // --webp-quality, 1..100 for lossy WebP; 0 = lossless (the default)
-  int png_compression = -1;     // --png-compression, 0..9; -1 = the image library's default
-  bool strip_metadata = false;  // --strip-metadata: no EXIF, XMP or IPTC (so no GPS); the ICC profile is kept
-  int depth = 0;                // --depth, 8 or 16 bits per channel; 0 = the source's where the format holds it, else 8
-};
-
-// "" when every field is in its range, else a one-line reason naming the option.
-std::string CheckOutputOptions(const OutputOptions& options);
 
 // A decoded source and what its result needs.
 struct SourcePicture {
@@ -54,20 +46,20 @@ int SourceExtraBytesPerPixel(const SourcePicture& source);
 // size would not fit in memory.
 //   path         the source file
 //   source       receives the picture and its metadata
-//   error        the reason, when false is returned
+//   error        the reason, when false is returned: kUnreadable when the file could not be
+//                decoded (as opposed to being refused for its size), and the single form
+//                prints "Can't read image" then
 //   will_dehaze  whether the memory check counts the dehaze too, not only the decoded picture
-//   unreadable   when not null, set to true when the file could not be decoded (as opposed to
-//                being refused for its size): the single form prints "Can't read image" then
-bool ReadSourceFile(const std::string& path, SourcePicture& source, std::string& error,
-                    bool will_dehaze = true, bool* unreadable = nullptr);
+bool ReadSourceFile(const std::string& path, SourcePicture& source, FileError& error,
+                    bool will_dehaze = true);
 
 // The same from the bytes of a file in memory; the result is byte-identical to
 // ReadSourceFile's for a file holding the same bytes.
 //   bytes        the whole file
 //   source       receives the picture and its metadata
-//   error        the reason, when false is returned
+//   error        the reason, when false is returned (kUnreadable as for ReadSourceFile)
 //   name         how notes about the metadata name the source (an upload's file name)
-bool ReadSourceBytes(const std::vector<unsigned char>& bytes, SourcePicture& source, std::string& error,
+bool ReadSourceBytes(const std::vector<unsigned char>& bytes, SourcePicture& source, FileError& error,
                      const std::string& name = "source");
 
 // The memory estimate, PipelineFitsInMemory(cols, rows, error, extra_per_pixel) and
@@ -113,10 +105,11 @@ bool EncodeResult(const SourcePicture& source, const cv::Mat& result_pixels, con
 // a new one gets 0666 less the umask.
 //   path   the file to write
 //   bytes  its new contents
-//   force  replace an existing file that the user may not write to (otherwise refused, as cp does)
-//   error  the reason, when false is returned
+//   force  replace an existing file that the user may not write to (otherwise refused, as cp
+//          does, with kWriteProtected)
+//   error  the reason, when false is returned; kNoSpace when the file system is full
 bool WriteFileAtomically(const std::string& path, const std::vector<unsigned char>& bytes, bool force,
-                         std::string& error);
+                         FileError& error);
 
 // The outcome of DehazeFile.
 struct Outcome {
@@ -124,6 +117,8 @@ struct Outcome {
     kWritten,     // the result (and the map, if asked) was written
     kNothingToDo, // the thickness is below 0.1: nothing was dehazed or written
     kUnreadable,  // the source could not be decoded (the single form says "Can't read image")
+    kWriteProtected,  // the result exists and may not be written; `force` replaces it
+    kNoSpace,     // the result's file system is full: later results would fail as well
     kFailed,      // anything else went wrong; nothing was written
   };
   Status status = Status::kFailed;

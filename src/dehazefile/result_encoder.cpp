@@ -128,16 +128,6 @@ std::string FileExtension(const std::string& path) {
   return path.substr(dot);
 }
 
-std::string CheckOutputOptions(const OutputOptions& options) {
-  if (options.jpeg_quality < 1 || options.jpeg_quality > 100) return "the JPEG quality must lie in 1..100";
-  if (options.webp_quality < 0 || options.webp_quality > 100) {
-    return "the WebP quality must lie in 1..100 (0 for lossless)";
-  }
-  if (options.png_compression < -1 || options.png_compression > 9) return "the PNG compression must lie in 0..9";
-  if (options.depth != 0 && options.depth != 8 && options.depth != 16) return "the depth must be 8 or 16";
-  return "";
-}
-
 bool CanWriteFormat(const std::string& extension, std::string& why) {
   return CanWrite(extension, CV_8UC3, "a colour picture of 8 bits per channel", why);
 }
@@ -154,8 +144,7 @@ bool EncodeResult(const SourcePicture& source, const cv::Mat& result_pixels, con
                   const OutputOptions& options, std::vector<unsigned char>& encoded, std::string& note,
                   std::string& error, const std::string& result_name) {
   note.clear();
-  error = CheckOutputOptions(options);
-  if (!error.empty()) return false;
+  if (!CheckOutputOptions(options, error)) return false;
   const std::string dotted = DottedExtension(extension);
   if (result_pixels.channels() != 3) return Encode(dotted, result_pixels, EncoderParams(dotted, options), encoded, error);
 

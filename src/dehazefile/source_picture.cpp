@@ -24,13 +24,12 @@ int SourceExtraBytesPerPixel(const SourcePicture& source) {
   return (sample == 2 ? 7 : 0) + (source.alpha.empty() ? 0 : sample);
 }
 
-bool ReadSourceFile(const std::string& path, SourcePicture& source, std::string& error, bool will_dehaze,
-                    bool* unreadable) {
-  if (unreadable != nullptr) *unreadable = false;
-  if (!SourceFitsInMemory(path, will_dehaze, error)) return false;
-  DecodedSource decoded = ReadSourceImage(path, error);
+bool ReadSourceFile(const std::string& path, SourcePicture& source, FileError& error, bool will_dehaze) {
+  error = FileError();
+  if (!SourceFitsInMemory(path, will_dehaze, error.message)) return false;
+  DecodedSource decoded = ReadSourceImage(path, error.message);
   if (decoded.picture.empty()) {
-    if (unreadable != nullptr) *unreadable = true;
+    error.kind = FileError::Kind::kUnreadable;
     return false;
   }
   // Read before the pipeline changes the pixels, which tell whether they were turned upright.
@@ -39,11 +38,15 @@ bool ReadSourceFile(const std::string& path, SourcePicture& source, std::string&
   return true;
 }
 
-bool ReadSourceBytes(const std::vector<unsigned char>& bytes, SourcePicture& source, std::string& error,
+bool ReadSourceBytes(const std::vector<unsigned char>& bytes, SourcePicture& source, FileError& error,
                      const std::string& name) {
-  if (!SourceBytesFitInMemory(bytes.data(), bytes.size(), true, error)) return false;
-  DecodedSource decoded = DecodeSourceImage(bytes, error);
-  if (decoded.picture.empty()) return false;
+  error = FileError();
+  if (!SourceBytesFitInMemory(bytes.data(), bytes.size(), true, error.message)) return false;
+  DecodedSource decoded = DecodeSourceImage(bytes, error.message);
+  if (decoded.picture.empty()) {
+    error.kind = FileError::Kind::kUnreadable;
+    return false;
+  }
   source.metadata = SourceMetadata::ReadBytes(bytes, name, decoded.picture);
   TakeDecoded(std::move(decoded), source);
   return true;

@@ -32,13 +32,9 @@ __attribute__((target("avx2"))) void FillCellsOnZVector(const double* edges, int
 
 }  // namespace
 
-void FillCellsOnZPlain(const double* edges, int32_t count, const GridGeometry& g, int32_t* z) {
-  FillRange(edges, 0, count, g, z);
-}
-
 void FillCellsOnZ(const double* edges, int32_t count, const GridGeometry& g, int32_t* z) {
   if (HasAvx2()) return FillCellsOnZVector(edges, count, g, z);
-  FillCellsOnZPlain(edges, count, g, z);
+  FillRange(edges, 0, count, g, z);
 }
 
 }  // namespace vantorel

@@ -11,7 +11,4 @@ namespace vantorel {
 
 void FillCellsOnZ(const double* edges, int32_t count, const GridGeometry& g, int32_t* z);
 
-// The plain version, for the tests that compare both.
-void FillCellsOnZPlain(const double* edges, int32_t count, const GridGeometry& g, int32_t* z);
-
 }  // namespace vantorel

@@ -11,7 +11,6 @@ namespace vantorel {
 
 namespace {
 std::atomic<int> chosen_thread_count{0};  // 0: not chosen by the caller
-std::atomic<int> band_rows_for_testing{0};
 }  // namespace
 
 void SetThreadCount(int count) { chosen_thread_count = std::clamp(count, 0, 256); }
@@ -29,20 +28,20 @@ int WorkerCount() {
 }
 
 size_t RowsPerTask(int columns) {
-  if (const int rows = band_rows_for_testing.load(); rows > 0) return static_cast<size_t>(rows);
+  if (const int rows = BandRowsOverride(); rows > 0) return static_cast<size_t>(rows);
   const size_t row = static_cast<size_t>(columns > 0 ? columns : 1);
   return (kPixelsPerTask + row - 1) / row;
 }
 
 int ToneBandRows(int columns) {
-  if (const int rows = band_rows_for_testing.load(); rows > 0) return rows;
+  if (const int rows = BandRowsOverride(); rows > 0) return rows;
   // The band and its two colour conversions, three floats a pixel each: about 600 KB.
   constexpr int kPixelsPerBand = 16384;
   return std::max(1, kPixelsPerBand / std::max(columns, 1));
 }
 
 int32_t GridBandRows(int32_t height, int32_t z_size, double sigma_s) {
-  if (const int rows = band_rows_for_testing.load(); rows > 0) return rows;
+  if (const int rows = BandRowsOverride(); rows > 0) return rows;
   // A stream keeps eleven slices of values and weights: 176 bytes per cell of a grid row.
   constexpr double kSliceBytes = 512.0 * 1024.0;
   const double grid_rows = kSliceBytes / (176.0 * std::max(z_size, 1));
@@ -55,8 +54,6 @@ int32_t GridBandRows(int32_t height, int32_t z_size, double sigma_s) {
   return rows >= height ? std::max(height, 1) : std::max(static_cast<int32_t>(rows), 1);
 }
 
-void SetBandRowsForTesting(int rows) { band_rows_for_testing = std::max(rows, 0); }
-
-int BandRowsForTesting() { return band_rows_for_testing.load(); }
+__attribute__((weak)) int BandRowsOverride() { return 0; }
 
 }  // namespace vantorel

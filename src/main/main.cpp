@@ -10,13 +10,12 @@
 #include <opencv2/core.hpp>
 #include <opencv2/core/utils/logger.hpp>
 
-#include "batch/batch.h"
+#include "cli/batch.h"
 #include "dehazefile/version.h"
-#include "main/command_line.h"
-#include "main/huge_page_allocator.h"
-#include "main/messages.h"
-#include "main/single_form.h"
-#include "main/threads_variable.h"
+#include "cli/command_line.h"
+#include "cli/messages.h"
+#include "cli/single_form.h"
+#include "cli/threads_variable.h"
 #include "server/serve.h"
 
 namespace {
@@ -63,7 +62,6 @@ int main(int argc, char** argv) {
   try {
     // The library's own warnings would repeat, less clearly, what the tool reports itself.
     cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_SILENT);
-    vantorel::UseHugePagesForLargeImages();
     return Run(argc, argv);
   } catch (const cv::Exception& e) {
     return vantorel::Fail("image library error: " + e.msg);

@@ -61,8 +61,8 @@ bool ReadBody(const httplib::Request& request, httplib::Response& response, Sour
     ReplyError(response, 413, name + ": " + error);
     return false;
   }
-  if (!ReadSourceBytes(bytes, source, error, name)) {
-    ReplyError(response, 400, name + ": " + error);
+  if (FileError read_error; !ReadSourceBytes(bytes, source, read_error, name)) {
+    ReplyError(response, 400, name + ": " + read_error.message);
     return false;
   }
   return true;
@@ -109,7 +109,7 @@ bool ParseViewKind(const httplib::Request& request, httplib::Response& response,
 }
 
 bool CheckNames(const httplib::Request& request, httplib::Response& response,
-                std::initializer_list<std::initializer_list<const char*>> known) {
+                std::initializer_list<std::vector<const char*>> known) {
   const std::string error = CheckParameterNames(request, known);
   if (error.empty()) return true;
   ReplyError(response, 400, error);

@@ -8,8 +8,11 @@
 namespace vantorel {
 
 const std::initializer_list<const char*> kDehazeChoiceNames = {"thickness", "look"};
-const std::initializer_list<const char*> kEncodingChoiceNames = {"format", "jpeg-quality", "webp-quality",
-                                                                 "png-compression", "strip-metadata", "depth"};
+const std::vector<const char*> kEncodingChoiceNames = [] {
+  std::vector<const char*> names = {"format"};
+  for (const OutputOptionSpec& spec : OutputOptionTable()) names.push_back(spec.name);
+  return names;
+}();
 
 std::string ParseDehazeChoice(const httplib::Request& request, DehazeChoice& choice) {
   if (!request.has_param("thickness")) return "thickness is required (0.1 to 1)";
@@ -50,33 +53,28 @@ std::string ParseEncodingChoice(const httplib::Request& request, EncodingChoice&
     return "format '" + request.get_param_value("format") + "' cannot be written" + (why.empty() ? "" : ": " + why);
   }
   choice.format = format;
-  struct Number {
-    const char* name;
-    int min, max;
-    int* field;
-  };
-  for (const Number& number : {Number{"jpeg-quality", 1, 100, &choice.options.jpeg_quality},
-                               Number{"webp-quality", 1, 100, &choice.options.webp_quality},
-                               Number{"png-compression", 0, 9, &choice.options.png_compression},
-                               Number{"depth", 8, 16, &choice.options.depth}}) {
-    if (!request.has_param(number.name)) continue;
-    const std::string error = ParseWholeNumber(request, number.name, number.min, number.max, *number.field);
-    if (!error.empty()) return error;
-  }
-  if (request.has_param("strip-metadata")) {
-    const std::string value = request.get_param_value("strip-metadata");
+  for (const OutputOptionSpec& spec : OutputOptionTable()) {
+    if (!request.has_param(spec.name)) continue;
+    if (spec.kind == OutputOptionSpec::Kind::kWholeNumber) {
+      const std::string error =
+          ParseWholeNumber(request, spec.name, spec.min, spec.max, choice.options.*spec.number);
+      if (!error.empty()) return error;
+      continue;
+    }
+    const std::string value = request.get_param_value(spec.name);
     if (value.empty() || value == "1" || value == "true") {
-      choice.options.strip_metadata = true;
+      choice.options.*spec.flag = true;
     } else if (value != "0" && value != "false") {
-      return "strip-metadata '" + value + "' must be 1 or 0";
+      return std::string(spec.name) + " '" + value + "' must be 1 or 0";
     }
   }
-  if (std::string problem = CheckOutputOptions(choice.options); !problem.empty()) return problem;
+  std::string error;
+  if (!CheckOutputOptions(choice.options, error)) return error;
   return DepthRefusal(format, choice.options.depth);
 }
 
 std::string CheckParameterNames(const httplib::Request& request,
-                                std::initializer_list<std::initializer_list<const char*>> known) {
+                                std::initializer_list<std::vector<const char*>> known) {
   for (const auto& [name, value] : request.params) {
     bool found = false;
     for (const auto& names : known) {

@@ -6,6 +6,7 @@
 
 #include <initializer_list>
 #include <string>
+#include <vector>
 
 #include <httplib.h>
 
@@ -26,8 +27,8 @@ struct DehazeChoice {
 
 // The names ParseDehazeChoice reads.
 extern const std::initializer_list<const char*> kDehazeChoiceNames;
-// The names ParseEncodingChoice reads.
-extern const std::initializer_list<const char*> kEncodingChoiceNames;
+// The names ParseEncodingChoice reads: format and the output options' table.
+extern const std::vector<const char*> kEncodingChoiceNames;
 
 // thickness (required): as on the command line, and from 0.1 up (below, nothing is dehazed);
 // look (optional): classic, the default, or natural.
@@ -46,6 +47,6 @@ std::string ParseWholeNumber(const httplib::Request& request, const char* name, 
 
 // "" when every parameter of the request is among the known names (several lists).
 std::string CheckParameterNames(const httplib::Request& request,
-                                std::initializer_list<std::initializer_list<const char*>> known);
+                                std::initializer_list<std::vector<const char*>> known);
 
 }  // namespace vantorel

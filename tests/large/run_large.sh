@@ -3,14 +3,18 @@
 # here, never committed) and reports, for each, the elapsed time and the peak memory of
 # the whole process (/usr/bin/time -v), the pipeline's own time, and the peak memory
 # added per pixel over a run that only decodes: the figure that the memory check's
-# per-pixel constant (src/main/memory_budget.cpp) must stay above.
-# Not part of ./test.sh: it needs several GiB of memory and about a minute.
+# per-pixel constant (src/dehazefile/memory_budget.cpp) must stay above: status 1 when a
+# picture needs more. The tier `large` of ./test.sh --all; it needs several GiB of memory
+# and about a minute, after a build.
 #   tests/large/run_large.sh [SIZE...]   sizes as WIDTHxHEIGHT (default 6000x4000 12000x8000)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 build=${VANTOREL_BUILD_DIR:-$root/build}
 command -v /usr/bin/time >/dev/null || { echo "run_large.sh needs /usr/bin/time (package time)" >&2; exit 1; }
-"$root/scripts/build.sh" >/dev/null
+[[ -x $build/vantorel ]] || { echo "run_large.sh: no $build/vantorel; build first" >&2; exit 1; }
+budget=$(sed -n 's/^constexpr uint64_t kPipelineBytesPerPixel = \([0-9]*\);/\1/p' \
+  "$root/src/dehazefile/memory_budget.cpp")
+[[ -n $budget ]] || { echo "run_large.sh: kPipelineBytesPerPixel not found" >&2; exit 1; }
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
@@ -41,4 +45,9 @@ for size in "${sizes[@]}"; do
   printf '%-12s %10d %10s %11s %9d %13d %7.1f\n' "$size" $((w * h)) "$(elapsed_s "$work/time.txt")" \
     "$(awk '/Time cost is/ {print $4}' "$work/out.txt")" $((peak / 1024)) $((base / 1024)) \
     "$(awk -v p="$peak" -v b="$base" -v n=$((w * h)) 'BEGIN {print (p - b) * 1024 / n}')"
+  if ! awk -v p="$peak" -v b="$base" -v n=$((w * h)) -v budget="$budget" \
+      'BEGIN {exit !((p - b) * 1024 / n <= budget)}'; then
+    echo "$size: the pipeline needed more than the memory check's $budget bytes a pixel" >&2
+    exit 1
+  fi
 done

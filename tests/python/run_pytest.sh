@@ -6,10 +6,9 @@
 set -euo pipefail
 build=$1 source=$2
 venv=$build/python-venv
-[[ -x $venv/bin/python3 ]] || /usr/bin/python3 -m venv --system-site-packages "$venv"
-# The module's CMake build lives in the build folder too, so a second run rebuilds nothing.
-VANTOREL_CMAKE_BUILD_DIR=$build/python-module \
-  "$venv/bin/python3" -m pip install --no-build-isolation --no-index --quiet "$source"
+# The same install as scripts/build-python.sh, which ./test.sh runs with the build: the
+# module's CMake build lives in the build folder, so here it rebuilds nothing.
+VANTOREL_BUILD_DIR=$build "$source/scripts/build-python.sh"
 
 export VANTOREL_EXECUTABLE=$3 VANTOREL_TEST_METADATA=$4 VANTOREL_SOURCE_DIR=$source
 # From a scratch folder, so that `import vantorel` finds the installed package and

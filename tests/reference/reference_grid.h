@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "filters/work_matrix.h"
+#include "work_matrix.h"
 
 namespace vantorel {
 

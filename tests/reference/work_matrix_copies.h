@@ -3,7 +3,7 @@
 
 #include <opencv2/core.hpp>
 
-#include "filters/work_matrix.h"
+#include "work_matrix.h"
 
 namespace vantorel {
 

@@ -7,6 +7,7 @@
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include "band_rows.h"
 #include "filters/schedule.h"
 #include "imagedehaze/auto_adjust.h"
 #include "imagedehaze/tone_apply.h"

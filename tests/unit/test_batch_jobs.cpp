@@ -1,5 +1,5 @@
 // The batch's default number of pictures at once: the threads, the memory, the pictures.
-#include "batch/batch_jobs.h"
+#include "cli/batch_jobs.h"
 
 #include <gtest/gtest.h>
 

@@ -5,7 +5,7 @@
 #include <cmath>
 #include <vector>
 
-#include "filters/bilateral_grid.h"
+#include "bilateral_grid.h"
 #include "reference_grid.h"
 
 namespace vantorel {

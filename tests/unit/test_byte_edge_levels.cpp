@@ -9,7 +9,7 @@
 
 #include <opencv2/core.hpp>
 
-#include "filters/bilateral_grid.h"
+#include "bilateral_grid.h"
 #include "reference_grid.h"
 #include "filters/grid_stream.h"
 #include "filters/image_channels.h"

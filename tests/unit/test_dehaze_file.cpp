@@ -70,9 +70,9 @@ TEST_F(DehazeFileTest, BytesAndFileGiveTheSameResultBytes) {
   for (const std::string source_name : {"tagged.jpg", "tagged.png", "tagged.webp"}) {
     const std::string path = TaggedSource(source_name);
     SourcePicture from_file, from_bytes;
-    std::string error;
-    ASSERT_TRUE(ReadSourceFile(path, from_file, error)) << error;
-    ASSERT_TRUE(ReadSourceBytes(FileBytes(path), from_bytes, error, path)) << error;
+    FileError error;
+    ASSERT_TRUE(ReadSourceFile(path, from_file, error)) << error.message;
+    ASSERT_TRUE(ReadSourceBytes(FileBytes(path), from_bytes, error, path)) << error.message;
     ASSERT_TRUE(SameBytes(from_file.pixels, from_bytes.pixels)) << source_name;
     ASSERT_TRUE(DehazeCPU(from_file.pixels.data, from_file.pixels.cols, from_file.pixels.rows, 0.9f));
     ASSERT_TRUE(DehazeCPU(from_bytes.pixels.data, from_bytes.pixels.cols, from_bytes.pixels.rows, 0.9f));
@@ -82,8 +82,8 @@ TEST_F(DehazeFileTest, BytesAndFileGiveTheSameResultBytes) {
         options.strip_metadata = strip;
         std::vector<unsigned char> a, b;
         std::string note_a, note_b;
-        ASSERT_TRUE(EncodeResult(from_file, from_file.pixels, ext, options, a, note_a, error)) << error;
-        ASSERT_TRUE(EncodeResult(from_bytes, from_bytes.pixels, ext, options, b, note_b, error)) << error;
+        ASSERT_TRUE(EncodeResult(from_file, from_file.pixels, ext, options, a, note_a, error.message)) << error.message;
+        ASSERT_TRUE(EncodeResult(from_bytes, from_bytes.pixels, ext, options, b, note_b, error.message)) << error.message;
         EXPECT_EQ(a, b) << source_name << " -> " << ext << " strip " << strip;
         EXPECT_EQ(note_a, note_b);
       }
@@ -94,7 +94,8 @@ TEST_F(DehazeFileTest, BytesAndFileGiveTheSameResultBytes) {
 TEST_F(DehazeFileTest, StripMetadataKeepsOnlyTheProfile) {
   SourcePicture source;
   std::string error, note;
-  ASSERT_TRUE(ReadSourceFile(TaggedSource("tagged.jpg"), source, error)) << error;
+  FileError read_error;
+  ASSERT_TRUE(ReadSourceFile(TaggedSource("tagged.jpg"), source, read_error)) << read_error.message;
   OutputOptions options;
   options.strip_metadata = true;
   for (const char* ext : {".jpg", ".png", ".webp"}) {
@@ -202,9 +203,9 @@ TEST_F(DehazeFileTest, WritesThroughLinksKeepingPermissionBits) {
   // A chain of two links, the first relative to its own folder.
   ASSERT_EQ(::symlink("real/photo.jpg", (dir_ + "/inner").c_str()), 0);
   ASSERT_EQ(::symlink((dir_ + "/inner").c_str(), (dir_ + "/outer.jpg").c_str()), 0);
-  std::string error;
+  FileError error;
   const std::vector<unsigned char> bytes = {'n', 'e', 'w'};
-  ASSERT_TRUE(WriteFileAtomically(dir_ + "/outer.jpg", bytes, false, error)) << error;
+  ASSERT_TRUE(WriteFileAtomically(dir_ + "/outer.jpg", bytes, false, error)) << error.message;
   EXPECT_EQ(FileBytes(target), bytes);
   struct stat info {};
   ASSERT_EQ(::lstat((dir_ + "/outer.jpg").c_str(), &info), 0);
@@ -213,7 +214,7 @@ TEST_F(DehazeFileTest, WritesThroughLinksKeepingPermissionBits) {
   EXPECT_EQ(info.st_mode & 0777, 0640u);
   // A dangling link: its target is created.
   ASSERT_EQ(::symlink("real/new.png", (dir_ + "/dangling.png").c_str()), 0);
-  ASSERT_TRUE(WriteFileAtomically(dir_ + "/dangling.png", bytes, false, error)) << error;
+  ASSERT_TRUE(WriteFileAtomically(dir_ + "/dangling.png", bytes, false, error)) << error.message;
   EXPECT_EQ(FileBytes(dir_ + "/real/new.png"), bytes);
   // A loop of links is an error, not a hang.
   ASSERT_EQ(::symlink("loop_b", (dir_ + "/loop_a").c_str()), 0);

@@ -10,6 +10,7 @@
 #include <opencv2/core.hpp>
 
 #include "filters/bilateral_filters.h"
+#include "band_rows.h"
 #include "filters/schedule.h"
 #include "imagedehaze/dehaze.h"
 #include "reference_filters.h"

@@ -6,8 +6,9 @@
 #include <random>
 #include <string>
 
-#include "filters/bilateral_grid.h"
+#include "bilateral_grid.h"
 #include "vantorel/dehaze.h"
+#include "band_rows.h"
 #include "filters/schedule.h"
 #include "reference_grid.h"
 

@@ -10,6 +10,7 @@
 
 #include "imagedehaze/airlight.h"
 #include "imagedehaze/transmission.h"
+#include "band_rows.h"
 #include "filters/schedule.h"
 #include "imagedehaze/transmission_steps.h"
 

@@ -143,9 +143,9 @@ TEST(VectorKernels, PlacesAlongZMatchThePlainCodeBitForBit) {
       z0a[i] = place.lower;
       z1a[i] = place.upper;
       dza[i] = place.fraction;
+      filla[i] = FillCellZ(edges[i], g);
     }
     PlaceWithVectors(EdgesOfRow<double>{edges.data(), 1, &g}, count, z0b.data(), z1b.data(), dzb.data());
-    FillCellsOnZPlain(edges.data(), count, g, filla.data());
     FillCellsOnZ(edges.data(), count, g, fillb.data());
     ASSERT_EQ(z0a, z0b) << "round " << round;
     ASSERT_EQ(z1a, z1b) << "round " << round;

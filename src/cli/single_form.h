@@ -1,7 +1,7 @@
 // vantorel [OPTIONS] SOURCE RESULT [THICKNESS]: one picture, with the messages it always had.
 #pragma once
 
-#include "main/command_line.h"
+#include "cli/command_line.h"
 
 namespace vantorel {
 

@@ -1,5 +1,5 @@
 // The VANTOREL_THREADS environment variable.
-#include "main/threads_variable.h"
+#include "cli/threads_variable.h"
 
 #include <algorithm>
 #include <cctype>

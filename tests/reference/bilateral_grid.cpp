@@ -1,5 +1,5 @@
-// The streaming core over work matrices.
-#include "filters/bilateral_grid.h"
+// The library's streaming core over work matrices, for the tests and benchmarks.
+#include "bilateral_grid.h"
 
 #include <algorithm>
 #include <utility>

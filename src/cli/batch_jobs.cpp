@@ -1,5 +1,5 @@
 // How many pictures a batch dehazes at once, and how the threads are shared between them.
-#include "batch/batch_jobs.h"
+#include "cli/batch_jobs.h"
 
 #include <algorithm>
 

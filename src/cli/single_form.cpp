@@ -1,9 +1,9 @@
 // One picture, with the messages on standard output that callers have long parsed.
-#include "main/single_form.h"
+#include "cli/single_form.h"
 
 #include <cstdio>
 
-#include "main/messages.h"
+#include "cli/messages.h"
 
 namespace vantorel {
 
@@ -24,7 +24,7 @@ int RunSingleForm(const CommandLine& line) {
   if (outcome.seconds >= 0) std::printf("Time cost is %.3f\n", outcome.seconds);
   if (outcome.status != Outcome::Status::kWritten) {
     std::string error = outcome.error;
-    if (error.find("write-protected") != std::string::npos) error += " (--force replaces it)";
+    if (outcome.status == Outcome::Status::kWriteProtected) error += " (--force replaces it)";
     return Fail(error);
   }
   if (!outcome.note.empty() && !line.quiet) Note(outcome.note);

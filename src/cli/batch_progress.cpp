@@ -1,5 +1,5 @@
 // What a batch tells the user while it runs.
-#include "batch/batch_progress.h"
+#include "cli/batch_progress.h"
 
 #include <algorithm>
 #include <cmath>

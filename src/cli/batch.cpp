@@ -1,5 +1,5 @@
 // Many pictures in one run: the plan, the workers, the stop on a signal, the summary.
-#include "batch/batch.h"
+#include "cli/batch.h"
 
 #include <algorithm>
 #include <atomic>
@@ -16,13 +16,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "batch/batch_jobs.h"
-#include "batch/batch_plan.h"
-#include "batch/batch_progress.h"
-#include "batch/batch_signals.h"
+#include "cli/batch_jobs.h"
+#include "dehazefile/batch_plan.h"
+#include "cli/batch_progress.h"
+#include "cli/batch_signals.h"
 #include "dehazefile/memory_budget.h"
-#include "main/messages.h"
-#include "main/threads_variable.h"
+#include "cli/messages.h"
+#include "cli/threads_variable.h"
 
 namespace vantorel {
 
@@ -93,11 +93,13 @@ void DehazeOne(const CommandLine& line, const BatchItem& item, size_t index, Bat
     case Outcome::Status::kNothingToDo:
       progress.Skipped(index, item.source, "the thickness is below 0.1: nothing to do");
       break;
+    case Outcome::Status::kWriteProtected:
+      progress.Failed(index, outcome.error + " (--force replaces it)");
+      break;
     case Outcome::Status::kUnreadable:
+    case Outcome::Status::kNoSpace:
     case Outcome::Status::kFailed:
-      progress.Failed(index, outcome.error + (outcome.error.find("write-protected") != std::string::npos
-                                                  ? " (--force replaces it)"
-                                                  : ""));
+      progress.Failed(index, outcome.error);
       break;
   }
 }

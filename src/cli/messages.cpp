@@ -1,5 +1,5 @@
 // The front end's one-line messages on standard error.
-#include "main/messages.h"
+#include "cli/messages.h"
 
 #include <cstdio>
 

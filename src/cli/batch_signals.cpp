@@ -1,6 +1,6 @@
 // Stopping a batch cleanly: the signals are taken by one thread with sigwait, so that the
 // stop is ordinary code (locks, messages) rather than a signal handler.
-#include "batch/batch_signals.h"
+#include "cli/batch_signals.h"
 
 #include <csignal>
 #include <cstring>

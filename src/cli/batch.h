@@ -1,7 +1,7 @@
 // vantorel [OPTIONS] -o DIR SOURCE...: many pictures in one run.
 #pragma once
 
-#include "main/command_line.h"
+#include "cli/command_line.h"
 
 namespace vantorel {
 

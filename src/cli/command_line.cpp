@@ -1,5 +1,5 @@
 // Reading the arguments with CLI11, keeping the calls that worked before options existed.
-#include "main/command_line.h"
+#include "cli/command_line.h"
 
 #include "dehazefile/version.h"
 
@@ -56,6 +56,24 @@ CLI::Validator ParsedBy(Parse parse) {
 
 // A range check that adds nothing to the help: the option's text states the range.
 CLI::Validator Between(int low, int high) { return CLI::Range(low, high).description(""); }
+CLI::Validator OneOf(int low, int high) { return CLI::IsMember(std::vector<int>{low, high}).description(""); }
+
+// The output options, from the file layer's table.
+void AddOutputOptions(CLI::App& app, OutputOptions& output) {
+  for (const OutputOptionSpec& spec : OutputOptionTable()) {
+    const std::string name = std::string("--") + spec.name;
+    switch (spec.kind) {
+      case OutputOptionSpec::Kind::kWholeNumber:
+        app.add_option(name, output.*spec.number, spec.help)
+            ->type_name(spec.value_name)
+            ->check(spec.ends_only ? OneOf(spec.min, spec.max) : Between(spec.min, spec.max));
+        break;
+      case OutputOptionSpec::Kind::kFlag:
+        app.add_flag(name, output.*spec.flag, spec.help);
+        break;
+    }
+  }
+}
 
 CommandLine Error(const std::string& text) {
   CommandLine line;
@@ -90,7 +108,6 @@ CommandLine ParseCommandLine(int argc, char** argv) {
   std::vector<std::string> arguments;
   std::string thickness_text;
   std::string look_text;
-  int webp_quality = 0;
   bool help = false, version = false;
 
   CLI::App app(kDescription, "vantorel");
@@ -131,18 +148,7 @@ CommandLine ParseCommandLine(int argc, char** argv) {
                  "Single form: also write the transmission map to PATH, an 8-bit grey picture of the "
                  "source's size, 255 where the scene is clear and 0 for opaque haze")
       ->type_name("PATH");
-  app.add_option("--jpeg-quality", line.output.jpeg_quality, "JPEG quality, 1..100; default 95")
-      ->type_name("Q")
-      ->check(Between(1, 100));
-  app.add_option("--webp-quality", webp_quality, "Lossy WebP of this quality, 1..100; default: lossless WebP")
-      ->type_name("Q")
-      ->check(Between(1, 100));
-  app.add_option("--png-compression", line.output.png_compression,
-                 "PNG compression level, 0 (none) .. 9 (smallest); default: the image library's (1)")
-      ->type_name("LEVEL")
-      ->check(Between(0, 9));
-  app.add_flag("--strip-metadata", line.output.strip_metadata,
-               "Write no EXIF, XMP or IPTC (so no GPS position); the ICC colour profile is kept");
+  AddOutputOptions(app, line.output);
   app.add_flag("--force", line.force, "Replace results that are write-protected");
   app.add_flag("-q,--quiet", line.quiet,
                "Print errors only (one picture: no notes; its lines on standard output stay)");
@@ -153,7 +159,6 @@ CommandLine ParseCommandLine(int argc, char** argv) {
   } catch (const CLI::ParseError& e) {
     return Error(std::string(e.what()) + " (vantorel --help lists the options)");
   }
-  line.output.webp_quality = webp_quality;
 
   if (help) {
     line.action = CommandLine::Action::kHelp;

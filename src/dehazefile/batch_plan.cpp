@@ -1,5 +1,5 @@
 // Which pictures a batch dehazes and where each result goes.
-#include "batch/batch_plan.h"
+#include "dehazefile/batch_plan.h"
 
 #include <algorithm>
 #include <cctype>

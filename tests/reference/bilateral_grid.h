@@ -1,9 +1,9 @@
-// The filter core: a bilateral filter computed on a down-sampled 3-D grid, over work
-// matrices. The image adapters (bilateral_filters.h) run the same core on image channels
-// in place.
+// The library's streaming grid filter run over work matrices, as the tests and benchmarks
+// call it. The library itself runs the same core on image channels in place (the adapters
+// of filters/bilateral_filters.h).
 #pragma once
 
-#include "filters/work_matrix.h"
+#include "work_matrix.h"
 
 namespace vantorel {
 
