@@ -126,6 +126,7 @@ int RunBatch(const CommandLine& line) {
   request.format = line.format;
   request.suffix = line.suffix;
   request.maps = line.maps;
+  request.depth = line.output.depth;
   std::vector<BatchItem> items;
   std::vector<std::string> notes;
   std::string error;

@@ -14,6 +14,7 @@
 
 #include "filters/bilateral_filters.h"
 #include "filters/cpu_features.h"
+#include "band_rows.h"
 #include "filters/grid_row_kernels.h"
 #include "filters/schedule.h"
 #include "imagedehaze/auto_adjust.h"
