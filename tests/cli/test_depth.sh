@@ -68,7 +68,14 @@ run rgba16.png a16.png 0.9
 expect_image a16.png "64 48 4 16" "16-bit alpha"
 checks=$((checks + 1))
 "$TEST_IMAGE" same-alpha rgba16.png a16.png || fail "16-bit alpha: not the source's alpha"
-run rgba.png colour.png 0.9
+# A sideways source (EXIF orientation 6, which the reader applies to PNG's eXIf chunk): its
+# alpha is turned upright with its colour.
+"$TEST_IMAGE" rotate rgba16.png upright_source.png || exit 1
+cp rgba16.png sideways.png && "$TEST_METADATA" tag sideways.png 6 exif-chunk || exit 1
+run sideways.png upright.png 0.9
+expect_image upright.png "48 64 4 16" "sideways source with alpha"
+checks=$((checks + 1))
+"$TEST_IMAGE" same-alpha upright_source.png upright.png || fail "sideways source: the alpha was not turned with the colour"
 run rgba.png a.jpg 0.9
 expect_status 0 "alpha into JPEG"
 expect_image a.jpg "64 48 3 8" "alpha into JPEG"

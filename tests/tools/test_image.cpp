@@ -22,6 +22,8 @@
 //                                          the sky's distinct values in both results, and the
 //                                          differences of the 16-bit result reduced to 8 bits
 //   test_image same-alpha PATH_A PATH_B     exit 0 when both have alpha and their alphas are equal
+//   test_image rotate SOURCE PATH           SOURCE as stored (all channels, any depth) turned a
+//                                          quarter clockwise, as EXIF orientation 6 asks
 //   test_image side-by-side BEFORE AFTER [MORE...] PANEL_WIDTH PATH
 //                                          the pictures scaled to PANEL_WIDTH pixels wide,
 //                                          side by side with white gaps
@@ -160,6 +162,17 @@ int SameAlpha(const char* a, const char* b) {
   cv::extractChannel(x, alpha_x, cx - 1);
   cv::extractChannel(y, alpha_y, cy - 1);
   return cv::norm(alpha_x, alpha_y, cv::NORM_INF) == 0 ? 0 : 1;
+}
+
+int Rotate(const char* source_path, const char* path) {
+  const cv::Mat source = cv::imread(source_path, cv::IMREAD_UNCHANGED);
+  cv::Mat turned;
+  if (!source.empty()) cv::rotate(source, turned, cv::ROTATE_90_CLOCKWISE);
+  if (turned.empty() || !cv::imwrite(path, turned)) {
+    std::fprintf(stderr, "test_image: cannot decode %s or write %s\n", source_path, path);
+    return 1;
+  }
+  return 0;
 }
 
 int Info(const char* path) {
@@ -316,6 +329,7 @@ int Dispatch(int argc, char** argv) {
   if (command == "reduce" && argc == 4) return Reduce(argv[2], argv[3]);
   if (command == "measure" && argc == 4) return Measure(argv[2], argv[3]);
   if (command == "same-alpha" && argc == 4) return SameAlpha(argv[2], argv[3]);
+  if (command == "rotate" && argc == 4) return Rotate(argv[2], argv[3]);
   if (command == "same" && argc == 4) return Same(argv[2], argv[3]);
   if (command == "range" && argc == 3) return Range(argv[2]);
   if (command == "scale" && (argc == 6 || (argc == 7 && std::string(argv[6]) == "area"))) {
