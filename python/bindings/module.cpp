@@ -43,7 +43,7 @@ py::dtype DtypeOf(int depth) {
 // for 16-bit and float arrays the deeper pipeline and its 16-bit colour.
 int ExtraBytesPerPixel(const PictureSize& size) {
   const int array_bytes = size.channels * static_cast<int>(CV_ELEM_SIZE1(size.depth));
-  return 2 * array_bytes + (size.depth == CV_8U ? 0 : 7 + 6);
+  return 2 * array_bytes + (size.depth == CV_8U ? 0 : static_cast<int>(kDeepPipelineExtraBytesPerPixel) + 6);
 }
 
 py::array Dehaze(const py::object& image, const py::object& thickness_arg, const py::object& look_arg,

@@ -17,11 +17,10 @@ void TakeDecoded(DecodedSource decoded, SourcePicture& source) {
 
 int SourceDepthBits(const SourcePicture& source) { return source.pixels.depth() == CV_16U ? 16 : 8; }
 
-// A 16-bit picture doubles the decoded picture (3 bytes a pixel more) and the pipeline's
-// 16-bit result and its filter's plane (4 more); alpha keeps one more plane of samples.
+// Alpha keeps one more plane of samples.
 int SourceExtraBytesPerPixel(const SourcePicture& source) {
   const int sample = source.pixels.depth() == CV_16U ? 2 : 1;
-  return (sample == 2 ? 7 : 0) + (source.alpha.empty() ? 0 : sample);
+  return (sample == 2 ? static_cast<int>(kDeepPipelineExtraBytesPerPixel) : 0) + (source.alpha.empty() ? 0 : sample);
 }
 
 bool ReadSourceFile(const std::string& path, SourcePicture& source, FileError& error, bool will_dehaze) {

@@ -13,9 +13,9 @@ namespace {
 // result (3 bytes a pixel), the map as floats (4) and as grey bytes (1).
 constexpr int kExtraBytesPerPixel = 3 + 4 + 1;
 
-// A 16-bit picture's copy takes 3 bytes a pixel more, and the pipeline 7 more.
+// A 16-bit picture's copy takes 3 bytes a pixel more, and the pipeline its own more.
 uint64_t DehazeBytes(const cv::Mat& picture) {
-  const int deep = picture.depth() == CV_16U ? 3 + 7 : 0;
+  const uint64_t deep = picture.depth() == CV_16U ? 3 + kDeepPipelineExtraBytesPerPixel : 0;
   return PipelinePeakBytes(picture.cols, picture.rows) + picture.total() * (kExtraBytesPerPixel + deep);
 }
 
