@@ -16,13 +16,16 @@ bool DehazeCPU(unsigned char* data,   // rows x cols pixels of 3 bytes (blue, gr
 // statement of the range, for front ends to check before they read a picture.
 bool ThicknessAccepted(float haze_thickness);
 
-// How the final tone adjustment treats the picture.
+// How the haze is removed and the tone finished.
 enum class Look {
   // The automatic tone curve at full strength on every colour channel, with half of the
   // input's chroma put back: brighter, punchier colours.
   kClassic,
-  // The tone curve faded toward the identity as the thickness falls (its weight is
-  // thickness / 3), and applied to brightness only: the output keeps the input's chroma.
+  // Gentler: flat regions (fog, sky) keep at least 0.6 of their luma and pixels brighter
+  // than the airlight keep theirs, so smooth gradients do not glow; the result keeps the
+  // input's range (a dim photo stays dim); the smoothing sizes follow the picture, so a
+  // small copy looks like the full-size photo; the tone curve is faded toward the identity
+  // (its weight is thickness / 3) and applied to brightness only.
   kNatural,
 };
 
@@ -52,7 +55,7 @@ bool Dehaze16CPU(unsigned short* data, int cols, int rows, float haze_thickness,
                  const DehazeOptions& options = DehazeOptions{});
 
 // Only the transmission map of a picture, without dehazing it: the same values as
-// DehazeOptions::transmission receives from DehazeCPU. Returns false, writing nothing, when an
+// DehazeOptions::transmission receives from DehazeCPU in the classic look. Returns false, writing nothing, when an
 // argument is out of range.
 bool EstimateTransmissionMapCPU(const unsigned char* data,  // rows x cols BGR pixels, packed
                                 int cols, int rows, float haze_thickness,

@@ -41,10 +41,6 @@ OutputOptions CheckedOptions(const py::dict& keywords) {
   return options;
 }
 
-// The thickness as DehazeFile takes it: as the command line reads it, floored at 0.01.
-float FileThickness(const py::handle& thickness) {
-  return std::max(CheckThickness(thickness), 0.01f);
-}
 
 const char* StatusName(Outcome::Status status) {
   switch (status) {
@@ -61,7 +57,7 @@ const char* StatusName(Outcome::Status status) {
 py::tuple DehazeFileCall(const std::string& source, const std::string& result,
                          const py::object& thickness_arg, const py::object& look_arg,
                          const py::dict& keywords) {
-  const float thickness = FileThickness(thickness_arg);
+  const float thickness = CheckThickness(thickness_arg);
   const Look look = CheckLook(look_arg);
   const OutputOptions options = CheckedOptions(keywords);
   CheckResultFormat(result, options);
@@ -95,7 +91,7 @@ void AddFileCalls(py::module_& module) {
       "check_file_arguments",
       [](const std::string& result, const py::object& thickness, const py::object& look,
          const py::dict& keywords) {
-        FileThickness(thickness);
+        CheckThickness(thickness);
         CheckLook(look);
         CheckResultFormat(result, CheckedOptions(keywords));
       },

@@ -8,6 +8,7 @@
 #include <pybind11/pybind11.h>
 
 #include "bindings/array_pictures.h"
+#include "bindings/batch_calls.h"
 #include "bindings/file_calls.h"
 #include "bindings/picture_arguments.h"
 #include "dehazefile/memory_budget.h"
@@ -28,6 +29,20 @@ constexpr int kMostThreads = 256;  // SetThreadCount's own ceiling
 void CheckMemory(const PictureSize& size, int extra_per_pixel = 0) {
   std::string error;
   if (PipelineFitsInMemory(size.cols, size.rows, error, extra_per_pixel)) return;
+  PyErr_SetString(PyExc_MemoryError, error.c_str());
+  throw py::error_already_set();
+}
+
+// MemoryError when even the plain copies of the picture (the packed copy and the result)
+// would not fit.
+void CheckCopyMemory(const PictureSize& size) {
+  const auto cols = static_cast<uint64_t>(size.cols), rows = static_cast<uint64_t>(size.rows);
+  const uint64_t array_bytes = static_cast<uint64_t>(size.channels) * CV_ELEM_SIZE1(size.depth);
+  uint64_t needed = 0;
+  if (__builtin_mul_overflow(cols * rows, 2 * array_bytes, &needed)) needed = kUnlimitedBytes;
+  const uint64_t usable = ReadMemoryLimits().Smallest();
+  if (needed <= usable) return;
+  const std::string error = MemoryRefusal(cols, rows, needed, usable);
   PyErr_SetString(PyExc_MemoryError, error.c_str());
   throw py::error_already_set();
 }
@@ -55,11 +70,17 @@ py::array Dehaze(const py::object& image, const py::object& thickness_arg, const
   const bool rgb = CheckChannelOrder(order_arg);
   // Below the threshold the command line writes nothing: here the result is a plain copy.
   const bool dehaze = !BelowDehazeThreshold(thickness);
+  // Before the result is made: a view with zero strides can claim a picture far larger
+  // than the memory it holds.
+  if (dehaze) {
+    CheckMemory(size, ExtraBytesPerPixel(size));
+  } else {
+    CheckCopyMemory(size);
+  }
   const auto array = py::reinterpret_borrow<py::array>(image);
   const py::buffer_info source = array.request();
   std::vector<py::ssize_t> shape(array.shape(), array.shape() + array.ndim());
   py::array result(DtypeOf(size.depth), shape);
-  if (dehaze) CheckMemory(size, ExtraBytesPerPixel(size));
   void* out = result.mutable_data();
   bool accepted = true;
   {
@@ -83,8 +104,8 @@ py::array_t<float> Transmission(const py::object& image, const py::object& thick
   const float thickness = CheckThickness(thickness_arg);
   const bool rgb = CheckChannelOrder(order_arg);
   const py::buffer_info source = py::reinterpret_borrow<py::array>(image).request();
-  py::array_t<float> map({static_cast<py::ssize_t>(size.rows), static_cast<py::ssize_t>(size.cols)});
   CheckMemory(size, ExtraBytesPerPixel(size));
+  py::array_t<float> map({static_cast<py::ssize_t>(size.rows), static_cast<py::ssize_t>(size.cols)});
   float* values = map.mutable_data();
   bool accepted = false;
   {
@@ -119,4 +140,5 @@ PYBIND11_MODULE(_vantorel, module) {
   module.def("set_threads", &SetThreads, py::arg("count"));
   module.def("get_threads", &vantorel::ThreadCount);
   AddFileCalls(module);
+  AddBatchCalls(module);
 }

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "dehazefile/look_arg.h"
+#include "dehazefile/thickness_arg.h"
 #include "vantorel/dehaze.h"
 
 namespace py = pybind11;
@@ -115,19 +116,19 @@ float CheckThickness(const py::handle& thickness) {
   }
   const double value = PyFloat_AsDouble(thickness.ptr());
   if (value == -1.0 && PyErr_Occurred()) {
+    const bool too_large = PyErr_ExceptionMatches(PyExc_OverflowError);
     PyErr_Clear();
+    if (too_large) throw py::value_error("thickness must lie in (0, 1], got a number too large for a float");
     throw py::type_error("thickness must be a number, got " + TypeName(thickness));
   }
-  // As the command line reads it: the decimal number as a double, then rounded to float,
-  // whose range the library states once (NaN refused; 1.00000001 rounds to 1).
-  // Only a value near the range is rounded: a huge double has no float to round to.
-  const bool in_float_range = std::isfinite(value) && std::fabs(value) <= 2.0;
-  const float rounded = in_float_range ? static_cast<float>(value) : 0.0f;
-  if (!(in_float_range && vantorel::ThicknessAccepted(rounded))) {
-    throw py::value_error("thickness must be a finite number in (0, 1], got " +
+  // The command line's rules on the number (NaN and negatives refused, 1.00000001 rounds
+  // to 1, 0 and anything up to 0.01 become 0.01: nothing to do).
+  const ThicknessArg arg = vantorel::CheckThickness(value);
+  if (!arg.valid) {
+    throw py::value_error("thickness must be a finite number in [0, 1], got " +
                           std::string(py::str(py::float_(value))));
   }
-  return rounded;
+  return arg.thickness;
 }
 
 Look CheckLook(const py::handle& look) {

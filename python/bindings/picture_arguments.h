@@ -36,7 +36,8 @@ cv::Mat CopyPacked(const pybind11::buffer_info& image, const PictureSize& size);
 bool CheckChannelOrder(const pybind11::handle& channel_order);
 
 // The thickness as the command line takes it: a Python number (not a bool) converted to
-// float. Throws TypeError for anything else and ValueError unless finite and in (0, 1].
+// float, 0 and anything up to 0.01 becoming 0.01 (below 0.1 there is nothing to do).
+// Throws TypeError for anything else and ValueError unless finite and in [0, 1].
 float CheckThickness(const pybind11::handle& thickness);
 
 // The look by its name, as the command line's --look reads it. Throws TypeError for

@@ -1,18 +1,23 @@
 """Dehazing many picture files on a Dask cluster (dask.distributed).
 
-One task per picture, on whichever worker the scheduler picks; each task reads its source,
-dehazes it with the C++ code on one thread (the workers' processes give the parallelism)
-and replaces its result atomically, exactly as ``vantorel.dehaze_file`` does.
+The batch is planned as the command line plans ``vantorel -o DIR SOURCE...``, by the same
+C++ planner: the same pictures taken from folders, the same result names and formats, and
+the same refusals before any work (two sources landing on one result, a result that is a
+source, even through a link). Then one task per picture runs on whichever worker the
+scheduler picks; each reads its source, dehazes it with the C++ code on one thread (the
+workers' processes give the parallelism) and replaces its result atomically, exactly as
+``vantorel.dehaze_file`` does.
 
-The sources and the output folder must be on storage that every worker sees under the same
-paths (a shared or network file system), and every worker needs this package installed.
-A worker that dies is replaced and its tasks run again by Dask's own mechanism
-(the scheduler's ``allowed-failures`` setting).
+The plan is made in the calling process, which lists the folders and compares the files
+on disk; the sources and the output folder must be on storage that it and every worker
+see under the same paths (a shared or network file system), and every worker needs this
+package installed. A worker that dies is replaced and its tasks run again by Dask's own
+mechanism (the scheduler's ``allowed-failures`` setting).
 """
 import os
 import time
-from pathlib import Path
-from typing import Any, List, NamedTuple, Optional, Sequence, Union
+import warnings
+from typing import Any, Callable, List, NamedTuple, Optional, Sequence, Union
 
 from . import _file_options, _vantorel, dehaze_file, set_threads
 
@@ -22,38 +27,38 @@ PathType = Union[str, "os.PathLike[str]"]
 class FileRecord(NamedTuple):
     """What became of one source."""
 
-    source: str               # the source path as given
+    source: str               # the picture's path, as planned (absolute)
     result: Optional[str]     # the result written, or None (an error, or nothing to do)
     error: Optional[str]      # one line naming the file and why, or None
     seconds: float            # the task's time on its worker: reading, dehazing, writing
 
 
-def result_paths(sources: Sequence[PathType], output_dir: PathType, format: str = "png",
-                 suffix: str = "") -> List[str]:
-    """The result path of each source: output_dir/<source name without extension><suffix>.<format>.
+def plan(sources: Sequence[PathType], output_dir: PathType, *, recursive: bool = False,
+         format: Optional[str] = None, suffix: str = "") -> List[tuple]:
+    """The (source, result) pairs the batch would dehaze, as ``vantorel -o`` plans them.
 
-    Raises ValueError, before any work, when two sources would land on the same result or a
-    result would replace one of the sources.
+    sources: pictures and folders; a folder gives the pictures in it (by extension, hidden
+        files, FIFOs and devices left out), and with ``recursive`` those of its sub-folders,
+        whose layout is kept under ``output_dir``.
+    format: the results' extension ("png", "jpg", ...), or None for each source's own where
+        results can be written in it, else PNG.
+    suffix: added to each result's name.
+
+    Relative paths are made absolute from this process's folder. What the planner left out
+    (sub-folders without ``recursive``, FIFOs) is reported as a UserWarning.
+    Raises ValueError, before any work, for a format that cannot be written or a batch the
+    command line refuses.
     """
-    extension = format.lstrip(".")
-    if not extension or os.sep in extension:
-        raise ValueError(f"format must be a file extension such as 'png', got {format!r}")
-    if os.sep in suffix:
-        raise ValueError(f"suffix must not name a folder, got {suffix!r}")
-    folder = Path(output_dir)
-    results = [str(folder / f"{Path(source).stem}{suffix}.{extension}") for source in sources]
-    sources = [os.fspath(source) for source in sources]
-    by_result = {}
-    for source, result in zip(sources, results):
-        key = os.path.abspath(result)
-        if key in by_result:
-            raise ValueError(f"{by_result[key]} and {source} would both be written to {result}")
-        by_result[key] = source
-    for source in sources:
-        replaced = by_result.get(os.path.abspath(source))
-        if replaced is not None:
-            raise ValueError(f"the result of {replaced} would replace the source {source}")
-    return results
+    if format is not None and not isinstance(format, str):
+        raise TypeError(f"format must be str or None, got {type(format).__name__}")
+    if not isinstance(suffix, str):
+        raise TypeError(f"suffix must be str, got {type(suffix).__name__}")
+    pairs, notes = _vantorel.plan_batch([os.path.abspath(os.fspath(s)) for s in sources],
+                                        os.path.abspath(os.fspath(output_dir)), bool(recursive),
+                                        format or "", suffix)
+    for note in notes:
+        warnings.warn(note, UserWarning, stacklevel=3)
+    return pairs
 
 
 def _dehaze_task(source, result, thickness, look, options):
@@ -64,50 +69,68 @@ def _dehaze_task(source, result, thickness, look, options):
         os.makedirs(os.path.dirname(result), exist_ok=True)
         written = dehaze_file(source, result, thickness, look=look, **options)
     except (OSError, ValueError, MemoryError) as error:
-        return FileRecord(source, None, str(error), time.perf_counter() - start)
+        message = str(error)
+        if isinstance(error, OSError) and error.filename is not None and error.strerror:
+            message = f"{error.filename}: {error.strerror}"
+        return FileRecord(source, None, message, time.perf_counter() - start)
     return FileRecord(source, result if written else None, None, time.perf_counter() - start)
 
 
 def dehaze_files(client: Any, sources: Sequence[PathType], output_dir: PathType,
-                 thickness: float = 1.0, *, look: str = "classic",
+                 thickness: float = 1.0, *, look: str = "classic", recursive: bool = False,
+                 format: Optional[str] = None, suffix: str = "",
+                 progress: Union[None, bool, Callable[[int, int, FileRecord], Any]] = None,
                  **options: Any) -> List[FileRecord]:
-    """Dehazes each source file into output_dir on the Dask cluster of ``client``.
+    """Dehazes the pictures of ``sources`` into output_dir on the Dask cluster of ``client``,
+    as ``vantorel -o output_dir SOURCE...`` would.
 
     client: a dask.distributed.Client.
-    sources: paths of the pictures, on storage every worker sees; relative paths are taken
-        from this process's working folder.
+    sources, recursive, format, suffix: as for plan(): pictures and folders; each result
+        keeps its source's format unless ``format`` names one.
     output_dir: the folder for the results, seen by every worker; created when missing.
     thickness: as for vantorel.dehaze_file, the same for every picture.
     look: as for vantorel.dehaze_file ("classic", the default, or "natural").
-    options: ``format`` (the results' extension, default "png"), ``suffix`` (added to each
-        source's name, default ""), and the output options of vantorel.dehaze_file:
-        ``jpeg_quality``, ``webp_quality``, ``png_compression``, ``strip_metadata``, ``depth``.
+    progress: a callable, called in this process as each picture ends with
+        (pictures done, pictures in all, its FileRecord); or True for Dask's own progress
+        bar (dask.distributed.progress); None, the default, for neither.
+    options: the output options of vantorel.dehaze_file (``jpeg_quality``, ...,
+        ``depth``).
 
-    Returns one FileRecord per source, in the order of ``sources``. A picture that cannot be
-    read or written is a record with its error, never a failed batch; with a thickness below
-    0.1 nothing is written and each record has neither result nor error.
-    Raises TypeError or ValueError, before any work, for wrong arguments or results that
-    would collide.
+    Returns one FileRecord per picture, in the plan's order. A picture that cannot be read
+    or written is a record with its error, never a failed batch; with a thickness below 0.1
+    nothing is written and each record has neither result nor error.
+    Raises TypeError or ValueError, before any work, for wrong arguments or a batch the
+    command line refuses.
     """
-    given = [os.fspath(source) for source in sources]
-    file_format = options.pop("format", "png")
-    suffix = options.pop("suffix", "")
-    if not isinstance(file_format, str) or not isinstance(suffix, str):
-        raise TypeError("format and suffix must be str")
     checked = _file_options(options)
-    sources = [os.path.abspath(source) for source in given]
-    results = result_paths(sources, os.path.abspath(output_dir), file_format, suffix)
+    pairs = plan(sources, output_dir, recursive=recursive, format=format, suffix=suffix)
     # Every check dehaze_file makes before its work, here once rather than in each task.
-    _vantorel.check_file_arguments(results[0] if results else "result.png", thickness, look,
+    _vantorel.check_file_arguments(pairs[0][1] if pairs else "result.png", thickness, look,
                                    checked)
+    if progress is not None and progress is not True and not callable(progress):
+        raise TypeError("progress must be None, True or a callable")
+    if not pairs:
+        return []
 
-    futures = client.map(_dehaze_task, sources, results, thickness=thickness, look=look,
-                         options=checked, pure=False)
-    records = []
-    for source, future in zip(given, futures):
-        try:
-            record = future.result()
-            records.append(record._replace(source=source))
-        except Exception as error:  # the task itself failed: a worker died too often, ...
-            records.append(FileRecord(source, None, f"{source}: {error!r}", 0.0))
-    return records
+    futures = client.map(_dehaze_task, [s for s, _ in pairs], [r for _, r in pairs],
+                         thickness=thickness, look=look, options=checked, pure=False)
+    if progress is True:
+        from dask.distributed import progress as progress_bar
+        progress_bar(futures)
+    records = {}
+    if callable(progress):
+        from dask.distributed import as_completed
+        order = {future.key: index for index, future in enumerate(futures)}
+        for done, future in enumerate(as_completed(futures), start=1):
+            index = order[future.key]
+            records[index] = _record_of(pairs[index][0], future)
+            progress(done, len(futures), records[index])
+    return [records[index] if index in records else _record_of(pairs[index][0], future)
+            for index, future in enumerate(futures)]
+
+
+def _record_of(source, future):
+    try:
+        return future.result()
+    except Exception as error:  # the task itself failed: a worker died too often, ...
+        return FileRecord(source, None, f"{source}: {error!r}", 0.0)

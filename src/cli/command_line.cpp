@@ -1,6 +1,7 @@
 // Reading the arguments with CLI11, keeping the calls that worked before options existed.
 #include "cli/command_line.h"
 
+#include "dehazefile/batch_plan.h"
 #include "dehazefile/version.h"
 
 #include <algorithm>
@@ -123,9 +124,9 @@ CommandLine ParseCommandLine(int argc, char** argv) {
       ->type_name("THICKNESS")
       ->check(ParsedBy(ParseThickness));
   app.add_option("--look", look_text,
-                 "How the tone is finished: classic (brighter, livelier colours) or natural (the "
-                 "tone curve fades with the thickness and changes brightness only, never colour); "
-                 "default classic")
+                 "How the haze is removed and the tone finished: classic (brighter, livelier "
+                 "colours) or natural (gentler: keeps the photo's brightness range, no glow on fog, "
+                 "the tone curve changes brightness only); default classic")
       ->type_name("LOOK")
       ->check(ParsedBy(ParseLook));
   app.add_flag("-r,--recursive", line.recursive,
@@ -176,11 +177,9 @@ CommandLine ParseCommandLine(int argc, char** argv) {
     if (!line.transmission_map.empty()) {
       return Error("--transmission-map is for a single picture; with -o, --maps writes one per result");
     }
-    if (!line.format.empty() && line.format[0] != '.') line.format = "." + line.format;
-    if (!line.format.empty()) {
-      std::string why;
-      if (!CanWriteFormat(line.format, why)) return Error("--format " + line.format.substr(1) + ": " + why);
-    }
+    const std::string requested_format = line.format;
+    std::string why;
+    if (!BatchFormat(requested_format, line.format, why)) return Error("--format " + requested_format + ": " + why);
     line.sources = arguments;
     line.action = CommandLine::Action::kBatch;
     return line;

@@ -63,6 +63,7 @@ struct Walk {
   std::vector<std::pair<std::string, std::string>> found;  // source, its path relative to the result folder
   std::set<FileId> folders_seen;                           // links may lead back up the tree
   int folders_left_out = 0;
+  int special_files_left_out = 0;  // FIFOs, sockets and devices with a picture's name
   std::string error;  // the first folder that could not be read
 
   void Folder(const std::string& folder, const std::string& relative) {
@@ -83,12 +84,18 @@ struct Walk {
     for (const std::string& name : names) {
       const std::string path = Join(folder, name);
       struct stat info {};
-      if (::stat(path.c_str(), &info) != 0) continue;  // a dangling link
-      if (S_ISDIR(info.st_mode)) {
+      if (::stat(path.c_str(), &info) != 0) {
+        // A link to nothing, named like a picture, fails in its turn as when it is named.
+        if (LooksLikePicture(name)) found.emplace_back(path, Join(relative, name));
+      } else if (S_ISDIR(info.st_mode)) {
         if (request.recursive) Folder(path, Join(relative, name));
         else ++folders_left_out;
-      } else if (LooksLikePicture(name)) {
+      } else if (!LooksLikePicture(name)) {
+        continue;
+      } else if (S_ISREG(info.st_mode)) {
         found.emplace_back(path, Join(relative, name));
+      } else {
+        ++special_files_left_out;  // reading a FIFO or a device could wait for ever
       }
     }
   }
@@ -103,9 +110,26 @@ std::string ResultExtension(const std::string& source, const std::string& format
   return !own.empty() && CanWriteFormat(own, why) ? own : ".png";
 }
 
+bool BatchFormat(const std::string& requested, std::string& format, std::string& error) {
+  format = requested;
+  if (format.empty()) return true;
+  if (format[0] != '.') format = "." + format;
+  std::transform(format.begin(), format.end(), format.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  if (format.size() < 2 || format.find_first_of("/\\.", 1) != std::string::npos) {
+    error = "'" + requested + "' is not a file extension such as png";
+    return false;
+  }
+  return CanWriteFormat(format, error);
+}
+
 bool PlanBatch(const BatchRequest& request, std::vector<BatchItem>& items, std::string& error,
                std::vector<std::string>& notes) {
-  Walk walk{request, false, {}, {}, {}, 0, {}};
+  if (request.suffix.find('/') != std::string::npos) {
+    error = "the suffix '" + request.suffix + "' must not name a folder";
+    return false;
+  }
+  Walk walk{request, false, {}, {}, {}, 0, 0, {}};
   walk.has_output_id = IdOf(request.output_dir, walk.output_id);
   for (const std::string& source : request.sources) {
     struct stat info {};
@@ -122,6 +146,11 @@ bool PlanBatch(const BatchRequest& request, std::vector<BatchItem>& items, std::
   if (walk.folders_left_out > 0) {
     notes.push_back(std::to_string(walk.folders_left_out) + " sub-folder" +
                     (walk.folders_left_out == 1 ? " was" : "s were") + " left out; -r descends into them");
+  }
+  if (walk.special_files_left_out > 0) {
+    notes.push_back(std::to_string(walk.special_files_left_out) +
+                    (walk.special_files_left_out == 1 ? " file that is" : " files that are") +
+                    " not a regular file (a FIFO, socket or device) left out");
   }
 
   std::set<FileId> source_ids;

@@ -38,4 +38,9 @@ bool PlanBatch(const BatchRequest& request, std::vector<BatchItem>& items, std::
 // when results can be written in it, else ".png".
 std::string ResultExtension(const std::string& source, const std::string& format);
 
+// A requested format as BatchRequest::format holds it: "jpg", ".jpg" or "JPG" become
+// ".jpg", "" stays "" (each source's own). False with the reason (naming neither the
+// option nor the file) when it is not an extension or results cannot be written in it.
+bool BatchFormat(const std::string& requested, std::string& format, std::string& error);
+
 }  // namespace vantorel

@@ -10,6 +10,7 @@
 #include <opencv2/imgcodecs.hpp>
 
 #include "dehazefile/dehaze_file.h"
+#include "dehazefile/in_memory_formats.h"
 #include "dehazefile/stderr_capture.h"
 
 namespace vantorel {
@@ -96,6 +97,15 @@ bool CanWrite(const std::string& bare_or_dotted, int type, const char* what, std
   const std::string extension = DottedExtension(bare_or_dotted);
   if (extension.size() < 2 || !cv::haveImageWriter("x" + extension)) {
     why = "no image format is known for this file extension";
+    return false;
+  }
+  // Decided without trying: the encoders of these write through a temporary file.
+  if (HoldsFloatPixels(extension)) {
+    why = std::string("this file format cannot hold ") + what;
+    return false;
+  }
+  if (!EncodesInMemory(extension)) {
+    why = "this file format is written only through a temporary file, which is not made here";
     return false;
   }
   if (!EncoderTakes(extension, type)) {

@@ -12,6 +12,7 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include "dehazefile/in_memory_formats.h"
 #include "dehazefile/stderr_capture.h"
 
 namespace vantorel {
@@ -145,12 +146,17 @@ DecodedSource ReadSourceImage(const std::string& path, std::string& error) {
 }
 
 DecodedSource DecodeSourceImage(const std::vector<unsigned char>& bytes, std::string& error) {
-  return DecodeAtDepth(
-      [&bytes](int flags) { return bytes.empty() ? cv::Mat() : cv::imdecode(bytes, flags); },
-      HintsOf(bytes.data(), bytes.size()), error, [&bytes] {
-        return std::string(bytes.empty() ? "the file is empty"
-                                         : "not an image in a supported format, or the file is damaged");
-      });
+  if (bytes.empty()) {
+    error = "the file is empty";
+    return DecodedSource();
+  }
+  // Only formats decoded in memory are handed to the library: it would copy any other to
+  // a file in the temporary folder.
+  error = WhyNotDecodedInMemory(bytes.data(), bytes.size());
+  if (!error.empty()) return DecodedSource();
+  return DecodeAtDepth([&bytes](int flags) { return cv::imdecode(bytes, flags); },
+                       HintsOf(bytes.data(), bytes.size()), error,
+                       [] { return std::string("not an image in a supported format, or the file is damaged"); });
 }
 
 }  // namespace vantorel

@@ -57,9 +57,21 @@ std::string StderrCapture::Take() {
   }
   ::close(capture_);
   capture_ = -1;
-  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
-  for (size_t i = text.find('\n'); i != std::string::npos; i = text.find('\n', i)) text.replace(i, 1, "; ");
-  return text;
+  // The codecs' own words, without the image library's log lines ("[ WARN:0@0.01] global
+  // ./modules/..."): those name its source files, not the user's, and where the tool runs
+  // inside a program that left the library's logging on, they arrive here too.
+  std::string said;
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(start, end - start);
+    while (!line.empty() && line.back() == '\r') line.pop_back();
+    const bool library_log = line.size() > 1 && line[0] == '[' && line.find("] global ") != std::string::npos;
+    if (!line.empty() && !library_log) said += (said.empty() ? "" : "; ") + line;
+    start = end + 1;
+  }
+  return said;
 }
 
 }  // namespace vantorel

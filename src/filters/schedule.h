@@ -33,7 +33,7 @@ constexpr int32_t kBatchPixels = 512;
 // Pixel rows per band of the grid filter of a picture `height` rows tall, on a grid of
 // z_size cells along z with cells of sigma_s pixels: as many as keep one task's slices (a
 // band's grid rows and its halo) within about half a core's second-level cache, and no
-// more than a few hundred rows.
+// more than a few hundred rows (or six cells, where cells are over 53 pixels tall).
 int32_t GridBandRows(int32_t height, int32_t z_size, double sigma_s);
 
 // Pixels whose logarithms the tone curve takes in parallel before summing them in order.

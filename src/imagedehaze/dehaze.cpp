@@ -12,9 +12,12 @@
 #include "filters/parallel_for.h"
 #include "imagedehaze/airlight.h"
 #include "imagedehaze/convert_in_bands.h"
+#include "imagedehaze/natural_look.h"
+#include "imagedehaze/natural_transmission.h"
 #include "imagedehaze/normalize.h"
 #include "imagedehaze/pipeline.h"
 #include "imagedehaze/recover_radiance.h"
+#include "imagedehaze/recovery_loops.h"
 #include "imagedehaze/transmission.h"
 #include "imagedehaze/transmission_steps.h"
 
@@ -40,16 +43,29 @@ void ToYCrCbInPlace(cv::Mat& picture) {
 struct FrontStages {
   cv::Mat ycrcb, transmission;
   cv::Vec3f airlight;
+  double largest_sample = 0.0;
 };
+
+// The transmission of the given look from the picture's dark channel, which it takes over.
+cv::Mat TransmissionOf(Look look, cv::Mat dark_channel, const FrontStages& front,
+                       float haze_thickness, const EdgeFilters& filters) {
+  if (look == Look::kNatural) {
+    return EstimateNaturalTransmission(std::move(dark_channel), front.ycrcb,
+                                       AirlightToYCrCb(front.airlight)[0],
+                                       NaturalTransmissionExponent(haze_thickness), filters);
+  }
+  return EstimateTransmissionFromDarkChannel(std::move(dark_channel), front.ycrcb,
+                                             TransmissionExponent(haze_thickness), filters);
+}
 
 // Normalisation, luma, airlight and transmission, from the caller's picture as it lies
 // (CV_8UC3 or CV_16UC3, only read). False for an all-black picture, which has nothing to
 // scale by; `front` is then left empty.
-bool RunFrontStages(const cv::Mat& source_view, float haze_thickness, const EdgeFilters& filters,
+bool RunFrontStages(const cv::Mat& source_view, float haze_thickness, Look look, const EdgeFilters& filters,
                     FrontStages& front) {
-  const float transmission_exponent = TransmissionExponent(haze_thickness);
   const double largest_sample = LargestSample(source_view);
   if (largest_sample == 0.0) return false;
+  front.largest_sample = largest_sample;
 
   cv::Mat normalized = NormalizeByLargestSample(source_view, largest_sample);
 
@@ -59,8 +75,7 @@ bool RunFrontStages(const cv::Mat& source_view, float haze_thickness, const Edge
   // its Y channel is the luma every later step reads.
   ToYCrCbInPlace(normalized);
   front.ycrcb = std::move(normalized);
-  front.transmission = EstimateTransmissionFromDarkChannel(std::move(dark_channel), front.ycrcb,
-                                                           transmission_exponent, filters);
+  front.transmission = TransmissionOf(look, std::move(dark_channel), front, haze_thickness, filters);
   return true;
 }
 
@@ -114,7 +129,7 @@ bool RunPipelineOver(Sample* data, int cols, int rows, float haze_thickness, con
   constexpr bool kBytes = sizeof(Sample) == 1;
   if (!ArgumentsAccepted(cols, rows, haze_thickness)) return false;
   FrontStages front;
-  if (!RunFrontStages(SourceView(data, cols, rows), haze_thickness, filters, front)) {
+  if (!RunFrontStages(SourceView(data, cols, rows), haze_thickness, options.look, filters, front)) {
     // An all-black picture has nothing to scale by and no haze to remove: it stays black,
     // and nothing in it is hidden by haze.
     if (options.transmission != nullptr) FillClear(options.transmission, cols, rows);
@@ -128,8 +143,12 @@ bool RunPipelineOver(Sample* data, int cols, int rows, float haze_thickness, con
   cv::Mat dehazed = RecoverRadianceCPU(std::move(front.ycrcb), front.airlight,
                                        std::move(front.transmission), filters, look);
 
+  // The natural look scales back by the input's largest sample, so the result keeps the
+  // input's range: a dim photo stays dim.
+  const double write_back_scale =
+      options.look == Look::kNatural ? front.largest_sample : (kBytes ? 255.0 : 65535.0);
   cv::Mat output;
-  ConvertInBands(dehazed, output, kBytes ? CV_8U : CV_16U, kBytes ? 255.0 : 65535.0);
+  ConvertInBands(dehazed, output, kBytes ? CV_8U : CV_16U, write_back_scale);
   dehazed.release();
   // A last edge-preserving smoothing: 4 x 4-pixel cells, 0.02 of the range.
   if constexpr (kBytes) {
@@ -148,7 +167,7 @@ bool EstimateTransmissionOver(const Sample* data, int cols, int rows, float haze
                               float* transmission) {
   if (transmission == nullptr || !ArgumentsAccepted(cols, rows, haze_thickness)) return false;
   FrontStages front;
-  if (!RunFrontStages(SourceView(data, cols, rows), haze_thickness, LibraryEdgeFilters(), front)) {
+  if (!RunFrontStages(SourceView(data, cols, rows), haze_thickness, Look::kClassic, LibraryEdgeFilters(), front)) {
     FillClear(transmission, cols, rows);
     return true;
   }

@@ -8,6 +8,7 @@
 
 #include "filters/parallel_for.h"
 #include "imagedehaze/auto_adjust.h"
+#include "imagedehaze/natural_look.h"
 #include "imagedehaze/recovery_loops.h"
 
 namespace vantorel {
@@ -25,6 +26,21 @@ cv::Mat OwnedContinuous(cv::Mat image) {
   return image.clone();
 }
 
+// The loops and the smoothing size of a look: the natural look has its own loops and a
+// size that follows the picture.
+struct RecoverySteps {
+  double sigma_s;
+  decltype(&RecoverPixels) recover;
+  decltype(&BlendChannel) blend;
+};
+
+RecoverySteps RecoveryStepsOf(const ToneLook& look, const cv::Mat& picture) {
+  if (look.natural) {
+    return {NaturalSmoothingSigma(picture.rows, picture.cols), RecoverPixelsNatural, BlendChannelNatural};
+  }
+  return {kSmoothSigmaS, RecoverPixels, BlendChannel};
+}
+
 }  // namespace
 
 cv::Mat RecoverRadianceCPU(cv::Mat ycrcb, const cv::Vec3f& airlight,
@@ -35,16 +51,17 @@ cv::Mat RecoverRadianceCPU(cv::Mat ycrcb, const cv::Vec3f& airlight,
   // The picture is restored in place: in the picture handed over as the last reference,
   // else in a copy, so that a caller's picture is never changed.
   cv::Mat dehazed = OwnedContinuous(std::move(ycrcb));
+  const RecoverySteps steps = RecoveryStepsOf(tone_look, dehazed);
   // Each smoothing hands its result over band by band, and each band is used at once:
   // the luma's to restore and blend the pixels of its rows, then each chroma channel's,
   // smoothed from the restored chroma, to blend that channel (blending one channel
   // changes no other). No plane of smoothed values is ever whole.
-  filters.channel(dehazed, 0, kSmoothSigmaS, kLumaSigmaR, [&](int first, int end, const float* smoothed) {
-    RecoverPixels(transmission, airlight_ycrcb, smoothed, dehazed, first, end);
+  filters.channel(dehazed, 0, steps.sigma_s, kLumaSigmaR, [&](int first, int end, const float* smoothed) {
+    steps.recover(transmission, airlight_ycrcb, smoothed, dehazed, first, end);
   });
   for (int k = 1; k < 3; ++k) {
-    filters.channel(dehazed, k, kSmoothSigmaS, kChromaSigmaR, [&](int first, int end, const float* smoothed) {
-      BlendChannel(transmission, k, smoothed, dehazed, first, end);
+    filters.channel(dehazed, k, steps.sigma_s, kChromaSigmaR, [&](int first, int end, const float* smoothed) {
+      steps.blend(transmission, k, smoothed, dehazed, first, end);
     });
   }
   transmission.release();

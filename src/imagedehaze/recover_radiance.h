@@ -15,7 +15,9 @@ namespace vantorel {
 //   airlight      the airlight in B, G, R order.
 //   transmission  CV_32FC1 refined transmission, non-negative.
 //   filters       the edge-preserving filters to run.
-//   tone_look     the look of the final tone adjustment.
+//   tone_look     the look of the final tone adjustment; a natural one also restores and
+//                 blends in the natural look's way (RecoverPixelsNatural,
+//                 BlendChannelNatural, NaturalSmoothingSigma).
 // Returns `dehazed`, CV_32FC3 in B, G, R, clamped to [0, 1] and tone-adjusted.
 cv::Mat RecoverRadianceCPU(cv::Mat ycrcb, const cv::Vec3f& airlight,
                            cv::Mat transmission,

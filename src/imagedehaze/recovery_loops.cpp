@@ -85,4 +85,52 @@ void BlendChannel(const cv::Mat& transmission, int k, const float* smoothed, cv:
   }
 }
 
+namespace {
+
+// The luma of a pixel brighter than the airlight is kept; any other is restored.
+inline float RestoreBelowAirlight(float y_a, float observed, float t) {
+  return observed > y_a ? observed : Restore(y_a, observed, t);
+}
+
+}  // namespace
+
+void RecoverPixelsNatural(const cv::Mat& transmission, const cv::Vec3f& airlight_ycrcb,
+                          const float* smoothed_y, cv::Mat& dehazed, int first, int end) {
+  CV_Assert(transmission.isContinuous() && dehazed.isContinuous());
+  const float y_a = airlight_ycrcb[0];
+  const float cr_a = airlight_ycrcb[1];
+  const float cb_a = airlight_ycrcb[2];
+  const size_t offset = static_cast<size_t>(first) * dehazed.cols;
+  const size_t count = static_cast<size_t>(end - first) * dehazed.cols;
+  const float* t_data = transmission.ptr<float>() + offset;
+  const float* s_data = smoothed_y;
+  float* pixels = dehazed.ptr<float>() + 3 * offset;
+  for (size_t i = 0; i < count; ++i) {
+    float* pixel = pixels + 3 * i;
+    const float t = t_data[i];
+    const float p = 1.25f * t;
+    const float w = 1.0f > p ? p : 1.0f;
+    const float cr_m = (1.0f - w) * pixel[1] + w * cr_a;
+    const float cb_m = (1.0f - w) * pixel[2] + w * cb_a;
+    const float restored_s = RestoreBelowAirlight(y_a, s_data[i], t);
+    const float y = RestoreBelowAirlight(y_a, pixel[0], t);
+    pixel[0] = (restored_s - y) * BlendWeight(t / 0.5f) + y;
+    pixel[1] = Restore(cr_m, pixel[1], t);
+    pixel[2] = Restore(cb_m, pixel[2], t);
+  }
+}
+
+void BlendChannelNatural(const cv::Mat& transmission, int k, const float* smoothed,
+                         cv::Mat& dehazed, int first, int end) {
+  CV_Assert(transmission.isContinuous() && dehazed.isContinuous() && k >= 0 && k < 3);
+  const size_t offset = static_cast<size_t>(first) * dehazed.cols;
+  const size_t count = static_cast<size_t>(end - first) * dehazed.cols;
+  const float* t_data = transmission.ptr<float>() + offset;
+  float* values = dehazed.ptr<float>() + 3 * offset + k;
+  for (size_t i = 0; i < count; ++i) {
+    float& value = values[3 * i];
+    value = (smoothed[i] - value) * BlendWeight(t_data[i] / 0.5f) + value;
+  }
+}
+
 }  // namespace vantorel

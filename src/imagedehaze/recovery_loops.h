@@ -25,4 +25,13 @@ void RecoverPixels(const cv::Mat& transmission, const cv::Vec3f& airlight_ycrcb,
 void BlendChannel(const cv::Mat& transmission, int k, const float* smoothed, cv::Mat& dehazed,
                   int first, int end);
 
+// The natural look's forms of the two loops. RecoverPixelsNatural is RecoverPixels except
+// that a luma above the airlight's, the pixel's or the smoothed one, is kept as it is (it
+// is not haze), and both read the transmission as t / 0.5 for the blend, so that only the
+// pixels below t = 1/3 are pulled toward their smoothed values.
+void RecoverPixelsNatural(const cv::Mat& transmission, const cv::Vec3f& airlight_ycrcb,
+                          const float* smoothed_y, cv::Mat& dehazed, int first, int end);
+void BlendChannelNatural(const cv::Mat& transmission, int k, const float* smoothed,
+                         cv::Mat& dehazed, int first, int end);
+
 }  // namespace vantorel

@@ -17,7 +17,8 @@ const std::vector<const char*> kEncodingChoiceNames = [] {
 std::string ParseDehazeChoice(const httplib::Request& request, DehazeChoice& choice) {
   if (!request.has_param("thickness")) return "thickness is required (0.1 to 1)";
   const ThicknessArg arg = ParseThickness(request.get_param_value("thickness"));
-  if (!arg.valid) return arg.error;
+  // The command line calls its argument haze_thickness; here the parameter is thickness.
+  if (!arg.valid) return arg.error.rfind("haze_", 0) == 0 ? arg.error.substr(5) : arg.error;
   if (BelowDehazeThreshold(arg.thickness)) {
     return "thickness " + request.get_param_value("thickness") + " is below 0.1: there is nothing to dehaze";
   }

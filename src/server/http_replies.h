@@ -11,7 +11,7 @@ struct Response;
 
 namespace vantorel {
 
-// The text as a JSON string literal, quotes included.
+// The text as a JSON string literal, quotes included; bytes that are not UTF-8 become U+FFFD.
 std::string JsonString(const std::string& text);
 
 // {"key": value, ...} from pairs whose values are already JSON (JsonString for text).

@@ -43,6 +43,14 @@ void SplitHostPort(const std::string& value, std::string& name, int& port) {
   port = std::stoi(digits);
 }
 
+// "http://host:port" from "http://host:port/path?query"; the whole text when it has no path.
+std::string OriginOf(const std::string& url) {
+  const std::size_t scheme_end = url.find("://");
+  if (scheme_end == std::string::npos) return url;
+  const std::size_t path = url.find_first_of("/?#", scheme_end + 3);
+  return path == std::string::npos ? url : url.substr(0, path);
+}
+
 }  // namespace
 
 RequestGuard::RequestGuard(const std::string& host, int port) : host_(Lower(host)), port_(port) {
@@ -63,11 +71,14 @@ bool RequestGuard::AllowedHost(const std::string& host_header) const {
 }
 
 std::string RequestGuard::Refusal(const std::string& host_header, const std::string& origin_header,
-                                  const std::string& fetch_site) const {
+                                  const std::string& referer_header, const std::string& fetch_site) const {
   if (!AllowedHost(host_header)) {
     return "this server answers only requests addressed to it by its own address or localhost";
   }
   if (!origin_header.empty() && Lower(origin_header) != "http://" + Lower(host_header)) {
+    return "cross-site requests are refused: only this server's own page may use it";
+  }
+  if (!referer_header.empty() && Lower(OriginOf(referer_header)) != "http://" + Lower(host_header)) {
     return "cross-site requests are refused: only this server's own page may use it";
   }
   if (fetch_site == "cross-site" || fetch_site == "same-site") {

@@ -19,12 +19,22 @@ class Router {
   // pattern matches the whole path; HEAD is answered by the GET handler.
   void Add(const std::string& method, const std::string& pattern, Handler handler);
 
-  // Sends every request of every method that httplib knows through Dispatch.
+  // Sends every request of every method that httplib knows through Dispatch. A body comes
+  // as the raw bytes, or as the one file of a multipart/form-data body.
   void InstallOn(httplib::Server& server) const;
 
   void Dispatch(const httplib::Request& request, httplib::Response& response) const;
 
+  // True when a route takes this method on this path (the request goes on to its handler).
+  bool Serves(const std::string& method, const std::string& path) const;
+
+  // Every method some route takes, "GET, POST, DELETE".
+  std::string MethodsTaken() const;
+
  private:
+  // The methods taken on this path, "GET, POST"; "" for an unknown path.
+  std::string MethodsAllowed(const std::string& path) const;
+
   struct Route {
     std::string method;
     std::regex pattern;

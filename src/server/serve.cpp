@@ -14,16 +14,20 @@
 
 #include "dehazefile/memory_budget.h"
 #include "server/api_routes.h"
+#include "server/guarded_server.h"
 #include "server/http_replies.h"
 #include "server/request_guard.h"
+#include "server/request_screen.h"
 #include "server/router.h"
 #include "server/serve_options.h"
 
 namespace vantorel {
 namespace {
 
-// Connections served at once; a browser keeps up to six open to one server.
-constexpr int kConnectionThreads = 16;
+// Connections served at once, each on its own thread (a browser keeps up to six open to
+// one server); slow clients are cut off by the deadlines of ConnectionRules, so that a
+// crowd of them cannot take every thread for long.
+constexpr std::size_t kConnectionThreads = 512;
 constexpr time_t kKeepAliveSeconds = 2;
 constexpr uint64_t kMiB = uint64_t{1} << 20;
 
@@ -43,25 +47,39 @@ ApiLimits Limits(const ServeOptions& options) {
   return limits;
 }
 
+std::string UploadLimitText(const ServeOptions& options) {
+  return std::to_string(options.max_upload_mb) + " MiB (--max-upload-mb)";
+}
+
 void Configure(httplib::Server& server, const RequestGuard& guard, const Router& router, const ServeOptions& options) {
-  server.new_task_queue = [] { return new httplib::ThreadPool(kConnectionThreads); };
   server.set_keep_alive_timeout(kKeepAliveSeconds);
-  server.set_payload_max_length(static_cast<std::size_t>(options.max_upload_mb) * kMiB);
-  server.set_pre_routing_handler([&guard](const httplib::Request& request, httplib::Response& response) {
-    const std::string refusal = guard.Refusal(request.get_header_value("Host"), request.get_header_value("Origin"),
-                                              request.get_header_value("Sec-Fetch-Site"));
-    if (refusal.empty()) return httplib::Server::HandlerResponse::Unhandled;
-    ReplyError(response, 403, refusal);
-    return httplib::Server::HandlerResponse::Handled;
+  const RequestScreen screen(guard, router, static_cast<uint64_t>(options.max_upload_mb) * kMiB,
+                             UploadLimitText(options));
+  server.set_pre_routing_handler([screen](const httplib::Request& request, httplib::Response& response) {
+    return screen.Screen(request, response);
   });
-  // Statuses httplib sets itself (413 for a body over the limit, 400 for a malformed
-  // request) get the same JSON body as the others.
-  server.set_error_handler(httplib::Server::HandlerWithResponse([&options](const httplib::Request&,
-                                                                          httplib::Response& response) {
+  // A client that asks before sending its body (curl does for large ones) hears the
+  // refusal instead of "100 Continue".
+  server.set_expect_100_continue_handler([screen](const httplib::Request& request, httplib::Response& response) {
+    return screen.Screen(request, response) == httplib::Server::HandlerResponse::Handled ? response.status : 100;
+  });
+  // Statuses httplib sets itself (400 for a malformed request, 413 and 400 for a body cut
+  // off) get the same JSON body as the others, and close the connection: what follows a
+  // malformed request cannot be trusted to start the next one. httplib refuses a method it
+  // does not know (BREW, ...) as a malformed request line, before the path is read; that
+  // is a 405 like TRACE's, with every method the server takes.
+  server.set_error_handler(httplib::Server::HandlerWithResponse([&](const httplib::Request& request,
+                                                                     httplib::Response& response) {
     if (!response.body.empty()) return httplib::Server::HandlerResponse::Unhandled;
+    CloseAfterAnswer(request, response);
+    if (response.status == 400 && !request.method.empty() && !IsKnownToHttplib(request.method)) {
+      const std::string allowed = router.MethodsTaken();
+      response.set_header("Allow", allowed);
+      ReplyError(response, 405, request.method + " is not a method this server takes: " + allowed);
+      return httplib::Server::HandlerResponse::Handled;
+    }
     ReplyError(response, response.status,
-               response.status == 413 ? "the request body is over the upload limit of " +
-                                            std::to_string(options.max_upload_mb) + " MiB (--max-upload-mb)"
+               response.status == 413 ? "the request body is over the upload limit of " + UploadLimitText(options)
                                       : "the request could not be served (" + std::to_string(response.status) + ")");
     return httplib::Server::HandlerResponse::Handled;
   }));
@@ -98,10 +116,12 @@ int RunServe(int argc, char** argv) {
   Api api(Limits(options));
   Router router;
   api.AddRoutes(router);
-  httplib::Server server;
+  ConnectionRules rules;
+  rules.max_body_bytes = static_cast<uint64_t>(options.max_upload_mb) * kMiB;
+  GuardedServer server(rules, kConnectionThreads);
   const int port = options.port == 0 ? server.bind_to_any_port(options.host)
                                      : (server.bind_to_port(options.host, options.port) ? options.port : -1);
-  if (port <= 0) {
+  if (port <= 0 || !server.LengthenListenQueue()) {
     std::fprintf(stderr, "vantorel: cannot listen on %s port %d (in use or not an address of this machine; "
                          "--port 0 picks a free port)\n", options.host.c_str(), options.port);
     return 1;

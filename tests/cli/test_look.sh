@@ -1,5 +1,6 @@
 # --look classic|natural through the real executable: the default is classic byte for byte,
-# natural gives another result, a batch gives the single form's bytes, other names are refused.
+# natural gives another result and leaves a dim picture dim, a batch gives the single form's
+# bytes, other names are refused.
 source "$(dirname "$0")/lib.sh"
 
 # A crop of the bundled photo, small enough to dehaze quickly, with real colours.
@@ -37,6 +38,20 @@ done
 run -o refused_dir --look vivid photos
 expect_status 1 "batch with --look vivid"
 expect_no_file refused_dir "batch with --look vivid"
+
+# A dim picture stays dim in the natural look (the result keeps the input's range) and is
+# stretched to full brightness in the classic one.
+"$TEST_IMAGE" make dim 90 60 dim.png
+read -r _ dim_high < <("$TEST_IMAGE" range dim.png)
+for look in natural classic; do
+  run --look "$look" dim.png "dim_$look.png" 0.6
+  expect_status 0 "--look $look on a dim picture"
+done
+read -r _ natural_high < <("$TEST_IMAGE" range dim_natural.png)
+read -r _ classic_high < <("$TEST_IMAGE" range dim_classic.png)
+checks=$((checks + 2))
+((natural_high <= dim_high)) || fail "natural: a dim picture (largest $dim_high) came out with $natural_high"
+((classic_high > dim_high + 100)) || fail "classic: a dim picture (largest $dim_high) came out with only $classic_high"
 
 # The help names the option, its values and its default.
 run --help

@@ -25,13 +25,14 @@ def test_dehaze_is_byte_identical_to_the_command_line(sample, run_cli, tmp_path,
     assert np.array_equal(result, expected)
 
 
-def test_thickness_below_a_tenth_gives_an_unchanged_copy(sample, run_cli, tmp_path):
+@pytest.mark.parametrize("thickness", [0.09, 0, 0.0])
+def test_thickness_below_a_tenth_gives_an_unchanged_copy(sample, run_cli, tmp_path, thickness):
     # Where the command line writes nothing, the call gives the pixels back.
     write_bgr(sample, tmp_path / "source.png")
-    completed = run_cli(tmp_path / "source.png", tmp_path / "result.png", 0.09)
+    completed = run_cli(tmp_path / "source.png", tmp_path / "result.png", thickness)
     assert completed.returncode == 0 and "No need for dehaze" in completed.stdout
     assert not (tmp_path / "result.png").exists()
-    result = vantorel.dehaze(sample, 0.09)
+    result = vantorel.dehaze(sample, thickness)
     assert np.array_equal(result, sample)
     assert not np.shares_memory(result, sample)
 
@@ -96,8 +97,9 @@ PICTURE = np.full((6, 8, 3), 120, np.uint8)
     (np.zeros((6, 8, 5), np.uint16), 1.0, ValueError, "got shape (6, 8, 5)"),
     (np.zeros(8, np.uint8), 1.0, ValueError, "got shape (8,)"),
     (np.zeros((0, 8, 3), np.uint8), 1.0, ValueError, "image is empty"),
-    (PICTURE, 0.0, ValueError, "in (0, 1], got 0.0"),
-    (PICTURE, 1.0000001, ValueError, "in (0, 1]"),
+    (PICTURE, -0.1, ValueError, "in [0, 1], got -0.1"),
+    (PICTURE, 1.0000001, ValueError, "in [0, 1]"),
+    (PICTURE, 10**400, ValueError, "too large for a float"),
     (PICTURE, float("nan"), ValueError, "got nan"),
     (PICTURE, "0.9", TypeError, "thickness must be a number, got str"),
     (PICTURE, True, TypeError, "thickness must be a number, got bool"),
@@ -129,6 +131,16 @@ print("small:", vantorel.dehaze(picture[:100, :100]).shape)
     lines = completed.stdout.splitlines()
     assert lines[0].startswith("MemoryError: ") and "4000 x 3000 pixels" in lines[0], lines
     assert lines[1] == "small: (100, 100, 3)"
+
+
+def test_a_view_repeating_a_few_bytes_is_measured_before_it_is_copied():
+    # 200 000 x 200 000 pixels in 3 bytes of memory: refused, never copied (which would
+    # need 120 GB), for the copy below a tenth as for the dehaze.
+    huge = np.broadcast_to(np.array([90, 100, 110], np.uint8), (200_000, 200_000, 3))
+    for call, thickness in [(vantorel.dehaze, 0.9), (vantorel.dehaze, 0.05),
+                            (vantorel.transmission, 0.9)]:
+        with pytest.raises(MemoryError, match="200000 x 200000"):
+            call(huge, thickness)
 
 
 def test_two_threads_at_once_give_the_bytes_of_one_at_a_time(sample):

@@ -1,4 +1,7 @@
 """vantorel.distributed.dehaze_files on a LocalCluster of two worker processes."""
+import os
+import subprocess
+
 import numpy as np
 import pytest
 import vantorel
@@ -39,7 +42,7 @@ def test_results_are_those_of_the_command_line_and_a_broken_file_is_a_record(
     sources.insert(2, broken)
     output = tmp_path / "out"
 
-    records = dehaze_files(client, sources, output, 0.8, suffix="_clear")
+    records = dehaze_files(client, sources, output, 0.8, suffix="_clear", format="png")
 
     assert [record.source for record in records] == [str(source) for source in sources]
     for source, record in zip(sources, records):
@@ -74,7 +77,7 @@ def test_output_options_reach_the_workers(client, tmp_path):
 
 def test_the_look_reaches_the_workers(client, tmp_path):
     source = small_pictures(tmp_path)[3]
-    records = dehaze_files(client, [source], tmp_path / "out", 0.8, look="natural")
+    records = dehaze_files(client, [source], tmp_path / "out", 0.8, look="natural", format="png")
     expected = tmp_path / "here.png"
     vantorel.dehaze_file(source, expected, 0.8, look="natural")
     assert open(records[0].result, "rb").read() == expected.read_bytes()
@@ -82,13 +85,49 @@ def test_the_look_reaches_the_workers(client, tmp_path):
     assert expected.read_bytes() != (tmp_path / "classic.png").read_bytes()
 
 
+def test_folders_are_planned_as_the_command_line_plans_them(client, executable, tmp_path):
+    source = tmp_path / "photos"
+    (source / "sub").mkdir(parents=True)
+    for path in small_pictures(source):
+        if path.suffix == ".jpg":
+            path.rename(source / "sub" / path.name)
+    (source / "notes.txt").write_text("not a picture")
+    os.mkfifo(source / "pipe.jpg")
+    os.symlink(source / "gone.png", source / "dangling.png")
+
+    done = []
+    with pytest.warns(UserWarning, match="1 file that is not a regular file"):
+        records = dehaze_files(client, [source], tmp_path / "py", 0.8, recursive=True,
+                               progress=lambda n, total, record: done.append((n, total)))
+    completed = subprocess.run([str(executable), "-o", str(tmp_path / "cli"), "-r", "-t", "0.8",
+                                str(source)], capture_output=True, text=True)
+    assert completed.returncode == 1  # the dangling link fails there too
+
+    def tree(folder):
+        return {str(p.relative_to(folder)): p.read_bytes()
+                for p in sorted(folder.rglob("*")) if p.is_file()}
+    assert tree(tmp_path / "py") == tree(tmp_path / "cli")
+    assert "sub/picture_1.jpg" in tree(tmp_path / "py")  # the source's own format, kept
+    assert [r.source for r in records if r.error] == [str(source / "dangling.png")]
+    assert done == [(n, len(records)) for n in range(1, len(records) + 1)]
+
+
 def test_wrong_arguments_are_refused_before_any_work(client, tmp_path):
     (tmp_path / "a").mkdir()
     (tmp_path / "b").mkdir()
     same_name = [tmp_path / "a" / "x.jpg", tmp_path / "b" / "x.png"]
+    (tmp_path / "x.jpg").write_bytes(b"a source")
+    # A result that is a link to a source: replacing it would rewrite the source.
+    (tmp_path / "src").mkdir()
+    (tmp_path / "src" / "a.png").write_bytes(b"a source")
+    (tmp_path / "linked").mkdir()
+    os.symlink("../src/a.png", tmp_path / "linked" / "a.png")
     cases = [
-        (same_name, tmp_path / "out", {}, ValueError, "would both be written to"),
-        ([tmp_path / "x.jpg"], tmp_path, {"format": "jpg"}, ValueError, "would replace the source"),
+        (same_name, tmp_path / "out", {"format": "png"}, ValueError, "would both be written to"),
+        ([tmp_path / "x.jpg"], tmp_path, {"format": "jpg"}, ValueError, "is one of the sources"),
+        ([tmp_path / "src" / "a.png"], tmp_path / "linked", {"format": "png"}, ValueError,
+         "is one of the sources"),
+        ([tmp_path / "x.jpg"], tmp_path / "out", {"suffix": "/up"}, ValueError, "must not name a folder"),
         ([tmp_path / "x.jpg"], tmp_path / "out", {"format": "xyz"}, ValueError, "xyz"),
         ([tmp_path / "x.jpg"], tmp_path / "out", {"jpeg_quality": 0}, ValueError, "JPEG quality"),
         ([tmp_path / "x.jpg"], tmp_path / "out", {"colour": 1}, TypeError, "'colour'"),
@@ -100,3 +139,4 @@ def test_wrong_arguments_are_refused_before_any_work(client, tmp_path):
     with pytest.raises(ValueError, match="thickness"):
         dehaze_files(client, [tmp_path / "x.jpg"], tmp_path / "out", 2.0)
     assert not (tmp_path / "out").exists()
+    assert (tmp_path / "src" / "a.png").read_bytes() == b"a source"

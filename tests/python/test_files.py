@@ -1,6 +1,8 @@
 """vantorel.dehaze_file: the command line's single form as a call."""
+import os
 import subprocess
 
+import numpy as np
 import pytest
 import vantorel
 
@@ -102,6 +104,34 @@ def test_each_refusal_names_the_file_and_leaves_nothing(tagged, tmp_path):
         assert words in str(raised.value), (source, result, options, str(raised.value))
     assert existing.read_bytes() == b"kept as it was"
     assert leftovers(tmp_path) == []
-    for thickness, error in [(0.0, ValueError), (1.5, ValueError), ("1", TypeError)]:
+    for thickness, error in [(-0.5, ValueError), (1.5, ValueError), ("1", TypeError)]:
         with pytest.raises(error):
             vantorel.dehaze_file(tagged, existing, thickness)
+    assert vantorel.dehaze_file(tagged, existing, 0) is False  # as `vantorel ... 0`: nothing to do
+
+
+def test_a_missing_or_forbidden_source_raises_the_matching_os_error(tmp_path):
+    missing = tmp_path / "missing.jpg"
+    with pytest.raises(FileNotFoundError) as raised:
+        vantorel.dehaze_file(missing, tmp_path / "out.png", 0.9)
+    assert raised.value.filename == str(missing)
+    if os.geteuid() == 0:
+        pytest.skip("root reads a file whatever its permission bits")
+    forbidden = tmp_path / "forbidden.png"
+    forbidden.write_bytes(b"\x89PNG")
+    forbidden.chmod(0)
+    with pytest.raises(PermissionError) as raised:
+        vantorel.dehaze_file(forbidden, tmp_path / "out.png", 0.9)
+    assert raised.value.filename == str(forbidden)
+
+
+def test_errors_carry_no_image_library_log_lines(tmp_path):
+    # Pillow writes a PNG whose data stops half-way: the codec complains, the library logs.
+    truncated = tmp_path / "truncated.png"
+    write_bgr(np.full((64, 64, 3), 100, np.uint8), truncated)
+    truncated.write_bytes(truncated.read_bytes()[:60])
+    with pytest.raises(OSError) as raised:
+        vantorel.dehaze_file(truncated, tmp_path / "out.png", 0.9)
+    message = str(raised.value)
+    assert "truncated.png" in message
+    assert "global" not in message and "[ WARN" not in message and "modules/" not in message

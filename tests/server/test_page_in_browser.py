@@ -1,9 +1,12 @@
 """The page of `vantorel serve` in headless Chromium, driven through chromedriver: files
 that cannot be opened dropped on it (errors in words), the bundled sample opened, the slider
-moved (quick previews, then the exact result, compared pixel for pixel with the command
-line's result shrunk the same way), the split view and the map, Save (the command line's
-bytes), no console errors. Leaves screenshots, page_screenshot.png and
-page_screenshot_map.png, in the build folder.
+moved (quick previews and the progress indicator, then the exact result, compared pixel
+for pixel with the command line's result shrunk the same way), a shown picture dragged
+onto the page (nothing changes), the split view on a letterboxed photo and the map, Save
+(the command line's bytes, also when clicked while the exact result is computed), no
+console errors, a photo the server dropped opened again, and a phone's screen. Leaves a
+screenshot of each view in the build folder: page_side.png, page_split.png, page_map.png,
+page_phone.png.
     test_page_in_browser.py VANTOREL TEST_IMAGE SOURCE_DIR BUILD_DIR
 """
 import base64
@@ -130,15 +133,34 @@ try:
     info = driver.find_element(By.ID, "picture-info").text
     checks.check("1600 × 1066" in info, "the picture's size is shown: " + info)
     checks.check(not driver.find_element(By.ID, "error").is_displayed(), "the earlier error is gone")
+    checks.check(not driver.find_element(By.ID, "drop-hint").is_displayed(), "the drop hint is hidden")
     first = shown_pixels(driver, "after")
+    driver.save_screenshot(os.path.join(build_dir, "page_side.png"))
+
+    # A shown picture pressed and dragged onto the page (missing the divider) is no photo
+    # to open: the photo, its name and its id stay.
+    # (`picture` is the page script's own state.)
+    held_id = driver.execute_script("return picture.id;")
+    ActionChains(driver).click_and_hold(driver.find_element(By.ID, "after")).move_by_offset(-200, 30).pause(0.3) \
+        .move_by_offset(-100, 0).release().perform()
+    time.sleep(2)
+    checks.check(driver.find_element(By.ID, "picture-info").text == info
+                 and driver.execute_script("return picture.id;") == held_id,
+                 "dragging a shown picture leaves the photo: %s" % driver.find_element(By.ID, "picture-info").text)
 
     # Log every picture the result panel shows while the slider is dragged.
+    # and whether the progress indicator is seen, with its text, while the exact one is computed.
     driver.execute_script("""
         window.shownLog = [];
         new MutationObserver(() => {
           const d = document.getElementById('after').dataset;
           window.shownLog.push(d.kind + ' ' + d.thickness);
         }).observe(document.getElementById('after'), {attributes: true, attributeFilter: ['data-thickness', 'data-kind']});
+        window.progressLog = [];
+        new MutationObserver(() => {
+          const p = document.getElementById('progress');
+          window.progressLog.push(p.hidden ? 'hidden' : 'shown: ' + p.innerText.trim());
+        }).observe(document.getElementById('progress'), {attributes: true, attributeFilter: ['hidden']});
     """)
     slider = driver.find_element(By.ID, "thickness")
     width = slider.size["width"]
@@ -155,6 +177,14 @@ try:
     previews = [entry for entry in log if entry.startswith("preview ")]
     checks.check(len(previews) >= 1, "quick previews were shown while the slider moved: %r" % log)
     checks.check(log[-1] == "exact " + final, "it settles on the exact result: %r" % log)
+    progress = driver.execute_script("return window.progressLog;")
+    checks.check(any(entry.startswith("shown: Computing the full-size result at") for entry in progress)
+                 and progress[-1] == "hidden" and not driver.find_element(By.ID, "progress").is_displayed(),
+                 "the progress indicator showed while the exact result was computed, then went: %r" % progress)
+    checks.check(driver.find_element(By.ID, "after-state").text == "· exact"
+                 and driver.find_element(By.ID, "status").text.startswith("Exact result at " + final),
+                 "the label and the status line agree: %r, %r" % (driver.find_element(By.ID, "after-state").text,
+                                                                   driver.find_element(By.ID, "status").text))
     settled = shown_pixels(driver, "after")
     checks.check(settled.shape == first.shape and numpy.abs(settled.astype(int) - first).mean() > 1,
                  "the shown result changed with the thickness")
@@ -183,7 +213,22 @@ try:
     after_box = driver.find_element(By.ID, "after").rect
     checks.check(abs(before_box["x"] - after_box["x"]) < 1 and abs(before_box["width"] - after_box["width"]) < 1,
                  "before and after lie on each other: %r %r" % (before_box, after_box))
-    driver.save_screenshot(os.path.join(build_dir, "page_screenshot.png"))
+    # The photo is letterboxed (narrower than the stage): near either end the divider and
+    # both labels still lie on the picture.
+    stage_box = driver.find_element(By.ID, "stage").rect
+    checks.check(after_box["width"] < stage_box["width"] - 100, "the photo is letterboxed in the split view")
+    for key in [Keys.HOME, Keys.END]:
+        divider.send_keys(key)
+        divider.send_keys(Keys.ARROW_LEFT if key == Keys.END else Keys.ARROW_RIGHT)
+        line = divider.rect["x"] + divider.rect["width"] / 2
+        captions = driver.find_elements(By.CSS_SELECTOR, "#compare figcaption")
+        checks.check(after_box["x"] < line < after_box["x"] + after_box["width"] and all(
+            after_box["x"] <= c.rect["x"] and c.rect["x"] + c.rect["width"] <= after_box["x"] + after_box["width"]
+            for c in captions), "the divider (at %.0f) and the labels lie on the picture %r" % (line, after_box))
+    divider.send_keys(Keys.HOME)
+    for _ in range(5):
+        divider.send_keys(Keys.PAGE_UP)
+    driver.save_screenshot(os.path.join(build_dir, "page_split.png"))
 
     # The transmission map: grey, and exact once it rests.
     driver.find_element(By.CSS_SELECTOR, "input[name=view][value=map]").click()
@@ -191,7 +236,7 @@ try:
     grey = shown_pixels(driver, "after")
     checks.check((grey[:, :, 0] == grey[:, :, 1]).all() and (grey[:, :, 1] == grey[:, :, 2]).all()
                  and grey.std() > 5, "the map is a grey picture with content")
-    driver.save_screenshot(os.path.join(build_dir, "page_screenshot_map.png"))
+    driver.save_screenshot(os.path.join(build_dir, "page_map.png"))
     driver.find_element(By.CSS_SELECTOR, "input[name=view][value=side]").click()
     wait_for_exact(driver, stepped)
 
@@ -229,8 +274,56 @@ try:
     checks.check(os.path.exists(saved) and read_file(saved) == expected,
                  "Save in the natural look writes the command line's --look natural bytes")
 
+    # Save clicked while the full-size result is computed waits for it, then says so.
+    driver.execute_script("const s = document.getElementById('format'); s.value = 'png';"
+                          "s.dispatchEvent(new Event('change'));")
+    os.remove(saved)
+    slider.send_keys(Keys.ARROW_RIGHT)
+    later = "%.2f" % (float(stepped) + 0.01)
+    driver.find_element(By.ID, "save").click()
+    WebDriverWait(driver, 60).until(lambda d: d.find_element(By.ID, "status").text.startswith("Saved "))
+    deadline = time.time() + 60
+    while not os.path.exists(saved) and time.time() < deadline:
+        time.sleep(0.2)
+    time.sleep(0.5)
+    expected = command_line_result(vantorel, sample, "expected_later.png", later, "--look", "natural")
+    checks.check(os.path.exists(saved) and read_file(saved) == expected and shown(driver)[:2] == ["exact", later],
+                 "Save while computing: the exact result shown, then the command line's bytes saved")
+
     errors = [entry for entry in driver.get_log("browser") if entry["level"] == "SEVERE"]
     checks.check(errors == [], "no console errors: %r" % errors)
+
+    # The server drops the photo (another tab, --max-pictures): the page offers to open it
+    # again from the file it still holds.
+    picture_id = driver.execute_script("return picture.id;")
+    checks.check(server.request("DELETE", "/api/pictures/" + picture_id)[0] == 204, "the photo is dropped")
+    slider.send_keys(Keys.ARROW_LEFT)
+    WebDriverWait(driver, 30).until(lambda d: d.find_element(By.ID, "reopen").is_displayed())
+    checks.check("no longer holds" in driver.find_element(By.ID, "error").text, "the page says the photo is gone")
+    driver.find_element(By.ID, "reopen").click()
+    WebDriverWait(driver, 60).until(lambda d: d.execute_script("return picture.id;") not in (picture_id, None))
+    wait_for_exact(driver, stepped, look="natural")
+    checks.check(not driver.find_element(By.ID, "error").is_displayed()
+                 and "hazy_mountains.jpg" in driver.find_element(By.ID, "picture-info").text,
+                 "the photo is open again")
+
+    # A phone: nothing wider than the screen with a long file name, the pictures stacked,
+    # one of them on the first screen.
+    driver.execute_cdp_cmd("Emulation.setDeviceMetricsOverride",
+                           {"width": 390, "height": 844, "deviceScaleFactor": 1, "mobile": True})
+    long_name = os.path.join(scratch, "a_photo_from_the_holiday_with_a_very_long_file_name_"
+                                      "that_goes_on_and_on_without_any_spaces_at_all_2026.jpg")
+    shutil.copy(sample, long_name)
+    driver.find_element(By.ID, "file").send_keys(long_name)
+    WebDriverWait(driver, 60).until(lambda d: d.execute_script("return picture.name;") == os.path.basename(long_name))
+    wait_for_exact(driver, stepped, look="natural")
+    widths = driver.execute_script("return [document.documentElement.scrollWidth, window.innerWidth];")
+    before_box = driver.find_element(By.ID, "before").rect
+    after_box = driver.find_element(By.ID, "after").rect
+    checks.check(widths[0] <= widths[1], "at 390 x 844 the page is not wider than the window: %r" % widths)
+    checks.check(before_box["y"] + before_box["height"] <= after_box["y"] and before_box["y"] + 40 < 844,
+                 "on a phone the pictures are stacked, the first on the first screen: %r %r" % (before_box, after_box))
+    driver.save_screenshot(os.path.join(build_dir, "page_phone.png"))
 finally:
     if driver is not None:
         driver.quit()

@@ -157,6 +157,41 @@ TEST_F(DehazeFileTest, FormatsAreJudgedByWhatTheEncoderTakes) {
   EXPECT_EQ(FileExtension("dir/photo.final.JPG"), ".JPG");
 }
 
+// Formats the image library handles only through a file of its own in the temporary
+// folder are refused, by extension for results and by signature for bytes; the folder
+// stays empty and the in-memory formats still work.
+TEST_F(DehazeFileTest, NothingGoesThroughTheTemporaryFolder) {
+  const std::string temp = dir_ + "/opencv-temp";
+  ASSERT_EQ(::mkdir(temp.c_str(), 0700), 0);
+  ASSERT_EQ(::setenv("OPENCV_TEMP_PATH", temp.c_str(), 1), 0);
+  std::string why;
+  for (const char* ext : {".jp2", ".ras", ".sr"}) {
+    EXPECT_FALSE(CanWriteFormat(ext, why)) << ext;
+    EXPECT_EQ(why, "this file format is written only through a temporary file, which is not made here") << ext;
+  }
+  const std::pair<std::string, const char*> file_only[] = {
+      {std::string("#?RADIANCE\nFORMAT=32-bit_rle_rgbe\n\n-Y 1 +X 1\n\x80\x80\x80\x81"), "a Radiance HDR picture"},
+      {std::string("PF\n1 1\n-1.0\n") + std::string(12, '\0'), "a PFM picture"},
+      {std::string("\x76\x2f\x31\x01") + std::string(60, '\0'), "an OpenEXR picture"},
+      {std::string("\x59\xa6\x6a\x95") + std::string(40, '\0'), "a Sun raster picture"},
+      {std::string("\0\0\0\x0cjP  \r\n\x87\n", 12) + std::string(40, '\0'), "a JPEG 2000 picture"}};
+  for (const auto& [bytes, name] : file_only) {
+    SourcePicture source;
+    FileError error;
+    EXPECT_FALSE(ReadSourceBytes(std::vector<unsigned char>(bytes.begin(), bytes.end()), source, error, "x"));
+    EXPECT_EQ(error.message, std::string(name) + " is read only from a file, not from memory: convert it to PNG, TIFF or "
+                                         "JPEG first");
+  }
+  const std::string ppm = "P3\n1 1\n255\n10 20 30\n";
+  SourcePicture source;
+  FileError error;
+  EXPECT_TRUE(ReadSourceBytes(std::vector<unsigned char>(ppm.begin(), ppm.end()), source, error, "x"))
+      << error.message;
+  EXPECT_TRUE(CanWriteFormat(".tif", why)) << why;
+  ::unsetenv("OPENCV_TEMP_PATH");
+  EXPECT_EQ(std::system(("rmdir '" + temp + "'").c_str()), 0) << "the temporary folder is not empty";
+}
+
 // The map's bytes are t * 255 rounded, t as the library estimates it; the result is the
 // one written without a map.
 TEST_F(DehazeFileTest, TransmissionMapIsTheLibrarysEstimateInBytes) {

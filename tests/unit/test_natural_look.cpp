@@ -1,10 +1,13 @@
-// The natural look: the tone table faded toward the identity by thickness / 3, and the
-// input's chroma kept whole. The classic look is covered, unchanged, by the other tests.
+// The natural look: the tone table faded toward the identity by thickness / 3, the input's
+// chroma kept whole, the change from the input growing with the thickness, no glow on fog,
+// dim photos left dim. The classic look is covered, unchanged, by the other tests.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <opencv2/core.hpp>
@@ -12,10 +15,14 @@
 #include <opencv2/imgproc.hpp>
 
 #include "../tools/ciede2000.h"
+#include "../tools/fog_scene.h"
 #include "imagedehaze/auto_adjust.h"
 #include "imagedehaze/dehaze.h"
+#include "imagedehaze/pipeline.h"
 #include "imagedehaze/tone_apply.h"
 #include "imagedehaze/tone_curve.h"
+#include "band_rows.h"
+#include "reference_filters.h"
 #include "test_pictures.h"
 
 namespace vantorel {
@@ -99,33 +106,103 @@ TEST(NaturalLook, ColourDifferenceChecksAgainstPublishedPairs) {
   EXPECT_NEAR(Ciede2000({2.0776, 0.0795, -1.135}, {0.9033, -0.0636, -0.5514}), 0.9082, 1e-4);
 }
 
-// Every third pixel of every third row: the mean difference of 180 000 pixels.
-cv::Mat EveryThird(const cv::Mat& bgr) {
-  cv::Mat sampled((bgr.rows + 2) / 3, (bgr.cols + 2) / 3, CV_8UC3);
-  for (int y = 0; y < sampled.rows; ++y) {
-    for (int x = 0; x < sampled.cols; ++x) sampled.at<cv::Vec3b>(y, x) = bgr.at<cv::Vec3b>(3 * y, 3 * x);
-  }
-  return sampled;
-}
-
-TEST(NaturalLook, OnTheSampleTheChangeGrowsWithThickness) {
-  const cv::Mat sample = cv::imread(std::string(VANTOREL_SOURCE_DIR) + "/samples/hazy_mountains.jpg",
-                                    cv::IMREAD_COLOR);
-  ASSERT_FALSE(sample.empty());
+cv::Mat NaturalResult(const cv::Mat& picture, float thickness) {
   DehazeOptions options;
   options.look = Look::kNatural;
-  double previous = 0.0;
-  for (const float thickness : {0.1f, 0.3f, 0.5f, 0.7f, 0.9f, 1.0f}) {
-    cv::Mat result = sample.clone();
-    ASSERT_TRUE(DehazeCPU(result.data, result.cols, result.rows, thickness, options));
-    const double difference = MeanCiede2000(EveryThird(sample), EveryThird(result));
-    RecordProperty("ciede2000_at_" + std::to_string(thickness), std::to_string(difference));
-    if (thickness == 0.1f) {
-      EXPECT_LT(difference, 3.0);
+  cv::Mat result = picture.clone();
+  EXPECT_TRUE(DehazeCPU(result.data, result.cols, result.rows, thickness, options));
+  return result;
+}
+
+// The sample at 480 pixels wide (the look's sizes follow the picture, so a small copy
+// behaves as the photo does), and a dim copy of it, every sample times 0.6.
+std::vector<std::pair<std::string, cv::Mat>> SmallSampleAndDimCopy() {
+  const cv::Mat sample = cv::imread(std::string(VANTOREL_SOURCE_DIR) + "/samples/hazy_mountains.jpg",
+                                    cv::IMREAD_COLOR);
+  EXPECT_FALSE(sample.empty());
+  if (sample.empty()) return {};
+  cv::Mat small, dim;
+  cv::resize(sample, small, cv::Size(480, sample.rows * 480 / sample.cols), 0, 0, cv::INTER_AREA);
+  small.convertTo(dim, CV_8U, 0.6);
+  return {{"sample", small}, {"dim copy", dim}};
+}
+
+TEST(NaturalLook, ChangeGrowsWithThicknessAndStaysSmallAtATenth) {
+  for (const auto& [name, picture] : SmallSampleAndDimCopy()) {
+    double previous = 0.0;
+    for (const float thickness : {0.1f, 0.3f, 0.6f, 0.9f}) {
+      const double difference = MeanCiede2000(picture, NaturalResult(picture, thickness));
+      RecordProperty(name + " ciede2000 at " + std::to_string(thickness), std::to_string(difference));
+      if (thickness == 0.1f) EXPECT_LE(difference, 2.5) << name;
+      EXPECT_GT(difference, previous) << name << " at thickness " << thickness;
+      previous = difference;
     }
-    EXPECT_GT(difference, previous) << "thickness " << thickness;
-    previous = difference;
   }
+}
+
+TEST(NaturalLook, DimPhotoKeepsItsRange) {
+  // Classic stretches the largest sample to 255; natural writes back on the input's scale.
+  cv::Mat dim = SmallSampleAndDimCopy().at(1).second;
+  double input_largest = 0.0, natural_largest = 0.0, classic_largest = 0.0;
+  cv::minMaxLoc(dim.reshape(1), nullptr, &input_largest);
+  cv::minMaxLoc(NaturalResult(dim, 0.6f).reshape(1), nullptr, &natural_largest);
+  cv::Mat classic = dim.clone();
+  ASSERT_TRUE(DehazeCPU(classic.data, classic.cols, classic.rows, 0.6f));
+  cv::minMaxLoc(classic.reshape(1), nullptr, &classic_largest);
+  EXPECT_LE(natural_largest, input_largest);
+  EXPECT_GT(classic_largest, input_largest + 40.0);
+}
+
+TEST(NaturalLook, SmoothFogIsNotBlownIntoAGlow) {
+  const cv::Mat fog = FogScene(360, 540);
+  for (const float thickness : {0.6f, 0.9f, 1.0f}) {
+    const double natural = LargestFogBrightening(fog, NaturalResult(fog, thickness));
+    cv::Mat classic = fog.clone();
+    ASSERT_TRUE(DehazeCPU(classic.data, classic.cols, classic.rows, thickness));
+    RecordProperty("natural brightening at " + std::to_string(thickness), std::to_string(natural));
+    RecordProperty("classic brightening at " + std::to_string(thickness),
+                   std::to_string(LargestFogBrightening(fog, classic)));
+    EXPECT_LE(natural, 15.0) << "thickness " << thickness;
+  }
+}
+
+// The natural look through the straightforward filters gives the same bytes, for any
+// thread count and band size: its larger smoothing sizes take the same fast paths.
+TEST(NaturalLook, SameBytesAsTheReferenceFiltersForAnyThreadCount) {
+  DehazeOptions options;
+  options.look = Look::kNatural;
+  const cv::Mat pictures[] = {FogScene(130, 170), RandomImage(70, 65, CV_8UC3, 12),
+                              FogScene(1, 90)};
+  for (const cv::Mat& picture : pictures) {
+    setenv("VANTOREL_THREADS", "1", 1);
+    cv::Mat expected = picture.clone();
+    ASSERT_TRUE(RunPipeline(expected.data, expected.cols, expected.rows, 0.8f, options,
+                            ReferenceEdgeFilters()));
+    for (const int band_rows : {1, 7, 0}) {
+      SetBandRowsForTesting(band_rows);
+      for (const char* threads : {"1", "3"}) {
+        setenv("VANTOREL_THREADS", threads, 1);
+        EXPECT_TRUE(SameBytes(NaturalResult(picture, 0.8f), expected))
+            << picture.rows << "x" << picture.cols << ", " << threads << " threads, bands " << band_rows;
+      }
+    }
+  }
+  SetBandRowsForTesting(0);
+  unsetenv("VANTOREL_THREADS");
+}
+
+TEST(NaturalLook, TransmissionOptionReceivesTheNaturalMap) {
+  const cv::Mat fog = FogScene(60, 80);
+  std::vector<float> natural(fog.total()), classic(fog.total());
+  DehazeOptions options;
+  options.look = Look::kNatural;
+  options.transmission = natural.data();
+  cv::Mat work = fog.clone();
+  ASSERT_TRUE(DehazeCPU(work.data, work.cols, work.rows, 0.9f, options));
+  ASSERT_TRUE(EstimateTransmissionMapCPU(fog.data, fog.cols, fog.rows, 0.9f, classic.data()));
+  EXPECT_NE(natural, classic);
+  EXPECT_GE(*std::min_element(natural.begin(), natural.end()), 0.0f);
+  EXPECT_LE(*std::max_element(natural.begin(), natural.end()), 1.0f);
 }
 
 }  // namespace

@@ -18,8 +18,8 @@ namespace {
 using namespace std::chrono_literals;
 
 bool Allowed(const RequestGuard& guard, const std::string& host, const std::string& origin = "",
-             const std::string& fetch_site = "") {
-  return guard.Refusal(host, origin, fetch_site).empty();
+             const std::string& fetch_site = "", const std::string& referer = "") {
+  return guard.Refusal(host, origin, referer, fetch_site).empty();
 }
 
 TEST(RequestGuard, AnswersOnlyItsOwnAddressAndLocalhostOnItsPort) {
@@ -46,6 +46,13 @@ TEST(RequestGuard, RefusesOtherOriginsAndCrossSiteFetches) {
   }
   EXPECT_FALSE(Allowed(guard, "127.0.0.1:8080", "", "cross-site"));
   EXPECT_FALSE(Allowed(guard, "127.0.0.1:8080", "", "same-site"));
+  // A form posted from another site may carry no Origin, but its Referer names that site.
+  EXPECT_TRUE(Allowed(guard, "127.0.0.1:8080", "", "", "http://127.0.0.1:8080/?x=1"));
+  EXPECT_TRUE(Allowed(guard, "127.0.0.1:8080", "", "", "http://127.0.0.1:8080"));
+  for (const char* referer : {"http://evil.example/", "http://127.0.0.1:8080.evil.example/", "https://127.0.0.1:8080/",
+                              "http://127.0.0.1:8081/", "http://localhost:8080/", "about:blank"}) {
+    EXPECT_FALSE(Allowed(guard, "127.0.0.1:8080", "", "", referer)) << referer;
+  }
 }
 
 TEST(RequestGuard, OnEveryAddressTakesAddressLiteralsButNoOtherNames) {

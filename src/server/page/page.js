@@ -16,7 +16,11 @@ const ui = {
   strip: element('strip'),
   save: element('save'),
   status: element('status'),
+  progress: element('progress'),
+  progressText: element('progress-text'),
+  errorBox: element('error-box'),
   error: element('error'),
+  reopen: element('reopen'),
   stage: element('stage'),
   compare: element('compare'),
   dropHint: element('drop-hint'),
@@ -30,21 +34,67 @@ const ui = {
 // After this long without a slider movement, the exact result is asked for.
 const REST_MILLISECONDS = 250;
 
-const picture = { id: null, name: '', width: 0, height: 0, depth: 8 };
+// The photo on screen; `file` is the one the page opened, kept to open it again if the
+// server drops its copy (another tab, --max-pictures).
+const picture = { id: null, name: '', width: 0, height: 0, depth: 8, file: null };
 let view = 'side';           // side, split or map
 let restTimer = null;
 let exactRequest = null;     // the AbortController of the exact view being fetched
 let previewBusy = false;     // one quick preview at a time; the newest value goes next
 let previewAgain = false;
 let originalRequest = null;
+// The full-size result being computed ({value, look, what}), and a promise settled when
+// none is any more.
+let exactPending = null;
+let exactSettled = Promise.resolve();
+let settleExact = () => {};
+let shownTiming = '';        // how long the picture on screen took
+let saving = false;          // the status line says what Save does until it is done
+let dragFromPage = false;    // a drag that started on the page carries no photo to open
 
 function thickness() { return Number(ui.thickness.value).toFixed(2); }
 function look() { return document.querySelector('input[name=look]:checked').value; }
 function shownKind() { return view === 'map' ? 'map' : 'result'; }
 
-function showError(message) {
+function showError(message, offerReopen = false) {
   ui.error.textContent = message;
-  ui.error.hidden = !message;
+  ui.errorBox.hidden = !message;
+  ui.reopen.hidden = !offerReopen;
+}
+
+// The server answered 404 for the photo on screen: it no longer holds it.
+function pictureLost() {
+  if (exactRequest) exactRequest.abort();
+  finishExact();
+  showError(picture.name + ': the server no longer holds this photo (opened in another tab, or dropped ' +
+            'to make room).', Boolean(picture.file));
+}
+
+// The label on the result and the status line, from what is shown and what is coming.
+function describeState() {
+  const shown = ui.after.dataset;
+  ui.progress.hidden = !exactPending;
+  if (exactPending) {
+    ui.progressText.textContent = 'Computing the full-size ' + (exactPending.what === 'map' ? 'map' : 'result') +
+                                  ' at ' + exactPending.value + ', ' + exactPending.look + ' look…';
+  }
+  let label = '';
+  let status = exactPending ? 'Computing the full-size result…' : '';
+  if (shown.kind) {
+    const exact = shown.kind === 'exact';
+    label = exact ? '· exact' : '· quick preview' + (exactPending ? ', exact result coming' : '');
+    const what = shown.view === 'map' ? ' map' : ' result';
+    status = (exact ? 'Exact' + what : 'Quick preview') + ' at ' + shown.thickness + ', ' + shown.look + ' look' +
+             (shownTiming ? ' (' + shownTiming + ')' : '') + (exactPending ? '; computing the exact result…' : '');
+  }
+  ui.afterState.textContent = label;
+  if (!saving) ui.status.textContent = status;
+}
+
+function finishExact() {
+  exactPending = null;
+  settleExact();
+  describeState();
 }
 
 // The message of a failed answer: the server sends {"error": "..."}.
@@ -82,10 +132,10 @@ function swapIn(img, url) {
   if (previous.startsWith('blob:')) URL.revokeObjectURL(previous);
 }
 
-// The panel one picture is shown in, in device pixels, and the size the picture gets
-// there: the server fits it the same way (never enlarged).
+// The panel one picture is shown in (the whole stage in the split view), in device pixels,
+// and the size the picture gets there: the server fits it the same way (never enlarged).
 function layout() {
-  const panel = element('after-panel').getBoundingClientRect();
+  const panel = (view === 'split' ? ui.stage : element('after-panel')).getBoundingClientRect();
   const ratio = window.devicePixelRatio || 1;
   const boxWidth = Math.max(1, Math.floor(panel.width * ratio));
   const boxHeight = Math.max(1, Math.floor(panel.height * ratio));
@@ -105,6 +155,10 @@ function sizeImages() {
     img.style.width = box.width / box.ratio + 'px';
     img.style.height = box.height / box.ratio + 'px';
   }
+  // The split view's comparison takes the picture's own size, so that its divider and
+  // labels lie on the picture, not on the empty bands around a letterboxed one.
+  ui.compare.style.setProperty('--picture-width', box.width / box.ratio + 'px');
+  ui.compare.style.setProperty('--picture-height', box.height / box.ratio + 'px');
   return box;
 }
 
@@ -120,6 +174,7 @@ async function loadOriginal() {
   try {
     const response = await fetch(pictureUrl('original', { width: box.boxWidth, height: box.boxHeight }),
                                  { signal: controller.signal });
+    if (response.status === 404) return pictureLost();
     if (!response.ok) throw new Error(await failure(response));
     const url = await decodedUrl(await response.blob());
     if (controller.signal.aborted) URL.revokeObjectURL(url);
@@ -129,13 +184,14 @@ async function loadOriginal() {
   }
 }
 
-function markShown(kind, value, chosenLook, what) {
+function markShown(kind, value, chosenLook, what, timing) {
   ui.after.dataset.kind = kind;
   ui.after.dataset.thickness = value;
   ui.after.dataset.look = chosenLook;
   ui.after.dataset.view = what;
   ui.afterCaption.textContent = what === 'map' ? 'Transmission map (white: clear, dark: haze)' : 'Result';
-  ui.afterState.textContent = kind === 'exact' ? '· exact' : '· quick preview';
+  shownTiming = timing;
+  describeState();
 }
 
 function exactIsShown() {
@@ -163,10 +219,10 @@ async function requestPreview() {
         URL.revokeObjectURL(url);
       } else {
         swapIn(ui.after, url);
-        markShown('preview', value, chosenLook, what);
-        ui.status.textContent = 'Quick preview at ' + value + ', ' + chosenLook + ' look, in ' +
-                                Math.round(performance.now() - started) + ' ms';
+        markShown('preview', value, chosenLook, what, 'in ' + Math.round(performance.now() - started) + ' ms');
       }
+    } else if (response.status === 404) {
+      pictureLost();
     } else if (response.status !== 204) {
       showError(await failure(response));
     }
@@ -194,26 +250,38 @@ async function requestExact() {
   const what = shownKind();
   const box = sizeImages();
   const started = performance.now();
+  if (!exactPending) exactSettled = new Promise((resolve) => { settleExact = resolve; });
+  exactPending = { value, look: chosenLook, what };
+  describeState();
+  // Whether this request still stands for what the page wants: a newer one replaces it.
+  const current = () => exactRequest === controller;
   try {
     const response = await fetch(pictureUrl('exact', {
       thickness: value, look: chosenLook, view: what, width: box.boxWidth, height: box.boxHeight,
     }), { signal: controller.signal });
-    if (response.status === 204) return;  // superseded on the server too
+    if (response.status === 204) {  // superseded on the server too
+      if (current()) finishExact();
+      return;
+    }
+    if (response.status === 404) return pictureLost();
     if (!response.ok) throw new Error(await failure(response));
     const seconds = response.headers.get('X-Dehaze-Seconds');
     const url = await decodedUrl(await response.blob());
-    if (controller.signal.aborted || value !== thickness() || chosenLook !== look() || what !== shownKind()) {
+    if (!current() || value !== thickness() || chosenLook !== look() || what !== shownKind()) {
       URL.revokeObjectURL(url);
       return;
     }
     swapIn(ui.after, url);
-    markShown('exact', value, chosenLook, what);
     showError('');
+    exactPending = null;
     const shownAfter = ((performance.now() - started) / 1000).toFixed(2);
-    ui.status.textContent = 'Exact result at ' + value + ', ' + chosenLook + ' look: the dehaze took ' +
-                            Number(seconds).toFixed(2) + ' s, shown after ' + shownAfter + ' s';
+    markShown('exact', value, chosenLook, what,
+              'the dehaze took ' + Number(seconds).toFixed(2) + ' s, shown after ' + shownAfter + ' s');
+    finishExact();
   } catch (error) {
-    if (!isAbort(error)) showError(error.message);
+    if (isAbort(error)) return;
+    if (current()) finishExact();
+    showError(error.message);
   }
 }
 
@@ -232,6 +300,8 @@ function thicknessChanged(settled) {
 async function openFile(file) {
   if (!file) return;
   showError('');
+  if (exactRequest) exactRequest.abort();
+  finishExact();
   ui.status.textContent = 'Opening ' + file.name + '…';
   try {
     const response = await fetch('/api/pictures?' + new URLSearchParams({ name: file.name }).toString(),
@@ -240,7 +310,7 @@ async function openFile(file) {
     const held = await response.json();
     if (picture.id) fetch('/api/pictures/' + picture.id, { method: 'DELETE' }).catch(() => {});
     Object.assign(picture, { id: held.id, name: file.name, width: held.width, height: held.height,
-                             depth: held.depth });
+                             depth: held.depth, file });
   } catch (error) {
     ui.status.textContent = '';
     showError(error.message);
@@ -255,6 +325,7 @@ async function openFile(file) {
   for (const control of [ui.thickness, ui.thicknessValue, ui.save]) control.disabled = false;
   delete ui.after.dataset.kind;
   ui.after.removeAttribute('src');
+  shownTiming = '';
   await loadOriginal();
   thicknessChanged(true);
 }
@@ -275,7 +346,8 @@ function setSplit(percent) {
 }
 
 function splitFromPointer(event) {
-  const rect = ui.stage.getBoundingClientRect();
+  // In the split view the comparison is the size of the picture itself.
+  const rect = ui.compare.getBoundingClientRect();
   setSplit(((event.clientX - rect.left) / rect.width) * 100);
 }
 
@@ -321,9 +393,19 @@ async function save() {
   if (ui.strip.checked) parameters['strip-metadata'] = '1';
   const name = picture.name.replace(/\.[^.]*$/, '') + '_dehazed.' + format;
   ui.save.disabled = true;
-  ui.status.textContent = 'Saving ' + name + '…';
+  saving = true;
   try {
+    // The full-size result on its way is the one saved: it is shown first, then saved.
+    while (exactPending) {
+      ui.status.textContent = 'Saving ' + name + ': waiting for the full-size result…';
+      await exactSettled;
+    }
+    ui.status.textContent = 'Saving ' + name + '…';
     const response = await fetch(pictureUrl('result', parameters));
+    if (response.status === 404) {
+      ui.status.textContent = '';
+      return pictureLost();
+    }
     if (!response.ok) throw new Error(await failure(response));
     const note = response.headers.get('X-Metadata-Note');
     const blob = await response.blob();
@@ -340,6 +422,7 @@ async function save() {
     showError(error.message);
     ui.status.textContent = '';
   } finally {
+    saving = false;
     ui.save.disabled = false;
   }
 }
@@ -365,6 +448,7 @@ for (const radio of document.querySelectorAll('input[name=look]')) {
 }
 ui.format.addEventListener('change', formatChanged);
 ui.save.addEventListener('click', save);
+ui.reopen.addEventListener('click', () => openFile(picture.file));
 
 ui.divider.addEventListener('pointerdown', (event) => {
   ui.divider.setPointerCapture(event.pointerId);
@@ -383,16 +467,29 @@ ui.divider.addEventListener('keydown', (event) => {
   event.preventDefault();
 });
 
-// A photo dropped anywhere on the page is opened.
+// A photo dropped anywhere on the page is opened; only files from outside the page count.
+// The pictures shown cannot be dragged: dropped back on the page, the browser would hand
+// over their screen copy as a file, which would replace the photo.
+const carriesFiles = (event) => !dragFromPage && Array.from(event.dataTransfer.types).includes('Files');
+document.addEventListener('dragstart', (event) => {
+  if (event.target instanceof HTMLImageElement) {
+    event.preventDefault();
+    return;
+  }
+  dragFromPage = true;
+});
+document.addEventListener('dragend', () => { dragFromPage = false; });
 document.addEventListener('dragover', (event) => {
   event.preventDefault();
-  ui.stage.classList.add('dragging');
+  const wanted = carriesFiles(event);
+  event.dataTransfer.dropEffect = wanted ? 'copy' : 'none';
+  ui.stage.classList.toggle('dragging', wanted);
 });
 document.addEventListener('dragleave', () => ui.stage.classList.remove('dragging'));
 document.addEventListener('drop', (event) => {
   event.preventDefault();
   ui.stage.classList.remove('dragging');
-  if (event.dataTransfer.files.length > 0) openFile(event.dataTransfer.files[0]);
+  if (carriesFiles(event) && event.dataTransfer.files.length > 0) openFile(event.dataTransfer.files[0]);
 });
 
 let resizeTimer = null;
