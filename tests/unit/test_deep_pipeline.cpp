@@ -231,6 +231,26 @@ TEST(DeepPipeline, ReducedToBytesItIsTheByteResultUpToRounding) {
   EXPECT_LE(largest, 16.0);
 }
 
+TEST(DeepPipeline, TheNaturalLookReducedToBytesIsTheByteResultUpToRounding) {
+  const cv::Mat bytes = HazyScene(120, 150, 12) * 0.6;  // dim: the natural look keeps its range
+  DehazeOptions natural;
+  natural.look = Look::kNatural;
+  cv::Mat byte_result = bytes.clone();
+  ASSERT_TRUE(DehazeCPU(byte_result.data, byte_result.cols, byte_result.rows, 0.7f, natural));
+  cv::Mat deep = Widened(bytes);
+  ASSERT_TRUE(Dehaze16CPU(deep.ptr<unsigned short>(), deep.cols, deep.rows, 0.7f, natural));
+  cv::Mat reduced, difference;
+  deep.convertTo(reduced, CV_8U, 1.0 / 257.0);
+  cv::absdiff(reduced, byte_result, difference);
+  const cv::Scalar mean = cv::mean(difference);
+  EXPECT_LE((mean[0] + mean[1] + mean[2]) / 3.0, 1.5);
+  double largest = 0.0, brightest = 0.0;
+  cv::minMaxLoc(difference.reshape(1), nullptr, &largest);
+  cv::minMaxLoc(reduced.reshape(1), nullptr, &brightest);
+  EXPECT_LE(largest, 16.0);
+  EXPECT_LT(brightest, 200.0);  // the dim picture's range is kept in 16 bits too
+}
+
 TEST(DeepPipeline, ArgumentsAreRefusedAsForBytesAndOptionsAreHonoured) {
   cv::Mat picture = DeepScene(30, 40, 3);
   const cv::Mat before = picture.clone();
