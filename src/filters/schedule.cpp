@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <cstdlib>
 #include <thread>
 
@@ -11,18 +12,24 @@ namespace vantorel {
 
 namespace {
 std::atomic<int> chosen_thread_count{0};  // 0: not chosen by the caller
+constexpr int kMaxThreads = 256;
 }  // namespace
 
-void SetThreadCount(int count) { chosen_thread_count = std::clamp(count, 0, 256); }
+void SetThreadCount(int count) { chosen_thread_count = std::clamp(count, 0, kMaxThreads); }
 
 int ThreadCount() { return WorkerCount(); }
 
 int WorkerCount() {
   if (const int chosen = chosen_thread_count.load(); chosen > 0) return chosen;
   if (const char* text = std::getenv("VANTOREL_THREADS")) {
+    // Only 1 to 256: a larger value (even one past what a long holds) is a mistake, not a
+    // request for 256.
     char* end = nullptr;
+    errno = 0;
     const long requested = std::strtol(text, &end, 10);
-    if (end != text && *end == '\0' && requested > 0) return static_cast<int>(std::min(requested, 256L));
+    if (end != text && *end == '\0' && errno == 0 && requested > 0 && requested <= kMaxThreads) {
+      return static_cast<int>(requested);
+    }
   }
   return std::max(1u, std::thread::hardware_concurrency());
 }

@@ -133,3 +133,11 @@ def test_dehaze_file_writes_the_depth_asked_for(deep, run_cli, tmp_path):
     with pytest.raises(ValueError, match="JPEG cannot hold 16 bits per channel"):
         vantorel.dehaze_file(tmp_path / "source.ppm", tmp_path / "x.jpg", 0.9, depth=16)
     assert not (tmp_path / "x.jpg").exists()
+
+
+def test_a_batch_refuses_16_bits_for_a_format_that_cannot_hold_them(sample, tmp_path):
+    from vantorel import distributed
+    Image.fromarray(np.ascontiguousarray(sample[:64, :64, ::-1])).save(tmp_path / "a.jpg")
+    with pytest.raises(ValueError, match="a.jpg: JPEG cannot hold 16 bits per channel"):
+        distributed.plan([tmp_path / "a.jpg"], tmp_path / "out", depth=16)
+    assert distributed.plan([tmp_path / "a.jpg"], tmp_path / "out", format="png", depth=16)[0][1].endswith("a.png")
