@@ -16,12 +16,14 @@ namespace {
 // ([(source, result, is_clip)], [note]) as PlanBatch plans them; ValueError with the
 // planner's reason when it refuses the batch.
 py::tuple PlanBatchCall(const std::vector<std::string>& sources, const std::string& output_dir, bool recursive,
-                        const std::string& format, const std::string& suffix, const std::string& video_format) {
+                        const std::string& format, const std::string& suffix, int depth,
+                        const std::string& video_format) {
   BatchRequest request;
   request.sources = sources;
   request.output_dir = output_dir;
   request.recursive = recursive;
   request.suffix = suffix;
+  request.depth = depth;
   request.video_format = video_format;
   std::string error;
   if (!BatchFormat(format, request.format, error)) throw py::value_error("format " + format + ": " + error);
@@ -42,7 +44,7 @@ py::tuple PlanBatchCall(const std::vector<std::string>& sources, const std::stri
 
 void AddBatchCalls(py::module_& module) {
   module.def("plan_batch", &PlanBatchCall, py::arg("sources"), py::arg("output_dir"), py::arg("recursive"),
-             py::arg("format"), py::arg("suffix"), py::arg("video_format"),
+             py::arg("format"), py::arg("suffix"), py::arg("depth") = 0, py::arg("video_format") = "",
              "([(source, result, is_clip)], [note]): the command line's batch plan, or ValueError");
 }
 

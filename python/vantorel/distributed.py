@@ -35,7 +35,7 @@ class FileRecord(NamedTuple):
 
 
 def plan(sources: Sequence[PathType], output_dir: PathType, *, recursive: bool = False,
-         format: Optional[str] = None, suffix: str = "",
+         format: Optional[str] = None, suffix: str = "", depth: int = 0,
          video_format: Optional[str] = None) -> List[tuple]:
     """The (source, result) pairs the batch would dehaze, as ``vantorel -o`` plans them.
 
@@ -45,6 +45,8 @@ def plan(sources: Sequence[PathType], output_dir: PathType, *, recursive: bool =
     format: the pictures' results' extension ("png", "jpg", ...), or None for each source's
         own where results can be written in it, else PNG.
     suffix: added to each result's name.
+    depth: the output option of dehaze_file: 16 refuses the batch when a result's format
+        cannot hold 16 bits (0, the default, and 8 fit every format).
     video_format: the clips' results' container ("mp4", "mkv", "mov", "webm"), or None for
         each clip's own where clips can be written in it, else mkv.
 
@@ -54,19 +56,21 @@ def plan(sources: Sequence[PathType], output_dir: PathType, *, recursive: bool =
     command line refuses.
     """
     return [(source, result) for source, result, _ in
-            _plan(sources, output_dir, recursive, format, suffix, video_format)]
+            _plan(sources, output_dir, recursive, format, suffix, depth, video_format)]
 
 
-def _plan(sources, output_dir, recursive, format, suffix, video_format):
+def _plan(sources, output_dir, recursive, format, suffix, depth, video_format):
     """plan()'s (source, result, is_clip) triples."""
     for name, value in (("format", format), ("video_format", video_format)):
         if value is not None and not isinstance(value, str):
             raise TypeError(f"{name} must be str or None, got {type(value).__name__}")
     if not isinstance(suffix, str):
         raise TypeError(f"suffix must be str, got {type(suffix).__name__}")
+    if not isinstance(depth, int) or isinstance(depth, bool):
+        raise TypeError(f"depth must be int, got {type(depth).__name__}")
     triples, notes = _vantorel.plan_batch([os.path.abspath(os.fspath(s)) for s in sources],
                                           os.path.abspath(os.fspath(output_dir)), bool(recursive),
-                                          format or "", suffix, video_format or "")
+                                          format or "", suffix, depth, video_format or "")
     for note in notes:
         warnings.warn(note, UserWarning, stacklevel=4)
     return triples
@@ -109,9 +113,9 @@ def dehaze_files(client: Any, sources: Sequence[PathType], output_dir: PathType,
     progress: a callable, called in this process as each picture ends with
         (pictures done, pictures in all, its FileRecord); or True for Dask's own progress
         bar (dask.distributed.progress); None, the default, for neither.
-    options: the output options of vantorel.dehaze_file (``jpeg_quality``, ...), and for
-        clips those of vantorel.dehaze_video (``temporal_window``, ``video_format``,
-        ``video_codec``, ``crf``, ``preset``).
+    options: the output options of vantorel.dehaze_file (``jpeg_quality``, ...,
+        ``depth``), and for clips those of vantorel.dehaze_video (``temporal_window``,
+        ``video_format``, ``video_codec``, ``crf``, ``preset``).
 
     Returns one FileRecord per picture, in the plan's order. A picture that cannot be read
     or written is a record with its error, never a failed batch; with a thickness below 0.1
@@ -122,7 +126,8 @@ def dehaze_files(client: Any, sources: Sequence[PathType], output_dir: PathType,
     video_options = _video_options({name: options.pop(name) for name in list(options)
                                     if name in _VIDEO_OPTIONS})
     checked = _file_options(options)
-    pairs = _plan(sources, output_dir, recursive, format, suffix, video_options["video_format"])
+    pairs = _plan(sources, output_dir, recursive, format, suffix, checked["depth"],
+                  video_options["video_format"])
     # Every check dehaze_file and dehaze_video make before their work, here once rather than
     # in each task.
     pictures = [result for _, result, clip in pairs if not clip]

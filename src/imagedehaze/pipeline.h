@@ -13,5 +13,8 @@ namespace vantorel {
 bool RunPipeline(unsigned char* data, int cols, int rows, float haze_thickness,
                  const DehazeOptions& options, const EdgeFilters& filters,
                  FrameEstimates* estimates = nullptr);
+// Same contract as Dehaze16CPU.
+bool RunPipeline(unsigned short* data, int cols, int rows, float haze_thickness,
+                 const DehazeOptions& options, const EdgeFilters& filters);
 
 }  // namespace vantorel

@@ -47,7 +47,7 @@ TEST_F(BatchPlanTest, AFolderGivesItsRegularPicturesAndItsLinksToNothing) {
   ASSERT_EQ(::mkfifo(Path("in/pipe.jpg").c_str(), 0666), 0);
   ASSERT_EQ(::symlink("a.jpg", Path("in/b.jpg").c_str()), 0);
   ASSERT_EQ(::symlink("gone.png", Path("in/dangling.png").c_str()), 0);
-  ASSERT_TRUE(Plan({{Path("in")}, Path("out"), false, "", "", false, ""})) << error_;
+  ASSERT_TRUE(Plan({{Path("in")}, Path("out"), false, "", "", false, 0, ""})) << error_;
   std::vector<std::string> sources;
   for (const BatchItem& item : items_) sources.push_back(item.source);
   // The link to a picture is one; the link to nothing fails in its turn, as when named.
@@ -61,14 +61,14 @@ TEST_F(BatchPlanTest, AResultThatIsASourceThroughALinkIsRefused) {
   ASSERT_EQ(::mkdir(Path("out").c_str(), 0777), 0);
   Touch("src/a.png");
   ASSERT_EQ(::symlink("../src/a.png", Path("out/a.png").c_str()), 0);
-  EXPECT_FALSE(Plan({{Path("src/a.png")}, Path("out"), false, ".png", "", false, ""}));
+  EXPECT_FALSE(Plan({{Path("src/a.png")}, Path("out"), false, ".png", "", false, 0, ""}));
   EXPECT_EQ(error_, Path("out/a.png") + ", the result of " + Path("src/a.png") +
                         ", is one of the sources: it would be replaced");
 }
 
 TEST_F(BatchPlanTest, ASuffixThatNamesAFolderIsRefused) {
   Touch("a.jpg");
-  EXPECT_FALSE(Plan({{Path("a.jpg")}, Path("out"), false, "", "/../x", false, ""}));
+  EXPECT_FALSE(Plan({{Path("a.jpg")}, Path("out"), false, "", "/../x", false, 0, ""}));
   EXPECT_EQ(error_, "the suffix '/../x' must not name a folder");
 }
 
@@ -77,7 +77,7 @@ TEST_F(BatchPlanTest, ASuffixThatNamesAFolderIsRefused) {
 TEST_F(BatchPlanTest, AFolderGivesItsClipsWithTheirContainers) {
   ASSERT_EQ(::mkdir(Path("in").c_str(), 0777), 0);
   for (const char* name : {"a.jpg", "b.MOV", "c.avi", "d.webm", "e.txt"}) Touch(std::string("in/") + name);
-  ASSERT_TRUE(Plan({{Path("in")}, Path("out"), false, ".png", "", true, ""})) << error_;
+  ASSERT_TRUE(Plan({{Path("in")}, Path("out"), false, ".png", "", true, 0, ""})) << error_;
   std::vector<std::string> results, maps;
   for (const BatchItem& item : items_) {
     results.push_back(item.result.substr(Path("out/").size()) + (item.clip ? " clip" : ""));
@@ -85,7 +85,7 @@ TEST_F(BatchPlanTest, AFolderGivesItsClipsWithTheirContainers) {
   }
   EXPECT_EQ(results, (std::vector<std::string>{"a.png", "b.MOV clip", "c.mkv clip", "d.webm clip"}));
   EXPECT_EQ(maps, (std::vector<std::string>{"a.transmission.png", "", "", ""}));
-  ASSERT_TRUE(Plan({{Path("in/b.MOV"), Path("in/c.avi")}, Path("out"), false, "", "", false, "mp4"})) << error_;
+  ASSERT_TRUE(Plan({{Path("in/b.MOV"), Path("in/c.avi")}, Path("out"), false, "", "", false, 0, "mp4"})) << error_;
   ASSERT_EQ(items_.size(), 2u);
   EXPECT_EQ(items_[0].result, Path("out/b.mp4"));
   EXPECT_EQ(items_[1].result, Path("out/c.mp4"));
