@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <memory>
 #include <string>
 
@@ -48,6 +49,9 @@ class PyVideoDehazer {
 
   py::array_t<unsigned char> Process(const py::object& frame, const py::object& timestamp) {
     const PictureSize size = CheckPicture(frame);
+    if (size.depth != CV_8U || size.channels != 3) {
+      throw py::value_error("a frame is a uint8 array of shape (height, width, 3), blue, green, red");
+    }
     const bool timed = !timestamp.is_none();
     const double time = timed ? CheckNumber(timestamp, "timestamp") : 0.0;
     std::string error;
@@ -62,7 +66,8 @@ class PyVideoDehazer {
     bool accepted = true;
     {
       py::gil_scoped_release release;
-      CopyPacked(source, pixels);
+      const cv::Mat packed = CopyPacked(source, size);
+      std::memcpy(pixels, packed.data, packed.total() * packed.elemSize());
       accepted = timed ? dehazer_->Process(pixels, size.cols, size.rows, time)
                        : dehazer_->Process(pixels, size.cols, size.rows);
     }
