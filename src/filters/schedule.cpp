@@ -11,13 +11,21 @@ namespace vantorel {
 
 namespace {
 std::atomic<int> chosen_thread_count{0};  // 0: not chosen by the caller
+thread_local int call_thread_count = 0;   // 0: none set on this thread
 }  // namespace
+
+ScopedThreadCount::ScopedThreadCount(int count) : saved_(call_thread_count) {
+  if (count > 0) call_thread_count = std::min(count, 256);
+}
+
+ScopedThreadCount::~ScopedThreadCount() { call_thread_count = saved_; }
 
 void SetThreadCount(int count) { chosen_thread_count = std::clamp(count, 0, 256); }
 
 int ThreadCount() { return WorkerCount(); }
 
 int WorkerCount() {
+  if (call_thread_count > 0) return call_thread_count;
   if (const int chosen = chosen_thread_count.load(); chosen > 0) return chosen;
   if (const char* text = std::getenv("VANTOREL_THREADS")) {
     char* end = nullptr;

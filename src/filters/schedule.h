@@ -9,9 +9,23 @@
 
 namespace vantorel {
 
-// Threads to use: the count given to SetThreadCount, else VANTOREL_THREADS when set to a
-// positive number, else the cores the machine has.
+// Threads to use: the count of the innermost ScopedThreadCount on this thread, else the
+// count given to SetThreadCount, else VANTOREL_THREADS when set to a positive number, else
+// the cores the machine has.
 int WorkerCount();
+
+// Sets this thread's count for WorkerCount() while it lives (a count of 0 or less leaves it
+// as it was): the thread count of one call, beside the process-wide one.
+class ScopedThreadCount {
+ public:
+  explicit ScopedThreadCount(int count);
+  ~ScopedThreadCount();
+  ScopedThreadCount(const ScopedThreadCount&) = delete;
+  ScopedThreadCount& operator=(const ScopedThreadCount&) = delete;
+
+ private:
+  int saved_;
+};
 
 // Per-pixel loops below this many pixels a task are not worth a thread.
 constexpr size_t kPixelsPerTask = size_t{1} << 16;

@@ -116,7 +116,8 @@ bool DehazeCPU(unsigned char* data, int cols, int rows, float haze_thickness,
 
 bool RunPipeline(unsigned char* data, int cols, int rows, float haze_thickness,
                  const DehazeOptions& options, const EdgeFilters& filters) {
-  if (!ArgumentsAccepted(cols, rows, haze_thickness)) return false;
+  if (!ArgumentsAccepted(cols, rows, haze_thickness) || options.threads < 0) return false;
+  const ScopedThreadCount thread_count(options.threads);
   FrontStages front;
   if (!RunFrontStages(data, cols, rows, haze_thickness, options.look, filters, front)) {
     // An all-black picture has nothing to scale by and no haze to remove: it stays black,
