@@ -85,9 +85,10 @@ auto EdgesOf(const Source& source, const GridPlan<Source>& plan, int32_t x, int3
 // stay in cache; when there are fewer bands than threads, each band's columns are split too.
 struct GridTasks {
   int32_t width, height, band_rows, bands, parts;
-  GridTasks(int32_t w, int32_t h, const GridGeometry& g)
-      : width(w), height(h), band_rows(GridBandRows(h, g.z_size, g.sigma_s)),
-        bands((h + band_rows - 1) / band_rows) {
+  GridTasks(int32_t w, int32_t h, const GridGeometry& g) : GridTasks(w, h, GridBandRows(h, g.z_size, g.sigma_s)) {}
+  // Bands of `rows` pixel rows.
+  GridTasks(int32_t w, int32_t h, int32_t rows)
+      : width(w), height(h), band_rows(std::max(rows, 1)), bands((h + band_rows - 1) / band_rows) {
     const int32_t workers = WorkerCount();
     parts = bands >= workers ? 1 : std::max(1, std::min((workers + bands - 1) / bands, w / kMinColumnsPerTask));
   }

@@ -65,6 +65,11 @@ int32_t GridBandRows(int32_t height, int32_t z_size, double sigma_s) {
   return rows >= height ? std::max(height, 1) : std::max(static_cast<int32_t>(rows), 1);
 }
 
+int32_t GridBuildBandRows(int32_t height) {
+  if (const int rows = BandRowsOverride(); rows > 0) return rows;
+  return std::max(height, 1);
+}
+
 __attribute__((weak)) int BandRowsOverride() { return 0; }
 
 }  // namespace vantorel

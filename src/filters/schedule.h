@@ -50,6 +50,11 @@ constexpr int32_t kBatchPixels = 512;
 // more than a few hundred rows (or six cells, where cells are over 53 pixels tall).
 int32_t GridBandRows(int32_t height, int32_t z_size, double sigma_s);
 
+// Pixel rows per band when a whole grid is built before anything is read back (see
+// grid_in_bands.h): all of them, so that no grid row is filled or blurred twice for the
+// halos of two bands; the threads split the columns instead.
+int32_t GridBuildBandRows(int32_t height);
+
 // Pixels whose logarithms the tone curve takes in parallel before summing them in order.
 constexpr size_t kLogBlock = size_t{1} << 18;
 
