@@ -22,6 +22,9 @@ packages=(
   # Clips: FFmpeg's libraries to read and write them; the ffmpeg program makes and
   # inspects the clips of the tests and the benchmark.
   libavformat-dev libavcodec-dev libavutil-dev libswscale-dev ffmpeg
+  # The command-line tests: strace kills the tool in the middle of a write, unshare and
+  # mount give it a small file system that fills up.
+  strace util-linux mount
 )
 
 missing=()

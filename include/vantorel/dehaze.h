@@ -59,8 +59,8 @@ bool EstimateTransmissionMapCPU(const unsigned char* data,  // rows x cols BGR p
                                 float* transmission);        // rows x cols floats, packed
 
 // The number of threads each dehaze of this process uses. SetThreadCount(n) with n > 0 fixes
-// it (at most 256); 0 returns to the default: VANTOREL_THREADS when it is a positive whole
-// number, else the machine's cores. Results never depend on it. Safe to call from any thread;
+// it (at most 256); 0 returns to the default: VANTOREL_THREADS when it is a whole number
+// from 1 to 256, else the machine's cores. Results never depend on it. Safe to call from any thread;
 // a dehaze already running keeps the count it started with for its current step. A call's own
 // DehazeOptions::threads takes precedence. The threads are started once and kept for the
 // process's later calls.

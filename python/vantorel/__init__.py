@@ -123,8 +123,8 @@ def transmission(image, thickness=1.0):
 def set_threads(count):
     """Sets the number of threads each dehaze of this process uses.
 
-    count: 1 to 256; 0 returns to the default (VANTOREL_THREADS when it is a positive
-        whole number, else the machine's cores). Results never depend on it.
+    count: 1 to 256; 0 returns to the default (VANTOREL_THREADS when it is a whole
+        number from 1 to 256, else the machine's cores). Results never depend on it.
     Raises ValueError outside 0..256.
     """
     _vantorel.set_threads(count)

@@ -6,6 +6,8 @@
 
 #include <sys/ioctl.h>
 
+#include "cli/messages.h"
+
 namespace vantorel {
 
 namespace {
@@ -55,14 +57,14 @@ double BatchProgress::Elapsed() const {
 
 void BatchProgress::Line(const std::string& text) {
   if (style_ == Style::kTerminal) std::fputs("\r\033[K", out_);
-  std::fprintf(out_, "vantorel: %s\n", text.c_str());
+  std::fprintf(out_, "vantorel: %s\n", Printable(text).c_str());
   if (style_ == Style::kTerminal) Redraw();
   std::fflush(out_);
 }
 
 void BatchProgress::Redraw() {
   const int done = written_ + failed_ + skipped_;
-  std::string text = "[" + std::to_string(done) + "/" + std::to_string(total_) + "] " + current_;
+  std::string text = "[" + std::to_string(done) + "/" + std::to_string(total_) + "] " + Printable(current_);
   const double elapsed = Elapsed();
   if (pixels_written_ > 0 && elapsed > 0) {
     const double rate = static_cast<double>(pixels_written_) / elapsed;  // pixels per second

@@ -4,6 +4,7 @@
 
 #include <csignal>
 #include <cstring>
+#include <chrono>
 #include <thread>
 
 #include <fcntl.h>
@@ -17,6 +18,14 @@ namespace vantorel {
 namespace {
 
 constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+// Sent to a worker to break a blocking call; its default action is to ignore it.
+constexpr int kInterruptSignal = SIGURG;
+
+// How often a worker is interrupted again, for a call it entered after the last signal.
+constexpr auto kInterruptPeriod = std::chrono::milliseconds(50);
+
+void DoNothing(int) {}
 
 bool Ignored(int signal) {
   struct sigaction current {};
@@ -61,6 +70,45 @@ void StopOnSignals(std::function<void(int signal)> on_first) {
         // Nothing more can be said; the status tells.
       }
       ::_exit(128 + signal);
+    }
+  }).detach();
+}
+
+std::shared_ptr<WorkerInterrupter> WorkerInterrupter::Make() {
+  struct sigaction action {};
+  action.sa_handler = DoNothing;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = 0;  // no SA_RESTART: the interrupted call returns EINTR
+  ::sigaction(kInterruptSignal, &action, nullptr);
+  return std::shared_ptr<WorkerInterrupter>(new WorkerInterrupter());
+}
+
+void WorkerInterrupter::Enter() {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  threads_.insert(::pthread_self());
+}
+
+void WorkerInterrupter::Leave() {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  threads_.erase(threads_.find(::pthread_self()));
+}
+
+void WorkerInterrupter::InterruptAll() {
+  {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    if (interrupting_) return;
+    interrupting_ = true;
+  }
+  // Holds a reference through `self`: the batch may end, and let go of its own, first.
+  std::thread([self = shared_from_this()] {
+    while (true) {
+      {
+        const std::lock_guard<std::mutex> lock(self->mutex_);
+        if (self->threads_.empty()) return;
+        // Under the lock: a thread leaves only through it, so each one signalled still exists.
+        for (const pthread_t thread : self->threads_) ::pthread_kill(thread, kInterruptSignal);
+      }
+      std::this_thread::sleep_for(kInterruptPeriod);
     }
   }).detach();
 }

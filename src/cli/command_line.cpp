@@ -75,6 +75,13 @@ void AddOutputOptions(CLI::App& app, OutputOptions& output) {
   }
 }
 
+// `error` from the shared thickness parser, which names the value "haze_thickness", with
+// `name` in its place.
+std::string NamedAs(const std::string& error, const std::string& name) {
+  const std::string parser_name = "haze_thickness";
+  return error.compare(0, parser_name.size(), parser_name) == 0 ? name + error.substr(parser_name.size()) : error;
+}
+
 CommandLine Error(const std::string& text) {
   CommandLine line;
   line.action = CommandLine::Action::kError;
@@ -120,8 +127,7 @@ CommandLine ParseCommandLine(int argc, char** argv) {
                  "Dehaze every SOURCE (a picture, or a folder of them) into DIR, made if missing")
       ->type_name("DIR");
   app.add_option("-t,--thickness", thickness_text, "How hazy the scenes are, in (0, 1]; default 1")
-      ->type_name("THICKNESS")
-      ->check(ParsedBy(ParseThickness));
+      ->type_name("THICKNESS");
   app.add_option("--look", look_text,
                  "How the haze is removed and the tone finished: classic (brighter, livelier "
                  "colours) or natural (gentler: keeps the photo's brightness range, no glow on fog, "
@@ -167,7 +173,12 @@ CommandLine ParseCommandLine(int argc, char** argv) {
   }
   if (version) return Error("--version takes no other argument");
   const bool thickness_option = app.count("--thickness") > 0;
-  if (thickness_option) line.thickness = ParseThickness(thickness_text).thickness;
+  if (thickness_option) {
+    // The shared parser names the third argument; here the option was used.
+    const ThicknessArg arg = ParseThickness(thickness_text);
+    if (!arg.valid) return Error(NamedAs(arg.error, "--thickness") + " (vantorel --help lists the options)");
+    line.thickness = arg.thickness;
+  }
   if (app.count("--look") > 0) line.look = ParseLook(look_text).look;
 
   if (!line.output_dir.empty() || app.get_option("--output-dir")->count() > 0) {
@@ -200,6 +211,24 @@ CommandLine ParseCommandLine(int argc, char** argv) {
   line.ignored.assign(arguments.begin() + std::min<size_t>(3, arguments.size()), arguments.end());
   line.action = CommandLine::Action::kSingle;
   return line;
+}
+
+BatchRun BatchRunOf(const CommandLine& line) {
+  BatchRun run;
+  run.plan.sources = line.sources;
+  run.plan.output_dir = line.output_dir;
+  run.plan.recursive = line.recursive;
+  run.plan.format = line.format;
+  run.plan.suffix = line.suffix;
+  run.plan.maps = line.maps;
+  run.thickness = line.thickness;
+  run.look = line.look;
+  run.output = line.output;
+  run.force = line.force;
+  run.quiet = line.quiet;
+  run.skip_existing = line.skip_existing;
+  run.jobs = line.jobs;
+  return run;
 }
 
 }  // namespace vantorel

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/batch.h"
 #include "dehazefile/dehaze_file.h"
 
 namespace vantorel {
@@ -42,5 +43,8 @@ struct CommandLine {
 
 // Reads the arguments. Never exits and never prints.
 CommandLine ParseCommandLine(int argc, char** argv);
+
+// What a batch of `line` (Action::kBatch) needs.
+BatchRun BatchRunOf(const CommandLine& line);
 
 }  // namespace vantorel

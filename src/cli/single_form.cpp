@@ -3,6 +3,8 @@
 
 #include <cstdio>
 
+#include <sys/stat.h>
+
 #include "cli/messages.h"
 
 namespace vantorel {
@@ -12,6 +14,11 @@ int RunSingleForm(const CommandLine& line) {
     std::string list;
     for (const std::string& argument : line.ignored) list += (list.empty() ? "'" : " '") + argument + "'";
     Note("arguments after the third are ignored: " + list);
+  }
+  struct stat info {};
+  if (::stat(line.sources[0].c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
+    return Fail(line.sources[0] + " is a folder: to dehaze the pictures in it, use -o DIR " + line.sources[0] +
+                " (vantorel --help)");
   }
   const Outcome outcome =
       DehazeFile(line.sources[0], line.result, line.thickness, line.output, line.transmission_map, line.force,

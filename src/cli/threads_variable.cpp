@@ -14,24 +14,29 @@ namespace {
 
 const char kVariable[] = "VANTOREL_THREADS";
 
-// Digits only, optionally after a '+', and not zero.
-bool IsPositiveWholeNumber(const std::string& text) {
+// As many as the library takes.
+constexpr unsigned kMaxThreads = 256;
+
+// Digits only, optionally after a '+', from 1 to kMaxThreads (leading zeros allowed).
+bool IsThreadCount(const std::string& text) {
   const size_t start = !text.empty() && text[0] == '+' ? 1 : 0;
   if (start == text.size()) return false;
-  bool nonzero = false;
+  unsigned value = 0;
   for (size_t i = start; i < text.size(); ++i) {
     if (!std::isdigit(static_cast<unsigned char>(text[i]))) return false;
-    nonzero = nonzero || text[i] != '0';
+    value = value * 10 + static_cast<unsigned>(text[i] - '0');
+    if (value > kMaxThreads) return false;
   }
-  return nonzero;
+  return value > 0;
 }
 
 }  // namespace
 
 std::string CheckThreadsVariable() {
   const char* value = std::getenv(kVariable);
-  if (value == nullptr || *value == '\0' || IsPositiveWholeNumber(value)) return "";
-  return std::string(kVariable) + " '" + value + "' is not a positive whole number (it sets the threads to use)";
+  if (value == nullptr || *value == '\0' || IsThreadCount(value)) return "";
+  return std::string(kVariable) + " '" + value + "' is not a whole number from 1 to " + std::to_string(kMaxThreads) +
+         " (it sets the threads to use)";
 }
 
 int ThreadBudget() {

@@ -5,7 +5,7 @@
 
 namespace vantorel {
 
-// "" when VANTOREL_THREADS is unset, empty or a positive whole number; otherwise a one-line
+// "" when VANTOREL_THREADS is unset, empty or a whole number from 1 to 256; otherwise a one-line
 // error naming the variable and its value (the library alone would ignore such a value).
 std::string CheckThreadsVariable();
 

@@ -1,5 +1,8 @@
 // Replacing a file in one step: write a temporary file beside the target, flush it to
-// disk and rename it over the target.
+// disk and rename it over the target. The temporary file is unnamed (O_TMPFILE) while it
+// is written, so that even a SIGKILL leaves nothing; it gets a name only for the rename,
+// linkat being unable to replace a file. Where the file system has no unnamed files, it
+// is named from the start, and a later run removes it if its process died.
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -25,9 +28,6 @@ std::string DirectoryOf(const std::string& path) {
   if (slash == 0) return "/";
   return path.substr(0, slash);
 }
-
-// Characters of the result's name kept in the temporary file's name.
-constexpr size_t kTempNameStem = 200;
 
 // Links followed before giving up, as the kernel does (ELOOP).
 constexpr int kMaxLinks = 40;
@@ -97,6 +97,72 @@ FileError WriteFailure(int error_number) {
   return FileError(full ? FileError::Kind::kNoSpace : FileError::Kind::kOther, std::strerror(error_number));
 }
 
+// Writes `bytes` to `fd` with `mode` and flushes them to disk; false with errno set.
+bool WriteAndFlush(int fd, const std::vector<unsigned char>& bytes, mode_t mode) {
+  return WriteAll(fd, bytes.data(), bytes.size()) && ::fchmod(fd, mode) == 0 && ::fsync(fd) == 0;
+}
+
+// The file systems without unnamed files say so with one of these.
+bool NoUnnamedFiles(int error_number) {
+  return error_number == EOPNOTSUPP || error_number == EISDIR || error_number == EINVAL;
+}
+
+enum class Attempt { kDone, kFailed, kUnsupported };
+
+// Through an unnamed file: kUnsupported when the file system has none, or the file
+// cannot be given a name (no /proc and no privilege), with nothing left behind.
+Attempt WriteThroughUnnamedFile(const std::string& dir, const std::string& target,
+                                const std::vector<unsigned char>& bytes, mode_t mode, int& error_number) {
+  const int fd = ::open(dir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+  if (fd < 0) {
+    error_number = errno;
+    return NoUnnamedFiles(errno) ? Attempt::kUnsupported : Attempt::kFailed;
+  }
+  if (!WriteAndFlush(fd, bytes, mode)) {
+    error_number = errno;
+    ::close(fd);
+    return Attempt::kFailed;
+  }
+  std::string temp = TempFileTemplate(dir, BaseNameOf(target));
+  int slot = -1;
+  if (!LinkGuardedTempFile(fd, temp, slot)) {
+    error_number = errno;
+    ::close(fd);
+    const bool full = error_number == ENOSPC || error_number == EDQUOT;
+    return full || error_number == ECANCELED ? Attempt::kFailed : Attempt::kUnsupported;
+  }
+  ::close(fd);
+  if (!CommitGuardedTempFile(slot, target)) {
+    error_number = errno;
+    DiscardGuardedTempFile(slot);
+    return Attempt::kFailed;
+  }
+  return Attempt::kDone;
+}
+
+bool WriteThroughNamedFile(const std::string& dir, const std::string& target, const std::vector<unsigned char>& bytes,
+                           mode_t mode, int& error_number) {
+  std::string temp = TempFileTemplate(dir, BaseNameOf(target));
+  int slot = -1;
+  const int fd = CreateGuardedTempFile(temp, slot);
+  if (fd < 0) {
+    error_number = errno;
+    return false;
+  }
+  bool ok = WriteAndFlush(fd, bytes, mode);
+  error_number = errno;
+  if (::close(fd) != 0 && ok) {
+    ok = false;
+    error_number = errno;
+  }
+  if (ok && !CommitGuardedTempFile(slot, target)) {
+    ok = false;
+    error_number = errno;
+  }
+  if (!ok) DiscardGuardedTempFile(slot);
+  return ok;
+}
+
 }  // namespace
 
 bool WriteFileAtomically(const std::string& path, const std::vector<unsigned char>& bytes, bool force,
@@ -114,30 +180,18 @@ bool WriteFileAtomically(const std::string& path, const std::vector<unsigned cha
     }
     mode = existing.st_mode & 0777;
   }
-  // The temporary name adds 13 characters to the result's; a result name near the
-  // file-name limit keeps only its start in the temporary one.
-  std::string temp = DirectoryOf(target) + "/." + BaseNameOf(target).substr(0, kTempNameStem) + ".tmp-XXXXXX";
-  int slot = -1;
-  const int fd = CreateGuardedTempFile(temp, slot);
-  if (fd < 0) {
-    error = WriteFailure(errno);
-    return false;
+  const std::string dir = DirectoryOf(target);
+  RemoveStaleTempFiles(dir);
+  int error_number = 0;
+  switch (WriteThroughUnnamedFile(dir, target, bytes, mode, error_number)) {
+    case Attempt::kDone: return true;
+    case Attempt::kUnsupported:
+      if (WriteThroughNamedFile(dir, target, bytes, mode, error_number)) return true;
+      break;
+    case Attempt::kFailed: break;
   }
-  bool ok = WriteAll(fd, bytes.data(), bytes.size()) && ::fchmod(fd, mode) == 0 && ::fsync(fd) == 0;
-  int saved_errno = errno;
-  if (::close(fd) != 0 && ok) {
-    ok = false;
-    saved_errno = errno;
-  }
-  if (ok && !CommitGuardedTempFile(slot, target)) {
-    ok = false;
-    saved_errno = errno;
-  }
-  if (!ok) {
-    DiscardGuardedTempFile(slot);
-    error = WriteFailure(saved_errno);
-  }
-  return ok;
+  error = WriteFailure(error_number);
+  return false;
 }
 
 }  // namespace vantorel

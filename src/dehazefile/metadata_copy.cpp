@@ -3,6 +3,7 @@
 // the file still appears in one step.
 #include "dehazefile/metadata_copy.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <exception>
 #include <fstream>
@@ -386,13 +387,17 @@ std::string SourceMetadata::InsertInto(const std::string& result_path, int cols,
     return Note(parts.source_path, "the metadata could not be read (" + parts.read_problem +
                                        "); the result was written without it");
   }
-  if (parts.exif_unreadable) {
-    note = Note(parts.source_path, "the EXIF could not be read (" + parts.read_problem +
-                                       "); the result was written without it");
-  } else if (!parts.read_problem.empty()) {
+  // Said in a photographer's words, with what was kept, once that is known.
+  const auto camera_data_note = [&parts](const std::vector<std::string>& kept) {
+    std::string text = "camera data could not be read and was left out";
+    if (!kept.empty()) text += "; " + JoinKinds(kept) + " kept";
+    return Note(parts.source_path, text);
+  };
+  if (!parts.exif_unreadable && !parts.read_problem.empty()) {
     note = Note(parts.source_path, "some of the metadata could not be read (" + parts.read_problem + ")");
   }
   const std::vector<std::string> present = KindsPresent(parts);
+  if (parts.exif_unreadable) note = camera_data_note({});
   if (present.empty()) return note;
 
   const auto add = [&note](const std::string& text) { note += (note.empty() ? "" : "; ") + text; };
@@ -413,6 +418,16 @@ std::string SourceMetadata::InsertInto(const std::string& result_path, int cols,
     add(Note(result_path, std::string("the metadata could not be added (") + e.what() + ")" +
                               written_without + "it"));
     return note;
+  }
+  if (parts.exif_unreadable) {
+    std::vector<std::string> kept;
+    for (const char* kind : {"ICC profile", "XMP", "IPTC"}) {
+      const auto is = [kind](const std::string& k) { return k == kind; };
+      if (std::any_of(present.begin(), present.end(), is) && std::none_of(dropped.begin(), dropped.end(), is)) {
+        kept.push_back(kind == std::string("ICC profile") ? "colour profile" : kind);
+      }
+    }
+    note = camera_data_note(kept);
   }
   if (!dropped.empty()) {
     add(Note(result_path, "the source's " + JoinKinds(dropped) + " could not be kept in this file format" +

@@ -9,6 +9,11 @@
 #include <cstring>
 #include <cstdlib>
 #include <mutex>
+#include <random>
+#include <set>
+
+#include <dirent.h>
+#include <fcntl.h>
 
 #include <limits.h>
 #include <pthread.h>
@@ -75,6 +80,43 @@ class SignalsHeldBack {
 
 bool ValidSlot(int slot) { return slot >= 0 && slot < kMaxGuardedTempFiles; }
 
+// What every temporary name holds after the result's own: ".tmp-vantorel-PID-XXXXXX".
+constexpr char kTempMark[] = ".tmp-vantorel-";
+constexpr size_t kTempNameStem = 200;
+
+// The first free slot, or -1; under g_slots_mutex.
+int FreeSlot() {
+  for (int i = 0; i < kMaxGuardedTempFiles; ++i) {
+    if (!g_slots[i].taken) return i;
+  }
+  return -1;
+}
+
+// `path` with its trailing XXXXXX replaced by random letters and digits.
+std::string Randomised(const std::string& path) {
+  static const char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+  thread_local std::mt19937 random{std::random_device{}()};
+  std::string name = path;
+  for (size_t i = name.size() >= 6 ? name.size() - 6 : 0; i < name.size(); ++i) {
+    name[i] = kLetters[random() % (sizeof kLetters - 1)];
+  }
+  return name;
+}
+
+// The process id in a name made by TempFileTemplate, or 0 when it is not such a name.
+pid_t CreatorOf(const std::string& name) {
+  if (name.empty() || name[0] != '.') return 0;
+  const size_t mark = name.rfind(kTempMark);
+  if (mark == std::string::npos) return 0;
+  const size_t digits = mark + sizeof kTempMark - 1;
+  size_t end = digits;
+  while (end < name.size() && name[end] >= '0' && name[end] <= '9') ++end;
+  if (end == digits || end - digits > 9 || end + 7 != name.size() || name[end] != '-') return 0;
+  return static_cast<pid_t>(std::strtol(name.c_str() + digits, nullptr, 10));
+}
+
+bool Running(pid_t pid) { return ::kill(pid, 0) == 0 || errno == EPERM; }
+
 }  // namespace
 
 int CreateGuardedTempFile(std::string& path, int& slot) {
@@ -90,9 +132,8 @@ int CreateGuardedTempFile(std::string& path, int& slot) {
     errno = ECANCELED;
     return -1;
   }
-  int free_slot = 0;
-  while (free_slot < kMaxGuardedTempFiles && g_slots[free_slot].taken) ++free_slot;
-  if (free_slot == kMaxGuardedTempFiles) {
+  const int free_slot = FreeSlot();
+  if (free_slot < 0) {
     errno = EMFILE;
     return -1;
   }
@@ -105,6 +146,70 @@ int CreateGuardedTempFile(std::string& path, int& slot) {
   path = chosen.path;
   slot = free_slot;
   return fd;
+}
+
+std::string TempFileTemplate(const std::string& dir, const std::string& base) {
+  return dir + "/." + base.substr(0, kTempNameStem) + kTempMark + std::to_string(::getpid()) + "-XXXXXX";
+}
+
+bool LinkGuardedTempFile(int fd, std::string& path, int& slot) {
+  slot = -1;
+  if (path.size() >= PATH_MAX) {
+    errno = ENAMETOOLONG;
+    return false;
+  }
+  InstallHandlersOnce();
+  const SignalsHeldBack held;
+  const std::lock_guard<std::mutex> lock(g_slots_mutex);
+  if (g_closed) {
+    errno = ECANCELED;
+    return false;
+  }
+  const int free_slot = FreeSlot();
+  if (free_slot < 0) {
+    errno = EMFILE;
+    return false;
+  }
+  const std::string proc_path = "/proc/self/fd/" + std::to_string(fd);
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::string name = Randomised(path);
+    // Through /proc, which needs no privilege; without /proc, AT_EMPTY_PATH, which needs
+    // CAP_DAC_READ_SEARCH.
+    int linked = ::linkat(AT_FDCWD, proc_path.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW);
+    if (linked != 0 && errno == ENOENT) linked = ::linkat(fd, "", AT_FDCWD, name.c_str(), AT_EMPTY_PATH);
+    if (linked != 0) {
+      if (errno == EEXIST) continue;
+      return false;
+    }
+    Slot& chosen = g_slots[free_slot];
+    std::memcpy(chosen.path, name.c_str(), name.size() + 1);
+    chosen.taken = true;
+    chosen.armed = 1;
+    path = name;
+    slot = free_slot;
+    return true;
+  }
+  errno = EEXIST;
+  return false;
+}
+
+void RemoveStaleTempFiles(const std::string& dir) {
+  static std::mutex looked_mutex;
+  static std::set<std::string> looked_through;
+  {
+    const std::lock_guard<std::mutex> lock(looked_mutex);
+    if (!looked_through.insert(dir).second) return;
+  }
+  DIR* folder = ::opendir(dir.c_str());
+  if (folder == nullptr) return;
+  const pid_t self = ::getpid();
+  while (const dirent* entry = ::readdir(folder)) {
+    const pid_t creator = CreatorOf(entry->d_name);
+    // This process's own are in progress in another thread, or guarded.
+    if (creator <= 0 || creator == self || Running(creator)) continue;
+    ::unlinkat(::dirfd(folder), entry->d_name, 0);
+  }
+  ::closedir(folder);
 }
 
 bool CommitGuardedTempFile(int slot, const std::string& target) {

@@ -18,6 +18,22 @@ constexpr int kMaxGuardedTempFiles = 64;
 // normally would.
 int CreateGuardedTempFile(std::string& path, int& slot);
 
+// The template of a temporary file for `base` in `dir`: "DIR/.BASE.tmp-vantorel-PID-XXXXXX",
+// BASE cut to its first 200 bytes. The name says which process made it, so that a later
+// run can tell a stale one from one being written (RemoveStaleTempFiles).
+std::string TempFileTemplate(const std::string& dir, const std::string& base);
+
+// Gives the unnamed file `fd` (opened with O_TMPFILE, complete) a name from `path`, a
+// template as above, and writes the name back into `path`; `slot` receives the handle
+// that Commit and Discard take, and the name is guarded from the moment it exists.
+// Returns false with errno set, the file still unnamed.
+bool LinkGuardedTempFile(int fd, std::string& path, int& slot);
+
+// Removes the temporary files in `dir` whose names this tool gave them and whose
+// process no longer runs: the leftovers of a run ended by SIGKILL or a crash. Each folder
+// is looked through once per process.
+void RemoveStaleTempFiles(const std::string& dir);
+
 // Renames the file of `slot` over `target` and lifts the guard. On failure returns false
 // with errno set; the file is still there and still guarded.
 bool CommitGuardedTempFile(int slot, const std::string& target);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <cstdlib>
 #include <thread>
 
@@ -11,16 +12,17 @@ namespace vantorel {
 
 namespace {
 std::atomic<int> chosen_thread_count{0};  // 0: not chosen by the caller
-thread_local int call_thread_count = 0;   // 0: none set on this thread
+constexpr int kMaxThreads = 256;
+thread_local int call_thread_count = 0;  // 0: none set on this thread
 }  // namespace
 
 ScopedThreadCount::ScopedThreadCount(int count) : saved_(call_thread_count) {
-  if (count > 0) call_thread_count = std::min(count, 256);
+  if (count > 0) call_thread_count = std::min(count, kMaxThreads);
 }
 
 ScopedThreadCount::~ScopedThreadCount() { call_thread_count = saved_; }
 
-void SetThreadCount(int count) { chosen_thread_count = std::clamp(count, 0, 256); }
+void SetThreadCount(int count) { chosen_thread_count = std::clamp(count, 0, kMaxThreads); }
 
 int ThreadCount() { return WorkerCount(); }
 
@@ -28,9 +30,14 @@ int WorkerCount() {
   if (call_thread_count > 0) return call_thread_count;
   if (const int chosen = chosen_thread_count.load(); chosen > 0) return chosen;
   if (const char* text = std::getenv("VANTOREL_THREADS")) {
+    // Only 1 to 256: a larger value (even one past what a long holds) is a mistake, not a
+    // request for 256.
     char* end = nullptr;
+    errno = 0;
     const long requested = std::strtol(text, &end, 10);
-    if (end != text && *end == '\0' && requested > 0) return static_cast<int>(std::min(requested, 256L));
+    if (end != text && *end == '\0' && errno == 0 && requested > 0 && requested <= kMaxThreads) {
+      return static_cast<int>(requested);
+    }
   }
   return std::max(1u, std::thread::hardware_concurrency());
 }

@@ -27,6 +27,8 @@ void PrintUsage() {
   std::printf("nVantorel.exe foggy.jpg foggy_out.png 0.9\n");
   std::printf("\n\nNOTES:\n");
   std::printf("haze_thickness: specify how hazy the scene is.\n");
+  // Callers compare the lines above byte for byte; this one is only added after them.
+  std::printf("Many pictures: vantorel -o DIR SOURCE...; every option: vantorel --help\n");
 }
 
 int Run(int argc, char** argv) {
@@ -51,7 +53,7 @@ int Run(int argc, char** argv) {
   }
   const std::string threads_problem = vantorel::CheckThreadsVariable();
   if (!threads_problem.empty()) return vantorel::Fail(threads_problem);
-  if (line.action == vantorel::CommandLine::Action::kBatch) return vantorel::RunBatch(line);
+  if (line.action == vantorel::CommandLine::Action::kBatch) return vantorel::RunBatch(vantorel::BatchRunOf(line));
   return vantorel::RunSingleForm(line);
 }
 

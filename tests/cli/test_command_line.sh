@@ -5,6 +5,8 @@ source "$(dirname "$0")/lib.sh"
 
 # Fewer than two arguments: the four usage texts, byte for byte, and status 255.
 usage=$'Usage: \nVantorel.exe source_image result_image haze_thickness\nnVantorel.exe foggy.jpg foggy_out.png 0.9\n\n\nNOTES:\nhaze_thickness: specify how hazy the scene is.\n'
+# ...followed by one line that points to the batch form and the help.
+usage+=$'Many pictures: vantorel -o DIR SOURCE...; every option: vantorel --help\n'
 for args in "" "scene.png"; do
   "$VANTOREL" $args >usage.txt 2>/dev/null
   STATUS=$?

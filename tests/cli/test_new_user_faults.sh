@@ -69,15 +69,18 @@ expect_stderr_one_line_with "note: arguments after the third are ignored: 'extra
 checks=$((checks + 1))
 cmp -s extra.png direct.png || fail "arguments after the third changed the result"
 
-# VANTOREL_THREADS must be a positive whole number; anything else is refused, in both forms.
-for value in abc 0 -1 " 2" 1.5; do
+# VANTOREL_THREADS must be a whole number from 1 to 256; anything else is refused, in both
+# forms, including values past what the library takes or a long holds.
+for value in abc 0 -1 " 2" 1.5 257 18446744073709551617; do
   VANTOREL_THREADS=$value run scene.png threads.png
   expect_status 1 "VANTOREL_THREADS='$value'"
-  expect_stderr_one_line_with "VANTOREL_THREADS '$value' is not a positive whole number" "VANTOREL_THREADS='$value'"
+  expect_stderr_one_line_with "VANTOREL_THREADS '$value' is not a whole number from 1 to 256" "VANTOREL_THREADS='$value'"
   expect_no_file threads.png "VANTOREL_THREADS='$value'"
 done
 VANTOREL_THREADS=abc run -o threads_batch scene.png
 expect_status 1 "VANTOREL_THREADS in a batch"
+VANTOREL_THREADS=256 run scene.png threads.png 0.9
+expect_status 0 "VANTOREL_THREADS=256"
 VANTOREL_THREADS=1 run scene.png threads.png 0.9
 expect_status 0 "VANTOREL_THREADS=1"
 checks=$((checks + 1))
@@ -86,7 +89,7 @@ cmp -s threads.png direct.png || fail "VANTOREL_THREADS=1 changed the result"
 # Every program the tests run comes from a package that scripts/install-deps.sh installs
 # or that every Debian system has (Essential): a fresh machine has nothing else.
 listed=$(sed -n '/^packages=(/,/^)/p' "$SOURCE_DIR/scripts/install-deps.sh")
-for program in man groff script setpriv cmp od dd timeout time prlimit; do
+for program in man groff script setpriv cmp od dd timeout time prlimit strace unshare mount; do
   checks=$((checks + 1))
   path=$(type -P "$program") || { fail "$program is not installed"; continue; }
   package=$(dpkg -S "$(readlink -f "$path")" 2>/dev/null | head -n 1 | cut -d: -f1)
