@@ -8,6 +8,8 @@
 #   bench/ab.sh count A/vantorel B/vantorel [PICTURE]
 #       Instructions of the pipeline alone (valgrind's callgrind, one thread): deterministic,
 #       so usable while the machine is busy; the functions costing most in each.
+#       AB_FUNCTION='vantorel::EstimateAirlightCPU*' counts one function (with what it calls)
+#       instead; AB_BRANCHES=1 adds simulated mispredicted conditional branches (Bcm).
 # PICTURE defaults to the shared samples' dandelion photo scaled to 1920x1080.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -34,12 +36,13 @@ case $mode in
   count)
     for side in a b; do
       binary=$a; [[ $side == b ]] && binary=$b
-      VANTOREL_THREADS=1 valgrind --tool=callgrind --callgrind-out-file="$work/$side.out" \
-        '--toggle-collect=vantorel::RunPipeline*' "$binary" "$picture" "$work/$side.png" "$thickness" \
+      branches=(); [[ ${AB_BRANCHES:-0} == 1 ]] && branches=(--branch-sim=yes)
+      VANTOREL_THREADS=1 valgrind --tool=callgrind "${branches[@]}" --callgrind-out-file="$work/$side.out" \
+        "--toggle-collect=${AB_FUNCTION:-vantorel::RunPipeline*}" "$binary" "$picture" "$work/$side.png" "$thickness" \
         >/dev/null 2>"$work/$side.log"
-      total=$(awk '/Collected :/ {print $NF}' "$work/$side.log")
-      printf '%s: %s instructions in the pipeline\n' "$side" "$total"
-      callgrind_annotate "$work/$side.out" 2>/dev/null | grep -E '^ *[0-9,]+ \(' | head -12 | sed 's/^/   /'
+      total=$(grep -E 'Collected :' "$work/$side.log" | sed 's/.*Collected : *//')
+      printf '%s: %s (events: Ir%s) in %s\n' "$side" "$total" "${branches:+ Bc Bcm Bi Bim}" "${AB_FUNCTION:-vantorel::RunPipeline*}"
+      callgrind_annotate "$work/$side.out" 2>/dev/null | grep -E '^ *[0-9,]+ ' | head -12 | sed 's/^/   /'
     done
     same_bytes
     ;;
