@@ -42,7 +42,7 @@ case $mode in
         >/dev/null 2>"$work/$side.log"
       total=$(grep -E 'Collected :' "$work/$side.log" | sed 's/.*Collected : *//')
       printf '%s: %s (events: Ir%s) in %s\n' "$side" "$total" "${branches:+ Bc Bcm Bi Bim}" "${AB_FUNCTION:-vantorel::RunPipeline*}"
-      callgrind_annotate "$work/$side.out" 2>/dev/null | grep -E '^ *[0-9,]+ ' | head -12 | sed 's/^/   /'
+      callgrind_annotate "$work/$side.out" 2>/dev/null | grep -E '^ *[0-9,]+ ' | head -12 | sed 's/^/   /' || true
     done
     same_bytes
     ;;

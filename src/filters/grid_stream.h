@@ -84,12 +84,14 @@ auto EdgesOf(const Source& source, const GridPlan<Source>& plan, int32_t x, int3
 // The tasks of a grid filter: bands of rows, each streamed on its own so that its slices
 // stay in cache; when there are fewer bands than threads, each band's columns are split too.
 struct GridTasks {
-  int32_t width, height, band_rows, bands, parts;
+  int32_t width, height, bands, parts;
+  int32_t fixed_rows;  // > 0: bands of exactly this many rows, the last shorter (BandRowsOverride)
   GridTasks(int32_t w, int32_t h, const GridGeometry& g) : GridTasks(w, h, GridBandRows(h, g.z_size, g.sigma_s)) {}
-  // Bands of `rows` pixel rows.
-  GridTasks(int32_t w, int32_t h, int32_t rows)
-      : width(w), height(h), band_rows(std::max(rows, 1)), bands((h + band_rows - 1) / band_rows) {
+  // Bands of at most `longest` pixel rows, cut evenly between the threads (GridBandCount).
+  GridTasks(int32_t w, int32_t h, int32_t longest) : width(w), height(h) {
     const int32_t workers = WorkerCount();
+    fixed_rows = BandRowsOverride() > 0 ? std::max(longest, 1) : 0;
+    bands = fixed_rows > 0 ? (h + fixed_rows - 1) / fixed_rows : GridBandCount(h, longest, workers);
     parts = bands >= workers ? 1 : std::max(1, std::min((workers + bands - 1) / bands, w / kMinColumnsPerTask));
   }
   int Count() const { return bands * parts; }
@@ -103,8 +105,13 @@ struct GridTasks {
     Task t;
     t.band = task / parts;
     t.part = task % parts;
-    t.row_begin = t.band * band_rows;
-    t.row_end = std::min(height, t.row_begin + band_rows);
+    if (fixed_rows > 0) {
+      t.row_begin = t.band * fixed_rows;
+      t.row_end = std::min(height, t.row_begin + fixed_rows);
+    } else {
+      t.row_begin = static_cast<int32_t>(static_cast<int64_t>(height) * t.band / bands);
+      t.row_end = static_cast<int32_t>(static_cast<int64_t>(height) * (t.band + 1) / bands);
+    }
     t.begin = static_cast<int32_t>(static_cast<int64_t>(width) * t.part / parts);
     t.end = static_cast<int32_t>(static_cast<int64_t>(width) * (t.part + 1) / parts);
     return t;

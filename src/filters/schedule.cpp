@@ -72,6 +72,13 @@ int32_t GridBandRows(int32_t height, int32_t z_size, double sigma_s) {
   return rows >= height ? std::max(height, 1) : std::max(static_cast<int32_t>(rows), 1);
 }
 
+int32_t GridBandCount(int32_t height, int32_t longest, int workers) {
+  const int64_t rows = std::max(height, 1), most = std::max(longest, 1);
+  const int64_t fewest = (rows + most - 1) / most;
+  if (fewest <= 1 || workers <= 1) return static_cast<int32_t>(fewest);
+  return static_cast<int32_t>(std::min(rows, (fewest + workers - 1) / workers * workers));
+}
+
 int32_t GridBuildBandRows(int32_t height) {
   if (const int rows = BandRowsOverride(); rows > 0) return rows;
   return std::max(height, 1);

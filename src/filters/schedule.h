@@ -50,6 +50,12 @@ constexpr int32_t kBatchPixels = 512;
 // more than a few hundred rows (or six cells, where cells are over 53 pixels tall).
 int32_t GridBandRows(int32_t height, int32_t z_size, double sigma_s);
 
+// Bands for a grid filter of `height` rows in bands of at most `longest` rows: the fewest
+// that do, rounded up to a multiple of `workers`, so that each thread gets as many bands
+// of (nearly) the same height: four of 270 rows rather than three of 320 and one of 120 at
+// 1080 rows on two threads. Never more bands than rows.
+int32_t GridBandCount(int32_t height, int32_t longest, int workers);
+
 // Pixel rows per band when a whole grid is built before anything is read back (see
 // grid_in_bands.h): all of them, so that no grid row is filled or blurred twice for the
 // halos of two bands; the threads split the columns instead.

@@ -80,6 +80,22 @@ TEST(FastFilters, WholeGridOfATallPictureMatchesTheReferenceForAnyThreadCount) {
   SetThreadCount(0);
 }
 
+// The byte filter's bands are cut evenly between the threads: 1000 rows make bands of 250
+// rows on two threads, of about 167 on three, where one thread takes bands of the longest
+// length the cache allows and a short last one.
+TEST(FastFilters, ByteFilterInEvenBandsMatchesTheReferenceForAnyThreadCount) {
+  const cv::Mat bytes = Scene(1000, 150, 83);
+  cv::Mat reference;
+  Bilateral8UC3ReferenceCPU(bytes, reference, 4.0, 0.02);
+  for (const int threads : {1, 2, 3}) {
+    SetThreadCount(threads);
+    cv::Mat fast;
+    Bilateral8UC3CPU(bytes, fast, 4.0, 0.02);
+    EXPECT_TRUE(SameBytes(fast, reference)) << threads << " threads";
+  }
+  SetThreadCount(0);
+}
+
 TEST(FastFilters, ChannelAndByteFiltersMatchTheReferenceInAndOutOfPlace) {
   uint64_t seed = 50;
   for (const Size s : kSizes) {
