@@ -51,12 +51,24 @@ struct DehazeOptions {
 bool DehazeCPU(unsigned char* data, int cols, int rows, float haze_thickness,
                const DehazeOptions& options);
 
+// Dehazes an interleaved 16-bit BGR picture in place (rows x cols pixels of three 16-bit
+// samples, blue, green, red, packed without gaps): normalised, measured, tone-adjusted and
+// finally smoothed on its 16-bit values, and written back in 16 bits. The same arguments
+// are accepted and refused as for DehazeCPU, and an error leaves it unchanged.
+// Reduced to 8 bits, the result is within rounding of the 8-bit result of the picture
+// reduced to 8 bits first; the extra depth keeps smooth gradients free of steps.
+bool Dehaze16CPU(unsigned short* data, int cols, int rows, float haze_thickness,
+                 const DehazeOptions& options = DehazeOptions{});
+
 // Only the transmission map of a picture, without dehazing it: the same values as
 // DehazeOptions::transmission receives from DehazeCPU in the classic look. Returns false, writing nothing, when an
 // argument is out of range.
 bool EstimateTransmissionMapCPU(const unsigned char* data,  // rows x cols BGR pixels, packed
                                 int cols, int rows, float haze_thickness,
                                 float* transmission);        // rows x cols floats, packed
+// The same for a 16-bit BGR picture.
+bool EstimateTransmissionMap16CPU(const unsigned short* data, int cols, int rows, float haze_thickness,
+                                  float* transmission);
 
 // The number of threads each dehaze of this process uses. SetThreadCount(n) with n > 0 fixes
 // it (at most 256); 0 returns to the default: VANTOREL_THREADS when it is a whole number

@@ -16,12 +16,13 @@ namespace {
 // ([(source, result)], [note]) as PlanBatch plans them; ValueError with the planner's
 // reason when it refuses the batch.
 py::tuple PlanBatchCall(const std::vector<std::string>& sources, const std::string& output_dir, bool recursive,
-                        const std::string& format, const std::string& suffix) {
+                        const std::string& format, const std::string& suffix, int depth) {
   BatchRequest request;
   request.sources = sources;
   request.output_dir = output_dir;
   request.recursive = recursive;
   request.suffix = suffix;
+  request.depth = depth;
   std::string error;
   if (!BatchFormat(format, request.format, error)) throw py::value_error("format " + format + ": " + error);
   std::vector<BatchItem> items;
@@ -41,7 +42,7 @@ py::tuple PlanBatchCall(const std::vector<std::string>& sources, const std::stri
 
 void AddBatchCalls(py::module_& module) {
   module.def("plan_batch", &PlanBatchCall, py::arg("sources"), py::arg("output_dir"), py::arg("recursive"),
-             py::arg("format"), py::arg("suffix"),
+             py::arg("format"), py::arg("suffix"), py::arg("depth") = 0,
              "([(source, result)], [note]): the command line's batch plan, or ValueError");
 }
 

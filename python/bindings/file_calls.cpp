@@ -14,10 +14,13 @@ namespace vantorel::python {
 
 namespace {
 
-// ValueError naming `result` when results cannot be written in the format of its extension.
-void CheckResultFormat(const std::string& result) {
+// ValueError naming `result` when results cannot be written in the format of its extension,
+// or not at the depth asked for.
+void CheckResultFormat(const std::string& result, const OutputOptions& options) {
   std::string why;
   if (!CanWriteFormat(FileExtension(result), why)) throw py::value_error(result + ": " + why);
+  why = DepthRefusal(FileExtension(result), options.depth);
+  if (!why.empty()) throw py::value_error(result + ": " + why);
 }
 
 // The output options from Python's keywords (their names and types already checked by
@@ -57,7 +60,7 @@ py::tuple DehazeFileCall(const std::string& source, const std::string& result,
   const float thickness = CheckThickness(thickness_arg);
   const Look look = CheckLook(look_arg);
   const OutputOptions options = CheckedOptions(keywords);
-  CheckResultFormat(result);
+  CheckResultFormat(result, options);
   Outcome outcome;
   {
     py::gil_scoped_release release;
@@ -90,8 +93,7 @@ void AddFileCalls(py::module_& module) {
          const py::dict& keywords) {
         CheckThickness(thickness);
         CheckLook(look);
-        CheckedOptions(keywords);
-        CheckResultFormat(result);
+        CheckResultFormat(result, CheckedOptions(keywords));
       },
       py::arg("result"), py::arg("thickness"), py::arg("look"), py::arg("options"),
       "The checks of dehaze_file alone: raises what it would raise before any work");

@@ -17,7 +17,8 @@ namespace vantorel::python {
 namespace {
 
 constexpr const char* kPictureForm =
-    "image must be a numpy uint8 array of shape (height, width, 3) in B, G, R order";
+    "image must be a numpy array of dtype uint8, uint16 or float32 and shape (height, width, 3), "
+    "(height, width, 4) or (height, width)";
 
 std::string TypeName(const py::handle& object) {
   return py::str(py::type::handle_of(object).attr("__name__"));
@@ -39,12 +40,22 @@ PictureSize CheckPicture(const py::handle& image) {
     throw py::type_error(std::string(kPictureForm) + ", got " + TypeName(image));
   }
   const auto array = py::reinterpret_borrow<py::array>(image);
-  // By kind and size rather than identity: a uint8 dtype with metadata is uint8 too.
-  if (array.dtype().kind() != 'u' || array.dtype().itemsize() != 1) {
-    throw py::type_error(std::string(kPictureForm) + ", got dtype " +
-                         std::string(py::str(array.dtype())));
+  PictureSize size;
+  // By kind and size rather than identity: a dtype with metadata is still its kind.
+  const char kind = array.dtype().kind();
+  const py::ssize_t item = array.dtype().itemsize();
+  if (kind == 'u' && item == 1) {
+    size.depth = CV_8U;
+  } else if (kind == 'u' && item == 2) {
+    size.depth = CV_16U;
+  } else if (kind == 'f' && item == 4) {
+    size.depth = CV_32F;
+  } else {
+    const std::string hint = kind == 'f' ? " (convert it with .astype(numpy.float32))" : "";
+    throw py::type_error(std::string(kPictureForm) + ", got dtype " + std::string(py::str(array.dtype())) + hint);
   }
-  if (array.ndim() != 3 || array.shape(2) != 3) {
+  const bool grey = array.ndim() == 2;
+  if (!grey && (array.ndim() != 3 || (array.shape(2) != 3 && array.shape(2) != 4))) {
     throw py::value_error(std::string(kPictureForm) + ", got shape " + ShapeText(array));
   }
   if (array.shape(0) == 0 || array.shape(1) == 0) {
@@ -54,29 +65,47 @@ PictureSize CheckPicture(const py::handle& image) {
   if (array.shape(0) > kLargestSide || array.shape(1) > kLargestSide) {
     throw py::value_error("image is too large: shape " + ShapeText(array));
   }
-  return {static_cast<int>(array.shape(1)), static_cast<int>(array.shape(0))};
+  size.cols = static_cast<int>(array.shape(1));
+  size.rows = static_cast<int>(array.shape(0));
+  size.channels = grey ? 1 : static_cast<int>(array.shape(2));
+  return size;
 }
 
-void CopyPacked(const py::buffer_info& image, unsigned char* destination) {
-  const py::ssize_t rows = image.shape[0], cols = image.shape[1];
-  const py::ssize_t row_stride = image.strides[0], pixel_stride = image.strides[1],
-                    channel_stride = image.strides[2];
+cv::Mat CopyPacked(const py::buffer_info& image, const PictureSize& size) {
+  cv::Mat packed(size.rows, size.cols, CV_MAKETYPE(size.depth, size.channels));
+  const size_t sample = packed.elemSize1();
+  const py::ssize_t row_stride = image.strides[0], pixel_stride = image.strides[1];
+  const py::ssize_t channel_stride = size.channels == 1 ? static_cast<py::ssize_t>(sample) : image.strides[2];
   const auto* origin = static_cast<const unsigned char*>(image.ptr);
-  const bool packed_rows = pixel_stride == 3 && channel_stride == 1;
-  for (py::ssize_t y = 0; y < rows; ++y) {
+  const size_t pixel_bytes = packed.elemSize();
+  const bool packed_rows =
+      pixel_stride == static_cast<py::ssize_t>(pixel_bytes) && channel_stride == static_cast<py::ssize_t>(sample);
+  for (int y = 0; y < size.rows; ++y) {
     const unsigned char* row = origin + y * row_stride;
-    unsigned char* out = destination + y * cols * 3;
+    unsigned char* out = packed.ptr(y);
     if (packed_rows) {
-      std::memcpy(out, row, static_cast<size_t>(cols) * 3);
+      std::memcpy(out, row, static_cast<size_t>(size.cols) * pixel_bytes);
       continue;
     }
-    for (py::ssize_t x = 0; x < cols; ++x) {
+    for (int x = 0; x < size.cols; ++x) {
       const unsigned char* pixel = row + x * pixel_stride;
-      out[3 * x + 0] = pixel[0];
-      out[3 * x + 1] = pixel[channel_stride];
-      out[3 * x + 2] = pixel[2 * channel_stride];
+      for (int k = 0; k < size.channels; ++k) {
+        std::memcpy(out + x * pixel_bytes + k * sample, pixel + k * channel_stride, sample);
+      }
     }
   }
+  return packed;
+}
+
+bool CheckChannelOrder(const py::handle& channel_order) {
+  if (!PyUnicode_Check(channel_order.ptr())) {
+    throw py::type_error("channel_order must be a str, got " + TypeName(channel_order));
+  }
+  const std::string order = channel_order.cast<std::string>();
+  if (order != "bgr" && order != "rgb") {
+    throw py::value_error("channel_order must be \"bgr\" or \"rgb\", got \"" + order + "\"");
+  }
+  return order == "rgb";
 }
 
 float CheckThickness(const py::handle& thickness) {

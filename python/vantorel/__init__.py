@@ -1,8 +1,10 @@
 """Vantorel: removes haze and fog from colour photographs.
 
-Pictures are numpy ``uint8`` arrays of shape (height, width, 3) in B, G, R order, as
-``cv2.imread`` gives them. The results are byte for byte those of the ``vantorel``
-command line. The work runs in C++ without the GIL, so Python threads dehaze pictures at
+Pictures are numpy arrays of ``uint8``, ``uint16`` or ``float32`` (values in [0, 1]), of
+shape (height, width, 3), (height, width, 4) with alpha, or (height, width) for grey; in
+B, G, R order as ``cv2.imread`` gives them, or R, G, B (Pillow, scikit-image) with
+``channel_order="rgb"``. The results are byte for byte those of the ``vantorel`` command
+line on the same picture. The work runs in C++ without the GIL, so Python threads dehaze pictures at
 once; ``vantorel.distributed`` runs a list of files on a Dask cluster.
 """
 import os
@@ -21,11 +23,16 @@ _OPTION_TABLE = {name: (bool if kind == "bool" else int, low, high, default, tex
 _OUTPUT_OPTIONS = {name: entry[3] for name, entry in _OPTION_TABLE.items()}
 
 
-def dehaze(image, thickness=1.0, *, look="classic"):
+def dehaze(image, thickness=1.0, *, look="classic", channel_order="bgr"):
     """Returns the dehazed picture as a new array; ``image`` is not changed.
 
-    image: numpy uint8 array of shape (height, width, 3), blue, green, red; any strides
-        (a slice or another view is fine).
+    image: numpy array of dtype uint8, uint16 or float32 (values in [0, 1]; others are
+        clamped to it) and shape (height, width, 3), (height, width, 4) (colour and alpha)
+        or (height, width) (grey); any strides (a slice or another view is fine). A 16-bit
+        or float picture is dehazed at 16 bits, as the command line dehazes a 16-bit file;
+        float values go through 16-bit levels (v * 65535 rounded). The alpha channel is
+        returned unchanged, and a grey picture comes back grey. float64 is refused: convert
+        it with ``.astype(numpy.float32)``.
     thickness: how hazy the scene is, a finite number in [0, 1] (default 1); larger
         removes more haze. Below 0.1 (0 included) there is nothing to do, as for the
         command line: the result is a copy.
@@ -33,14 +40,17 @@ def dehaze(image, thickness=1.0, *, look="classic"):
         "classic" (the default; brighter, livelier colours) or "natural" (gentler: keeps
         the photo's brightness range, no glow on fog, the tone curve changes brightness
         only).
+    channel_order: "bgr" (the default, as OpenCV holds pictures) or "rgb" (Pillow,
+        scikit-image); the result is in the same order.
 
-    Returns a C-contiguous uint8 array of the same shape.
-    Raises TypeError for an object that is not a uint8 numpy array, a thickness that is
-    not a number or a look that is not a str; ValueError for another shape, an empty
-    array, a thickness outside [0, 1] or another look; MemoryError when the picture (even
-    a view whose strides repeat a few bytes) would not fit in the memory left.
+    Returns a C-contiguous array of the same dtype and shape.
+    Raises TypeError for an object that is not a numpy array of those dtypes, a thickness
+    that is not a number, or a look or channel_order that is not a str; ValueError for
+    another shape, an empty array, a thickness outside [0, 1], or another look or channel
+    order; MemoryError when the picture (even a view whose strides repeat a few bytes)
+    would not fit in the memory left.
     """
-    return _vantorel.dehaze(image, thickness, look)
+    return _vantorel.dehaze(image, thickness, look, channel_order)
 
 
 def _readable_source(source):
@@ -106,18 +116,18 @@ dehaze_file.__doc__ += "\n    The output options:\n" + "".join(
     f"        {name:<16} {entry[4]}\n" for name, entry in _OPTION_TABLE.items())
 
 
-def transmission(image, thickness=1.0):
+def transmission(image, thickness=1.0, *, channel_order="bgr"):
     """Returns the transmission map that dehaze() estimates for ``image`` in the classic look.
 
-    image, thickness: as for dehaze(); below 0.1, where dehaze() changes nothing, the map
-        is still the one estimated for that thickness (0 is taken as 0.01, as the command
-        line takes it).
+    image, thickness, channel_order: as for dehaze(); below 0.1, where dehaze() changes
+        nothing, the map is still the one estimated for that thickness (0 is taken as 0.01,
+        as the command line takes it).
 
     Returns a float32 array of shape (height, width) in [0, 1]: 1 where the scene is
     clear, towards 0 where haze hides it.
     Raises the same errors as dehaze().
     """
-    return _vantorel.transmission(image, thickness)
+    return _vantorel.transmission(image, thickness, channel_order)
 
 
 def set_threads(count):

@@ -34,7 +34,7 @@ class FileRecord(NamedTuple):
 
 
 def plan(sources: Sequence[PathType], output_dir: PathType, *, recursive: bool = False,
-         format: Optional[str] = None, suffix: str = "") -> List[tuple]:
+         format: Optional[str] = None, suffix: str = "", depth: int = 0) -> List[tuple]:
     """The (source, result) pairs the batch would dehaze, as ``vantorel -o`` plans them.
 
     sources: pictures and folders; a folder gives the pictures in it (by extension, hidden
@@ -43,6 +43,8 @@ def plan(sources: Sequence[PathType], output_dir: PathType, *, recursive: bool =
     format: the results' extension ("png", "jpg", ...), or None for each source's own where
         results can be written in it, else PNG.
     suffix: added to each result's name.
+    depth: the output option of dehaze_file: 16 refuses the batch when a result's format
+        cannot hold 16 bits (0, the default, and 8 fit every format).
 
     Relative paths are made absolute from this process's folder. What the planner left out
     (sub-folders without ``recursive``, FIFOs) is reported as a UserWarning.
@@ -53,9 +55,11 @@ def plan(sources: Sequence[PathType], output_dir: PathType, *, recursive: bool =
         raise TypeError(f"format must be str or None, got {type(format).__name__}")
     if not isinstance(suffix, str):
         raise TypeError(f"suffix must be str, got {type(suffix).__name__}")
+    if not isinstance(depth, int) or isinstance(depth, bool):
+        raise TypeError(f"depth must be int, got {type(depth).__name__}")
     pairs, notes = _vantorel.plan_batch([os.path.abspath(os.fspath(s)) for s in sources],
                                         os.path.abspath(os.fspath(output_dir)), bool(recursive),
-                                        format or "", suffix)
+                                        format or "", suffix, depth)
     for note in notes:
         warnings.warn(note, UserWarning, stacklevel=3)
     return pairs
@@ -93,7 +97,8 @@ def dehaze_files(client: Any, sources: Sequence[PathType], output_dir: PathType,
     progress: a callable, called in this process as each picture ends with
         (pictures done, pictures in all, its FileRecord); or True for Dask's own progress
         bar (dask.distributed.progress); None, the default, for neither.
-    options: the output options of vantorel.dehaze_file (``jpeg_quality``, ...).
+    options: the output options of vantorel.dehaze_file (``jpeg_quality``, ...,
+        ``depth``).
 
     Returns one FileRecord per picture, in the plan's order. A picture that cannot be read
     or written is a record with its error, never a failed batch; with a thickness below 0.1
@@ -102,7 +107,8 @@ def dehaze_files(client: Any, sources: Sequence[PathType], output_dir: PathType,
     command line refuses.
     """
     checked = _file_options(options)
-    pairs = plan(sources, output_dir, recursive=recursive, format=format, suffix=suffix)
+    pairs = plan(sources, output_dir, recursive=recursive, format=format, suffix=suffix,
+                 depth=checked["depth"])
     # Every check dehaze_file makes before its work, here once rather than in each task.
     _vantorel.check_file_arguments(pairs[0][1] if pairs else "result.png", thickness, look,
                                    checked)

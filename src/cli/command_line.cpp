@@ -57,6 +57,7 @@ CLI::Validator ParsedBy(Parse parse) {
 
 // A range check that adds nothing to the help: the option's text states the range.
 CLI::Validator Between(int low, int high) { return CLI::Range(low, high).description(""); }
+CLI::Validator OneOf(int low, int high) { return CLI::IsMember(std::vector<int>{low, high}).description(""); }
 
 // The output options, from the file layer's table.
 void AddOutputOptions(CLI::App& app, OutputOptions& output) {
@@ -66,7 +67,7 @@ void AddOutputOptions(CLI::App& app, OutputOptions& output) {
       case OutputOptionSpec::Kind::kWholeNumber:
         app.add_option(name, output.*spec.number, spec.help)
             ->type_name(spec.value_name)
-            ->check(Between(spec.min, spec.max));
+            ->check(spec.ends_only ? OneOf(spec.min, spec.max) : Between(spec.min, spec.max));
         break;
       case OutputOptionSpec::Kind::kFlag:
         app.add_flag(name, output.*spec.flag, spec.help);
@@ -221,6 +222,7 @@ BatchRun BatchRunOf(const CommandLine& line) {
   run.plan.format = line.format;
   run.plan.suffix = line.suffix;
   run.plan.maps = line.maps;
+  run.plan.depth = line.output.depth;
   run.thickness = line.thickness;
   run.look = line.look;
   run.output = line.output;

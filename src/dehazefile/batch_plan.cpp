@@ -180,6 +180,10 @@ bool PlanBatch(const BatchRequest& request, std::vector<BatchItem>& items, std::
     item.source = found.first;
     const std::string stem = Join(request.output_dir, Stem(relative)) + request.suffix;
     item.result = stem + ResultExtension(relative, request.format);
+    if (const std::string why = DepthRefusal(FileExtension(item.result), request.depth); !why.empty()) {
+      error = item.result + ": " + why;
+      return false;
+    }
     if (request.maps) item.map = stem + ".transmission.png";
     if (!claim(item.result, item.source) || (request.maps && !claim(item.map, item.source))) return false;
     DeclaredSize declared;

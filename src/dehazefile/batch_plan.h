@@ -21,6 +21,7 @@ struct BatchRequest {
   std::string format;  // ".ext" for every result, or "" for each source's own
   std::string suffix;
   bool maps = false;
+  int depth = 0;       // the output option: a result whose format cannot hold it fails the plan
 };
 
 // Lists the pictures: each SOURCE that is not a folder as given, and the pictures in each
@@ -28,7 +29,8 @@ struct BatchRequest {
 // their layout under the output folder, which is itself never read as a source). Results
 // are named after their sources: stem + suffix + the format's extension. Returns false
 // with a one-line `error` when a folder cannot be read, two pictures would land on the
-// same file or a result would replace a source; `notes` receives what was left out and why.
+// same file, a result would replace a source or its format cannot hold the depth asked
+// for; `notes` receives what was left out and why.
 bool PlanBatch(const BatchRequest& request, std::vector<BatchItem>& items, std::string& error,
                std::vector<std::string>& notes);
 

@@ -55,7 +55,7 @@ void Run(const std::string& source, const std::string& result, float thickness, 
     return;
   }
   const int map_bytes_per_pixel = map_path.empty() ? 0 : static_cast<int>(sizeof(float));
-  if (!PipelineFitsInMemory(pixels.cols, pixels.rows, error, map_bytes_per_pixel)) {
+  if (!PipelineFitsInMemory(pixels.cols, pixels.rows, error, map_bytes_per_pixel + SourceExtraBytesPerPixel(picture))) {
     outcome.error = source + ": " + error;
     return;
   }
@@ -68,7 +68,7 @@ void Run(const std::string& source, const std::string& result, float thickness, 
     dehaze_options.transmission = transmission.data();
   }
   const auto start = std::chrono::steady_clock::now();
-  const bool dehazed = DehazeCPU(pixels.data, pixels.cols, pixels.rows, thickness, dehaze_options);
+  const bool dehazed = DehazeColour(pixels, thickness, dehaze_options);
   const auto end = std::chrono::steady_clock::now();
   if (!dehazed) {
     outcome.error = source + ": the picture was refused by the dehazer";
@@ -107,7 +107,7 @@ Outcome DehazeFile(const std::string& source, const std::string& result, float t
     outcome.error = why;
     return outcome;
   }
-  if (!CanWriteFormat(FileExtension(result), why)) {
+  if (!CanWriteFormat(FileExtension(result), why) || !(why = DepthRefusal(FileExtension(result), options.depth)).empty()) {
     outcome.error = result + ": " + why;
     return outcome;
   }

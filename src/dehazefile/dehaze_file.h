@@ -17,6 +17,7 @@
 #include "dehazefile/look_arg.h"
 #include "dehazefile/memory_budget.h"
 #include "dehazefile/metadata_copy.h"
+#include "dehazefile/picture_parts.h"
 #include "dehazefile/output_option_table.h"
 #include "dehazefile/output_options.h"
 #include "dehazefile/thickness_arg.h"
@@ -25,12 +26,24 @@ namespace vantorel {
 
 // A decoded source and what its result needs.
 struct SourcePicture {
-  cv::Mat pixels;           // CV_8UC3 BGR, continuous, turned upright as the tool reads it
+  // What the engine dehazes: CV_8UC3 or CV_16UC3 BGR at the source's depth, continuous,
+  // turned upright as the tool reads it; a grey source's grey in all three channels.
+  cv::Mat pixels;
+  cv::Mat alpha;            // the source's alpha (CV_8UC1 or CV_16UC1 as pixels), upright; empty for none
+  bool grey = false;        // the source is grey (with or without alpha): so is its result
   SourceMetadata metadata;  // EXIF, XMP, IPTC and ICC profile, read from the same file or bytes
 };
 
-// Reads and decodes a source file (grey, 16-bit and alpha pictures are converted). Before
-// decoding, refuses a picture whose declared size would not fit in memory.
+// The bits per channel of a source: 8 or 16.
+int SourceDepthBits(const SourcePicture& source);
+
+// The bytes per pixel that a source needs beyond what PipelineFitsInMemory counts for an
+// 8-bit colour picture: the deeper pictures of the pipeline and the kept alpha.
+int SourceExtraBytesPerPixel(const SourcePicture& source);
+
+// Reads and decodes a source file at its depth (8 or 16 bits; others are read as 8 bits),
+// with its alpha and whether it is grey. Before decoding, refuses a picture whose declared
+// size would not fit in memory.
 //   path         the source file
 //   source       receives the picture and its metadata
 //   error        the reason, when false is returned: kUnreadable when the file could not be
@@ -61,17 +74,25 @@ std::string FileExtension(const std::string& path);
 //   why        the reason, when false is returned: no encoder, or one that cannot hold colour
 bool CanWriteFormat(const std::string& extension, std::string& why);
 
+// Whether results of 16 bits per channel can be written in a format (PNG, TIFF, PPM).
+bool CanWriteDeepFormat(const std::string& extension, std::string& why);
+
 // The same for a one-channel 8-bit picture (a transmission map).
 bool CanWriteGreyFormat(const std::string& extension, std::string& why);
 
 // Encodes a result with the source's metadata as the options ask.
-//   source          the source as read (its metadata; its pixels are not used)
-//   result_pixels   the dehazed picture, CV_8UC3 (or CV_8UC1 without metadata: a map)
+//   source          the source as read (its metadata, alpha and greyness; its pixels are not used)
+//   result_pixels   the dehazed picture, CV_8UC3 or CV_16UC3 as the source's pixels (or
+//                   CV_8UC1 without metadata: a map). It is written at the depth ResultDepth
+//                   gives for options.depth, grey again for a grey source, with the source's
+//                   alpha where the format holds alpha.
 //   extension       the format, as for CanWriteFormat
-//   options         quality, compression and whether metadata is kept
+//   options         quality, compression, depth and whether metadata is kept
 //   encoded         receives the file's bytes
-//   note            receives a one-line note when some metadata could not be kept, else ""
-//   error           the reason, when false is returned (the encoder failed)
+//   note            receives a one-line note when some metadata or the alpha could not be
+//                   kept, else ""
+//   error           the reason, when false is returned (the encoder failed, or 16 bits were
+//                   asked of a format that cannot hold them)
 //   result_name     how the note names the result
 bool EncodeResult(const SourcePicture& source, const cv::Mat& result_pixels, const std::string& extension,
                   const OutputOptions& options, std::vector<unsigned char>& encoded, std::string& note,

@@ -33,6 +33,8 @@ bool ReadPngSize(const ReadAt& read_at, DeclaredSize& declared) {
     return false;
   declared.cols = BigEndian32(head + 16);
   declared.rows = BigEndian32(head + 20);
+  unsigned char bit_depth = 0;
+  declared.deep = read_at(24, &bit_depth, 1) && bit_depth == 16;
   return declared.cols > 0 && declared.rows > 0;
 }
 

@@ -10,6 +10,7 @@ namespace vantorel {
 struct DeclaredSize {
   uint64_t cols = 0;
   uint64_t rows = 0;
+  bool deep = false;  // 16 bits per sample (a PNG's bit depth); JPEG is read as 8
 };
 
 // Reads the width and height that a PNG (IHDR) or JPEG (first start-of-frame marker)

@@ -209,9 +209,13 @@ std::string MemoryRefusal(uint64_t cols, uint64_t rows, uint64_t needed, uint64_
 
 namespace {
 
+// A 16-bit picture decodes to twice the bytes, and its dehaze needs the deeper pictures of
+// the pipeline on top (an alpha channel, which the header does not tell, is left out).
 bool DeclaredSizeFits(const DeclaredSize& declared, bool will_dehaze, std::string& error) {
-  uint64_t needed = DecodedPictureBytes(declared.cols, declared.rows);
+  const uint64_t pixels = Multiply(declared.cols, declared.rows);
+  uint64_t needed = Multiply(DecodedPictureBytes(declared.cols, declared.rows), declared.deep ? 2 : 1);
   if (will_dehaze) needed = Saturating(needed, PipelinePeakBytes(declared.cols, declared.rows));
+  if (will_dehaze && declared.deep) needed = Saturating(needed, Multiply(pixels, kDeepPipelineExtraBytesPerPixel));
   const uint64_t usable = ReadMemoryLimits().Smallest();
   if (needed <= usable) return true;
   error = MemoryRefusal(declared.cols, declared.rows, needed, usable);

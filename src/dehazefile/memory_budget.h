@@ -10,6 +10,11 @@ namespace vantorel {
 
 constexpr uint64_t kUnlimitedBytes = UINT64_MAX;
 
+// What a 16-bit picture's dehaze needs beyond PipelinePeakBytes: its 16-bit result and the
+// final filter's 16-bit plane (4 bytes a pixel more), and the decoded picture's second
+// byte per sample (3 more). Measured with bench/deep.sh: 4.8 bytes a pixel at 12 megapixels.
+constexpr uint64_t kDeepPipelineExtraBytesPerPixel = 7;
+
 // What the dehazing pipeline allocates at its peak, on top of the decoded picture.
 uint64_t PipelinePeakBytes(uint64_t cols, uint64_t rows);
 

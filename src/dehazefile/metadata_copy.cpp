@@ -102,10 +102,15 @@ long ExifOrientation(const Exiv2::ExifData& exif) {
 using DecodeWith = std::function<cv::Mat(int flags)>;
 
 bool ReaderTurnedUpright(const DecodeWith& decode_as_stored, const cv::Mat& decoded) {
-  const cv::Mat as_stored = decode_as_stored(cv::IMREAD_COLOR | cv::IMREAD_IGNORE_ORIENTATION);
+  // The decoded picture's own flags (its depth and channels), less the orientation.
+  const cv::Mat as_stored = decode_as_stored(cv::IMREAD_ANYDEPTH | cv::IMREAD_ANYCOLOR | cv::IMREAD_IGNORE_ORIENTATION);
   if (as_stored.empty()) return false;
   if (as_stored.size() != decoded.size()) return true;
-  return cv::norm(as_stored, decoded, cv::NORM_INF) != 0.0;
+  // A grey picture with alpha comes as three equal channels; the reader's picture is grey.
+  cv::Mat stored = as_stored;
+  if (stored.channels() == 3 && decoded.channels() == 1) cv::extractChannel(stored, stored, 0);
+  if (stored.type() != decoded.type()) return false;
+  return cv::norm(stored, decoded, cv::NORM_INF) != 0.0;
 }
 
 void ReadInto(Exiv2::BasicIo::AutoPtr io, const DecodeWith& decode_as_stored, const cv::Mat& decoded,

@@ -16,6 +16,10 @@ const std::vector<OutputOptionSpec>& OutputOptionTable() {
       {Kind::kFlag, "strip-metadata", "strip_metadata", "stripping the metadata", "",
        "Write no EXIF, XMP or IPTC (so no GPS position); the ICC colour profile is kept", 0, 1, nullptr,
        &OutputOptions::strip_metadata},
+      {Kind::kWholeNumber, "depth", "depth", "the depth", "BITS",
+       "Bits per channel of the result, 8 or 16 (PNG, TIFF, PPM); default: the source's where the format "
+       "holds it, else 8",
+       8, 16, &OutputOptions::depth, nullptr, true},
   };
   return table;
 }
@@ -28,7 +32,7 @@ const OutputOptionSpec* FindOutputOption(const std::string& name) {
 }
 
 std::string OutputOptionSpec::RangeText() const {
-  std::string text = std::to_string(min) + ".." + std::to_string(max);
+  std::string text = std::to_string(min) + (ends_only ? " or " : "..") + std::to_string(max);
   const int fallback = DefaultNumber();
   if (fallback < min || fallback > max) text += " (" + std::to_string(fallback) + " for the default)";
   return text;
@@ -38,8 +42,9 @@ bool CheckOutputOptions(const OutputOptions& options, std::string& error) {
   for (const OutputOptionSpec& spec : OutputOptionTable()) {
     if (spec.kind != OutputOptionSpec::Kind::kWholeNumber) continue;
     const int value = options.*spec.number;
-    if ((value < spec.min || value > spec.max) && value != spec.DefaultNumber()) {
-      error = std::string(spec.what) + " must lie in " + spec.RangeText();
+    const bool in_range = spec.ends_only ? value == spec.min || value == spec.max : value >= spec.min && value <= spec.max;
+    if (!in_range && value != spec.DefaultNumber()) {
+      error = std::string(spec.what) + (spec.ends_only ? " must be " : " must lie in ") + spec.RangeText();
       return false;
     }
   }

@@ -24,11 +24,12 @@ struct OutputOptionSpec {
   int min = 0, max = 0;     // whole numbers: the range
   int OutputOptions::*number = nullptr;
   bool OutputOptions::*flag = nullptr;
+  bool ends_only = false;   // whole numbers: min or max alone, nothing between (the depth: 8 or 16)
 
   // A whole number's default, outside [min, max] when it means "not given" (lossless
   // WebP, the image library's own PNG compression).
   int DefaultNumber() const { return OutputOptions().*number; }
-  // The range's text in errors: "1..100", with the default when it lies outside.
+  // The range's text in errors: "1..100" (or "8 or 16"), with the default when it lies outside.
   std::string RangeText() const;
 };
 

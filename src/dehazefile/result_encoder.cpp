@@ -73,9 +73,9 @@ bool EncoderTakes(const std::string& extension, int type) {
     const auto it = known.find(key);
     if (it != known.end()) return it->second;
   }
-  // Varied values, so that a format that keeps one channel or one bit cannot pass.
+  // Varied values, so that a format that keeps one channel, one bit or 8 of 16 bits cannot pass.
   cv::Mat probe(5, 7, type);
-  cv::randu(probe, 0, 256);
+  cv::randu(probe, 0, CV_MAT_DEPTH(type) == CV_16U ? 65536 : 256);
   std::vector<unsigned char> encoded;
   std::string ignored;
   bool takes = Encode(extension, probe, {}, encoded, ignored);
@@ -146,17 +146,38 @@ bool CanWriteGreyFormat(const std::string& extension, std::string& why) {
   return CanWrite(extension, CV_8UC1, "a grey picture of 8 bits", why);
 }
 
+bool CanWriteDeepFormat(const std::string& extension, std::string& why) {
+  return CanWrite(extension, CV_16UC3, "a colour picture of 16 bits per channel", why);
+}
+
 bool EncodeResult(const SourcePicture& source, const cv::Mat& result_pixels, const std::string& extension,
                   const OutputOptions& options, std::vector<unsigned char>& encoded, std::string& note,
                   std::string& error, const std::string& result_name) {
   note.clear();
   if (!CheckOutputOptions(options, error)) return false;
   const std::string dotted = DottedExtension(extension);
-  if (!Encode(dotted, result_pixels, EncoderParams(dotted, options), encoded, error)) return false;
+  if (result_pixels.channels() != 3) return Encode(dotted, result_pixels, EncoderParams(dotted, options), encoded, error);
+
+  const int depth = ResultDepth(source.pixels.empty() ? result_pixels.depth() : source.pixels.depth(), dotted,
+                                options.depth, error);
+  if (depth < 0) return false;
+  // Alpha where the format holds it at this depth, with grey in one channel or, where the
+  // format has no grey with alpha (PNG through the image library), in three.
+  const bool grey_alpha = EncoderTakes(dotted, CV_MAKETYPE(depth, 2));
+  const bool alpha = !source.alpha.empty() && (EncoderTakes(dotted, CV_MAKETYPE(depth, 4)) || (source.grey && grey_alpha));
+  GreyLayout grey = GreyLayout::kNone;
+  if (source.grey) {
+    const bool one_channel = alpha ? grey_alpha : EncoderTakes(dotted, CV_MAKETYPE(depth, 1));
+    grey = one_channel ? GreyLayout::kOneChannel : GreyLayout::kThreeChannels;
+  }
+  const cv::Mat result = AssembleResult(result_pixels, grey, alpha ? source.alpha : cv::Mat(), depth);
+  if (!Encode(dotted, result, EncoderParams(dotted, options), encoded, error)) return false;
   // Into the encoded bytes, before the file is written and renamed into place.
-  if (result_pixels.channels() == 3) {
-    note = source.metadata.InsertInto(result_name, result_pixels.cols, result_pixels.rows, encoded,
-                                      options.strip_metadata);
+  note = source.metadata.InsertInto(result_name, result.cols, result.rows, encoded, options.strip_metadata);
+  if (!source.alpha.empty() && !alpha) {
+    const std::string dropped = result_name + ": " + FormatName(dotted) +
+                                " cannot hold transparency: the result has the colour alone, without the alpha channel";
+    note = note.empty() ? dropped : note + "; " + dropped;
   }
   return true;
 }

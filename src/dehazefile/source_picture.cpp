@@ -8,6 +8,13 @@ namespace vantorel {
 
 namespace {
 
+// The decoded picture as the engine and the encoder take it.
+void TakeDecoded(DecodedSource decoded, SourcePicture& source) {
+  source.grey = decoded.picture.channels() == 1;
+  source.pixels = ColourForEngine(decoded.picture);
+  source.alpha = std::move(decoded.alpha);
+}
+
 // Only regular files (or links to them) are opened: a FIFO or a device could block the
 // reader for good, and a link to nothing deserves to be called that.
 bool IsReadableKind(const std::string& path, FileError& error) {
@@ -30,17 +37,26 @@ bool IsReadableKind(const std::string& path, FileError& error) {
 
 }  // namespace
 
+int SourceDepthBits(const SourcePicture& source) { return source.pixels.depth() == CV_16U ? 16 : 8; }
+
+// Alpha keeps one more plane of samples.
+int SourceExtraBytesPerPixel(const SourcePicture& source) {
+  const int sample = source.pixels.depth() == CV_16U ? 2 : 1;
+  return (sample == 2 ? static_cast<int>(kDeepPipelineExtraBytesPerPixel) : 0) + (source.alpha.empty() ? 0 : sample);
+}
+
 bool ReadSourceFile(const std::string& path, SourcePicture& source, FileError& error, bool will_dehaze) {
   error = FileError();
   if (!IsReadableKind(path, error)) return false;
   if (!SourceFitsInMemory(path, will_dehaze, error.message)) return false;
-  source.pixels = ReadSourceImage(path, error.message);
-  if (source.pixels.empty()) {
+  DecodedSource decoded = ReadSourceImage(path, error.message);
+  if (decoded.picture.empty()) {
     error.kind = FileError::Kind::kUnreadable;
     return false;
   }
   // Read before the pipeline changes the pixels, which tell whether they were turned upright.
-  source.metadata = SourceMetadata::Read(path, source.pixels);
+  source.metadata = SourceMetadata::Read(path, decoded.picture);
+  TakeDecoded(std::move(decoded), source);
   return true;
 }
 
@@ -48,12 +64,13 @@ bool ReadSourceBytes(const std::vector<unsigned char>& bytes, SourcePicture& sou
                      const std::string& name) {
   error = FileError();
   if (!SourceBytesFitInMemory(bytes.data(), bytes.size(), true, error.message)) return false;
-  source.pixels = DecodeSourceImage(bytes, error.message);
-  if (source.pixels.empty()) {
+  DecodedSource decoded = DecodeSourceImage(bytes, error.message);
+  if (decoded.picture.empty()) {
     error.kind = FileError::Kind::kUnreadable;
     return false;
   }
-  source.metadata = SourceMetadata::ReadBytes(bytes, name, source.pixels);
+  source.metadata = SourceMetadata::ReadBytes(bytes, name, decoded.picture);
+  TakeDecoded(std::move(decoded), source);
   return true;
 }
 

@@ -41,4 +41,11 @@ void BilateralChannelCPU(const cv::Mat& source, int k, cv::Mat& plane, double si
 //   sigma_s      pixels per grid cell; sigma_r  units of the 0-to-1 scale per grid cell.
 void Bilateral8UC3CPU(const cv::Mat& source, cv::Mat& destination, double sigma_s, double sigma_r);
 
+// The same for 16 bits: each channel on the same 0-to-1 scale (the sample over 65535, so
+// sigma_r keeps its meaning: 0.02 spans 257 times as many levels as with bytes), the result
+// rounded back to 16 bits (v * 65535 + 0.5, truncated).
+//   source       CV_16UC3, continuous.
+//   destination  becomes rows x cols CV_16UC3; a matching one keeps its buffer. May be the source.
+void Bilateral16UC3CPU(const cv::Mat& source, cv::Mat& destination, double sigma_s, double sigma_r);
+
 }  // namespace vantorel

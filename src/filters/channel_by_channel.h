@@ -1,5 +1,6 @@
-// The three-channel byte filter: each channel of the source smoothed by its own edges, one
-// channel at a time, so only one channel's working memory exists at once.
+// The three-channel filters of bytes and of 16-bit samples: each channel of the source
+// smoothed by its own edges, one channel at a time, so only one channel's working memory
+// exists at once.
 #pragma once
 
 #include <algorithm>
@@ -13,18 +14,13 @@
 
 namespace vantorel {
 
-// cv::insertChannel over bands of rows in parallel: a plain copy of bytes.
+// cv::insertChannel over bands of rows in parallel: a plain copy of samples.
 inline void InsertChannelInBands(const cv::Mat& plane, cv::Mat& target, int k) {
   ParallelForRowBands(plane.rows, RowsPerTask(plane.cols), [&](int first, int end) {
     cv::Mat target_band = target.rowRange(first, end);
     cv::insertChannel(plane.rowRange(first, end), target_band, k);
   });
 }
-
-template <typename Channel>
-Channel ChannelOf(const cv::Mat& image, int k);
-template <>
-inline ByteChannel ChannelOf<ByteChannel>(const cv::Mat& image, int k) { return ByteChannel(image, k); }
 
 template <typename Channel, typename Sink>
 void FilterChannelByChannel(const cv::Mat& source, cv::Mat& output, int type, int plane_type,
@@ -34,7 +30,7 @@ void FilterChannelByChannel(const cv::Mat& source, cv::Mat& output, int type, in
   if (!SharesMemory(output, source)) {
     PrepareOutput(output, rows, cols, type);
     for (int k = 0; k < 3; ++k) {
-      const Channel channel = ChannelOf<Channel>(source, k);
+      const Channel channel = Channel(source, k);
       StreamBilateralGrid(ChannelSource<Channel>{channel, channel, cols, rows}, Sink(output, 3, k),
                           cols, rows, sigma_s, sigma_r);
     }
@@ -46,7 +42,7 @@ void FilterChannelByChannel(const cv::Mat& source, cv::Mat& output, int type, in
   PrepareOutput(target, rows, cols, type);
   cv::Mat plane(rows, cols, plane_type);
   for (int k = 0; k < 3; ++k) {
-    const Channel channel = ChannelOf<Channel>(source, k);
+    const Channel channel = Channel(source, k);
     StreamBilateralGrid(ChannelSource<Channel>{channel, channel, cols, rows}, Sink(plane, 1, 0),
                         cols, rows, sigma_s, sigma_r);
     InsertChannelInBands(plane, target, k);

@@ -15,7 +15,7 @@ namespace vantorel {
 
 namespace {
 
-constexpr int kLanes = 32;  // bytes of one AVX2 vector: 8 floats or 32 bytes
+constexpr int kLanes = 32;  // bytes of one AVX2 vector: 8 floats, 16 words or 32 bytes
 constexpr int kMaxChannels = 4;
 
 template <typename T>
@@ -78,6 +78,11 @@ void ByteRowsRange(const unsigned char* data, size_t step, int channels, int k, 
   RunVectorised([&] { RowsRange<uint8_t>(data, step, channels, k, width, y0, y1, lo, hi); });
 }
 
+void WordRowsRange(const unsigned char* data, size_t step, int channels, int k, int32_t width,
+                   int32_t y0, int32_t y1, uint16_t& lo, uint16_t& hi) {
+  RunVectorised([&] { RowsRange<uint16_t>(data, step, channels, k, width, y0, y1, lo, hi); });
+}
+
 // Rows per task: a few hundred thousand samples, so that small images stay on one thread.
 template <typename T, typename Scan>
 void ParallelRange(int32_t width, int32_t height, T& lo, T& hi, Scan scan) {
@@ -107,6 +112,13 @@ void ByteChannelRange(const unsigned char* data, size_t step, int channels, int 
                       int32_t height, uint8_t& lo, uint8_t& hi) {
   ParallelRange(width, height, lo, hi, [&](int32_t y0, int32_t y1, uint8_t& l, uint8_t& h) {
     ByteRowsRange(data, step, channels, k, width, y0, y1, l, h);
+  });
+}
+
+void WordChannelRange(const unsigned char* data, size_t step, int channels, int k, int32_t width,
+                      int32_t height, uint16_t& lo, uint16_t& hi) {
+  ParallelRange(width, height, lo, hi, [&](int32_t y0, int32_t y1, uint16_t& l, uint16_t& h) {
+    WordRowsRange(data, step, channels, k, width, y0, y1, l, h);
   });
 }
 

@@ -16,4 +16,8 @@ void FloatChannelRange(const unsigned char* data, size_t step, int channels, int
 void ByteChannelRange(const unsigned char* data, size_t step, int channels, int k, int32_t width,
                       int32_t height, uint8_t& lo, uint8_t& hi);
 
+// The same for 16-bit samples.
+void WordChannelRange(const unsigned char* data, size_t step, int channels, int k, int32_t width,
+                      int32_t height, uint16_t& lo, uint16_t& hi);
+
 }  // namespace vantorel

@@ -3,7 +3,8 @@
 // grid (value only), and the store of the result. A plain version, and one that takes four
 // pixels at a time with AVX2; the lanes round exactly as the plain code does.
 //
-// Edges and outputs are reached through small row views (EdgesOfRow, ValuesOfRow, BytesOfRow)
+// Edges and outputs are reached through small row views (EdgesOfRow, SampleLevelsOfRow, ValuesOfRow,
+// RoundedOfRow)
 // that the sources and sinks hand out. Everything the AVX2 code calls is inlined into it:
 // legacy SSE code run while the upper register halves are in use is several times slower.
 #pragma once
@@ -13,6 +14,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 
 #include "filters/grid_stream_parts.h"
 #include "filters/trilinear_weights.h"
@@ -60,16 +62,17 @@ struct EdgesOfRow {
   }
 };
 
-// Byte edges, whose places were worked out once per level.
-struct LevelsOfRow {
-  const uint8_t* first;
+// Edges of unsigned samples (bytes or 16 bits), whose places were worked out once per level.
+template <typename T>
+struct SampleLevelsOfRow {
+  const T* first;
   size_t stride;
   const AxisPlace* by_level;
 
   VANTOREL_INLINE AxisPlace One(int32_t i) const { return by_level[first[i * stride]]; }
 
   VANTOREL_AVX2_INLINE void Four(int32_t i, __m128i& z0, __m128i& z1, __m128& dz) const {
-    const uint8_t* p = first + i * stride;
+    const T* p = first + i * stride;
     const AxisPlace& a = by_level[p[0]];
     const AxisPlace& b = by_level[p[stride]];
     const AxisPlace& c = by_level[p[2 * stride]];
@@ -79,6 +82,7 @@ struct LevelsOfRow {
     dz = _mm_set_ps(d.fraction, c.fraction, b.fraction, a.fraction);
   }
 };
+using LevelsOfRow = SampleLevelsOfRow<uint8_t>;
 
 // Results stored as float or double, `stride` elements apart.
 template <typename T>
@@ -103,24 +107,31 @@ struct ValuesOfRow {
   }
 };
 
-// Results stored as bytes: v * 255 + 0.5 truncated (halves up), capped at 255.
-struct BytesOfRow {
-  uint8_t* first;
+// Results stored as unsigned samples (bytes or 16 bits): v * largest + 0.5 truncated
+// (halves up), capped at the largest level (255 or 65535).
+template <typename T>
+struct RoundedOfRow {
+  static constexpr int kLargest = std::numeric_limits<T>::max();
+  T* first;
   size_t stride;
 
   VANTOREL_INLINE void One(int32_t i, double v) const {
-    const int level = static_cast<int>(v * 255.0 + 0.5);
-    first[i * stride] = static_cast<uint8_t>(std::min(level, 255));
+    const int level = static_cast<int>(v * static_cast<double>(kLargest) + 0.5);
+    first[i * stride] = static_cast<T>(std::min(level, kLargest));
   }
 
   VANTOREL_AVX2_INLINE void Four(int32_t i, __m256d v) const {
-    const __m256d scaled = _mm256_add_pd(_mm256_mul_pd(v, _mm256_set1_pd(255.0)), _mm256_set1_pd(0.5));
+    const __m256d scaled =
+        _mm256_add_pd(_mm256_mul_pd(v, _mm256_set1_pd(static_cast<double>(kLargest))), _mm256_set1_pd(0.5));
     alignas(16) int32_t levels[4];
-    _mm_store_si128(reinterpret_cast<__m128i*>(levels), _mm_min_epi32(_mm256_cvttpd_epi32(scaled), _mm_set1_epi32(255)));
-    uint8_t* p = first + i * stride;
-    for (int k = 0; k < 4; ++k) p[k * stride] = static_cast<uint8_t>(levels[k]);
+    _mm_store_si128(reinterpret_cast<__m128i*>(levels),
+                    _mm_min_epi32(_mm256_cvttpd_epi32(scaled), _mm_set1_epi32(kLargest)));
+    T* p = first + i * stride;
+    for (int k = 0; k < 4; ++k) p[k * stride] = static_cast<T>(levels[k]);
   }
 };
+using BytesOfRow = RoundedOfRow<uint8_t>;
+using WordsOfRow = RoundedOfRow<uint16_t>;
 
 // One pixel, as the reference core samples it.
 template <typename Edges>

@@ -14,8 +14,8 @@
 //    and results go straight to a Sink, so no full-size copies are needed.
 // A Source has Value(x, y) and Edge(x, y) as doubles, EdgeRange(emin, emax), and
 // EdgePointer(x, y) with EdgeStride() for the read-back's rows; it may offer its edges as
-// levels (see z_places.h). A Sink has Pointer(x, y) and Stride(): float, double or byte
-// results (grid_row_kernels.h), written once per pixel, from several threads for disjoint
+// levels (see z_places.h). A Sink has Pointer(x, y) and Stride(): float, double, byte or
+// 16-bit results (grid_row_kernels.h), written once per pixel, from several threads for disjoint
 // columns.
 // The hot loops copy the source, the sink and the places into locals: a sink that stores
 // bytes could otherwise alias every member, and the compiler would reload them per pixel.
@@ -74,7 +74,8 @@ struct GridPlan {
 template <typename Source>
 auto EdgesOf(const Source& source, const GridPlan<Source>& plan, int32_t x, int32_t y) {
   if constexpr (EdgeLevelCount<Source>::value > 0) {
-    return LevelsOfRow{source.EdgePointer(x, y), source.EdgeStride(), plan.zs.ByLevel()};
+    using T = std::remove_const_t<std::remove_pointer_t<decltype(source.EdgePointer(x, y))>>;
+    return SampleLevelsOfRow<T>{source.EdgePointer(x, y), source.EdgeStride(), plan.zs.ByLevel()};
   } else {
     using T = std::remove_const_t<std::remove_pointer_t<decltype(source.EdgePointer(x, y))>>;
     return EdgesOfRow<T>{source.EdgePointer(x, y), source.EdgeStride(), &plan.g};
@@ -306,8 +307,8 @@ class SliceStream {
 
   static auto OutputOf(const Sink& sink, int32_t x, int32_t y) {
     using T = std::remove_pointer_t<decltype(sink.Pointer(x, y))>;
-    if constexpr (std::is_same_v<T, uint8_t>) {
-      return BytesOfRow{sink.Pointer(x, y), sink.Stride()};
+    if constexpr (std::is_same_v<T, uint8_t> || std::is_same_v<T, uint16_t>) {
+      return RoundedOfRow<T>{sink.Pointer(x, y), sink.Stride()};
     } else {
       return ValuesOfRow<T>{sink.Pointer(x, y), sink.Stride()};
     }

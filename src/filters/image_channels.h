@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <limits>
+#include <vector>
 
 #include <opencv2/core.hpp>
 
@@ -34,37 +36,48 @@ struct FloatChannel {
   }
 };
 
-// Every byte on the 0-to-1 scale: the byte divided by 255 in double.
-inline const double* ByteScale() {
-  static const std::array<double, 256> scale = [] {
-    std::array<double, 256> s{};
-    for (int level = 0; level < 256; ++level) s[level] = static_cast<double>(level) / 255.0;
+// Every level of an unsigned sample type on the 0-to-1 scale: the level divided by the
+// type's largest (255 for bytes, 65535 for 16 bits) in double.
+template <typename T>
+const double* LevelScale() {
+  static const std::vector<double> scale = [] {
+    constexpr int kLargest = std::numeric_limits<T>::max();
+    std::vector<double> s(static_cast<size_t>(kLargest) + 1);
+    for (int level = 0; level <= kLargest; ++level) s[level] = static_cast<double>(level) / static_cast<double>(kLargest);
     return s;
   }();
   return scale.data();
 }
 
-// Channel k of a CV_8UC3 image on the 0-to-1 scale, looked up rather than divided.
-struct ByteChannel {
-  static constexpr int kLevels = 256;
+// Channel k of a three-channel image of unsigned samples (bytes or 16 bits) on the 0-to-1
+// scale, looked up rather than divided.
+template <typename T>
+struct LevelChannel {
+  static constexpr int kLevels = std::numeric_limits<T>::max() + 1;
   const uchar* data;
   size_t step;
   int k;
   const double* scale;
-  ByteChannel(const cv::Mat& image, int channel)
-      : data(image.data), step(image.step[0]), k(channel), scale(ByteScale()) {}
-  const uint8_t* Pointer(int32_t x, int32_t y) const { return data + y * step + x * 3 + k; }
+  LevelChannel(const cv::Mat& image, int channel)
+      : data(image.data), step(image.step[0]), k(channel), scale(LevelScale<T>()) {}
+  const T* Pointer(int32_t x, int32_t y) const { return reinterpret_cast<const T*>(data + y * step) + x * 3 + k; }
   size_t Stride() const { return 3; }
   int Level(int32_t x, int32_t y) const { return *Pointer(x, y); }
   double OfLevel(int level) const { return scale[level]; }
   double At(int32_t x, int32_t y) const { return OfLevel(Level(x, y)); }
   void Range(int32_t width, int32_t height, double& lo, double& hi) const {
-    uint8_t l = 0, h = 0;
-    ByteChannelRange(data, step, 3, k, width, height, l, h);
+    T l = 0, h = 0;
+    if constexpr (sizeof(T) == 1) {
+      ByteChannelRange(data, step, 3, k, width, height, l, h);
+    } else {
+      WordChannelRange(data, step, 3, k, width, height, l, h);
+    }
     lo = OfLevel(l);
     hi = OfLevel(h);
   }
 };
+using ByteChannel = LevelChannel<uint8_t>;
+using WordChannel = LevelChannel<uint16_t>;
 
 // Values from one channel, edges from another (or the same). Byte channels give their
 // edges as levels too (see z_places.h).
@@ -86,11 +99,11 @@ struct ChannelSource {
   void EdgeRange(double& emin, double& emax) const { edges.Range(width, height, emin, emax); }
 };
 
-// Where the filter writes channel k of an n-channel image of T (float or bytes). Float
-// results are rounded to float; byte results are written as v * 255 + 0.5 truncated,
-// halves up (BytesOfRow). The filter's results stay within the range of its inputs, so
-// that sum lies in [0.5, 255.5] up to the rounding of the interpolation weights; a cap at
-// 255 guards that last fraction.
+// Where the filter writes channel k of an n-channel image of T (float, bytes or 16 bits).
+// Float results are rounded to float; level results are written as v * largest + 0.5
+// truncated, halves up (LevelsOut). The filter's results stay within the range of its
+// inputs, so that sum lies in [0.5, largest + 0.5] up to the rounding of the interpolation
+// weights; a cap at the largest level guards that last fraction.
 template <typename T>
 struct ChannelSink {
   uchar* data;
@@ -103,6 +116,7 @@ struct ChannelSink {
 };
 using FloatChannelSink = ChannelSink<float>;
 using ByteChannelSink = ChannelSink<uint8_t>;
+using WordChannelSink = ChannelSink<uint16_t>;
 
 // True when two matrices' pixel memory overlaps.
 inline bool SharesMemory(const cv::Mat& a, const cv::Mat& b) {

@@ -80,6 +80,7 @@ float AutoAdjustCPU(cv::Mat& img, const ToneLook& look) {
   cv::Mat pixels = FloatPixels(img);
   // A one-channel picture is its own luminance; a colour one's is taken as it is measured.
   ToneCurve curve = ComputeToneCurve(pixels);
+  if (look.levels > kToneLevels) DeepenToneCurve(look.levels, look.natural, look.strength, curve);
   if (look.natural) FadeTowardIdentity(look.strength, curve);
   if (curve.stretchable) ToneInBands(curve, look.natural, pixels);
   if (pixels.data != img.data) WriteBack(pixels, img);

@@ -19,6 +19,9 @@ struct ToneLook {
   // table faded toward the identity by `strength`, and all of the input's chroma kept.
   bool natural = false;
   float strength = 1.0f;  // natural only: the curve's weight against the identity, in [0, 1]
+  // The levels the result will be stored in: 256 for bytes (the curve's own table), 65536
+  // for 16 bits (the curve evaluated at every 16-bit level, so that it adds no steps).
+  int levels = 256;
 };
 
 // AutoAdjustCPU in the given look, with the same checks and degenerate-picture handling.

@@ -1,5 +1,5 @@
 // The pipeline frame: argument checks, normalisation, the stages in their fixed order, the
-// conversion back to bytes and the copy into the caller's buffer.
+// conversion back to bytes (or 16 bits) and the copy into the caller's buffer.
 #include "imagedehaze/dehaze.h"
 
 #include <algorithm>
@@ -58,13 +58,11 @@ cv::Mat TransmissionOf(Look look, cv::Mat dark_channel, const FrontStages& front
                                              TransmissionExponent(haze_thickness), filters);
 }
 
-// Normalisation, luma, airlight and transmission. False for an all-black picture, which
-// has nothing to scale by; `front` is then left empty.
-bool RunFrontStages(const unsigned char* data, int cols, int rows, float haze_thickness,
-                    Look look, const EdgeFilters& filters, FrontStages& front) {
-  // Only read: the header is const in all but its type.
-  const cv::Mat source_view(rows, cols, CV_8UC3, const_cast<unsigned char*>(data));
-
+// Normalisation, luma, airlight and transmission, from the caller's picture as it lies
+// (CV_8UC3 or CV_16UC3, only read). False for an all-black picture, which has nothing to
+// scale by; `front` is then left empty.
+bool RunFrontStages(const cv::Mat& source_view, float haze_thickness, Look look, const EdgeFilters& filters,
+                    FrontStages& front) {
   const double largest_sample = LargestSample(source_view);
   if (largest_sample == 0.0) return false;
   front.largest_sample = largest_sample;
@@ -79,6 +77,13 @@ bool RunFrontStages(const unsigned char* data, int cols, int rows, float haze_th
   front.ycrcb = std::move(normalized);
   front.transmission = TransmissionOf(look, std::move(dark_channel), front, haze_thickness, filters);
   return true;
+}
+
+// A header over the caller's packed BGR samples: bytes or 16 bits. Only read through it
+// until the end; the header is const in all but its type.
+template <typename Sample>
+cv::Mat SourceView(const Sample* data, int cols, int rows) {
+  return cv::Mat(rows, cols, sizeof(Sample) == 1 ? CV_8UC3 : CV_16UC3, const_cast<Sample*>(data));
 }
 
 void CopyMap(const cv::Mat& map, float* destination) {
@@ -114,12 +119,18 @@ bool DehazeCPU(unsigned char* data, int cols, int rows, float haze_thickness,
   return RunPipeline(data, cols, rows, haze_thickness, options, LibraryEdgeFilters());
 }
 
-bool RunPipeline(unsigned char* data, int cols, int rows, float haze_thickness,
-                 const DehazeOptions& options, const EdgeFilters& filters) {
+namespace {
+
+// The pipeline for bytes and for 16 bits alike: only the tone table's levels, the
+// conversion of the result and its final filter follow the depth.
+template <typename Sample>
+bool RunPipelineOver(Sample* data, int cols, int rows, float haze_thickness, const DehazeOptions& options,
+                     const EdgeFilters& filters) {
+  constexpr bool kBytes = sizeof(Sample) == 1;
   if (!ArgumentsAccepted(cols, rows, haze_thickness) || options.threads < 0) return false;
   const ScopedThreadCount thread_count(options.threads);
   FrontStages front;
-  if (!RunFrontStages(data, cols, rows, haze_thickness, options.look, filters, front)) {
+  if (!RunFrontStages(SourceView(data, cols, rows), haze_thickness, options.look, filters, front)) {
     // An all-black picture has nothing to scale by and no haze to remove: it stays black,
     // and nothing in it is hidden by haze.
     if (options.transmission != nullptr) FillClear(options.transmission, cols, rows);
@@ -127,35 +138,68 @@ bool RunPipeline(unsigned char* data, int cols, int rows, float haze_thickness,
   }
   if (options.transmission != nullptr) CopyMap(front.transmission, options.transmission);
 
+  ToneLook look = ToneLookOf(options, haze_thickness);
+  look.levels = kBytes ? 256 : 65536;
   // The recovery is the last reader of these: hand them over so it can release them early.
   cv::Mat dehazed = RecoverRadianceCPU(std::move(front.ycrcb), front.airlight,
-                                       std::move(front.transmission), filters,
-                                       ToneLookOf(options, haze_thickness));
+                                       std::move(front.transmission), filters, look);
 
   // The natural look scales back by the input's largest sample, so the result keeps the
   // input's range: a dim photo stays dim.
-  const double write_back_scale = options.look == Look::kNatural ? front.largest_sample : 255.0;
-  cv::Mat output_8u;
-  ConvertInBands(dehazed, output_8u, CV_8U, write_back_scale);
+  const double write_back_scale =
+      options.look == Look::kNatural ? front.largest_sample : (kBytes ? 255.0 : 65535.0);
+  cv::Mat output;
+  ConvertInBands(dehazed, output, kBytes ? CV_8U : CV_16U, write_back_scale);
   dehazed.release();
-  // A last edge-preserving smoothing of the bytes: 4 x 4-pixel cells, 0.02 of the range.
-  filters.bytes(output_8u, output_8u, 4.0, 0.02);
+  // A last edge-preserving smoothing: 4 x 4-pixel cells, 0.02 of the range.
+  if constexpr (kBytes) {
+    filters.bytes(output, output, 4.0, 0.02);
+  } else {
+    filters.words(output, output, 4.0, 0.02);
+  }
 
   // Only now, when nothing can fail any more, is the caller's picture replaced.
-  std::memcpy(data, output_8u.data, static_cast<size_t>(rows) * static_cast<size_t>(cols) * 3);
+  std::memcpy(data, output.data, static_cast<size_t>(rows) * static_cast<size_t>(cols) * 3 * sizeof(Sample));
   return true;
 }
 
-bool EstimateTransmissionMapCPU(const unsigned char* data, int cols, int rows,
-                                float haze_thickness, float* transmission) {
+template <typename Sample>
+bool EstimateTransmissionOver(const Sample* data, int cols, int rows, float haze_thickness,
+                              float* transmission) {
   if (transmission == nullptr || !ArgumentsAccepted(cols, rows, haze_thickness)) return false;
   FrontStages front;
-  if (!RunFrontStages(data, cols, rows, haze_thickness, Look::kClassic, LibraryEdgeFilters(), front)) {
+  if (!RunFrontStages(SourceView(data, cols, rows), haze_thickness, Look::kClassic, LibraryEdgeFilters(), front)) {
     FillClear(transmission, cols, rows);
     return true;
   }
   CopyMap(front.transmission, transmission);
   return true;
+}
+
+}  // namespace
+
+bool Dehaze16CPU(unsigned short* data, int cols, int rows, float haze_thickness, const DehazeOptions& options) {
+  return RunPipeline(data, cols, rows, haze_thickness, options, LibraryEdgeFilters());
+}
+
+bool RunPipeline(unsigned char* data, int cols, int rows, float haze_thickness,
+                 const DehazeOptions& options, const EdgeFilters& filters) {
+  return RunPipelineOver(data, cols, rows, haze_thickness, options, filters);
+}
+
+bool RunPipeline(unsigned short* data, int cols, int rows, float haze_thickness,
+                 const DehazeOptions& options, const EdgeFilters& filters) {
+  return RunPipelineOver(data, cols, rows, haze_thickness, options, filters);
+}
+
+bool EstimateTransmissionMapCPU(const unsigned char* data, int cols, int rows,
+                                float haze_thickness, float* transmission) {
+  return EstimateTransmissionOver(data, cols, rows, haze_thickness, transmission);
+}
+
+bool EstimateTransmissionMap16CPU(const unsigned short* data, int cols, int rows,
+                                  float haze_thickness, float* transmission) {
+  return EstimateTransmissionOver(data, cols, rows, haze_thickness, transmission);
 }
 
 }  // namespace vantorel

@@ -3,7 +3,8 @@
 namespace vantorel {
 
 const EdgeFilters& LibraryEdgeFilters() {
-  static const EdgeFilters filters{JointBilateralCPU, BilateralChannelInBandsCPU, Bilateral8UC3CPU};
+  static const EdgeFilters filters{JointBilateralCPU, BilateralChannelInBandsCPU, Bilateral8UC3CPU,
+                                    Bilateral16UC3CPU};
   return filters;
 }
 

@@ -10,12 +10,14 @@
 namespace vantorel {
 
 struct EdgeFilters {
-  // Same contracts as JointBilateralCPU, BilateralChannelInBandsCPU and Bilateral8UC3CPU.
+  // Same contracts as JointBilateralCPU, BilateralChannelInBandsCPU, Bilateral8UC3CPU and
+  // Bilateral16UC3CPU.
   void (*joint)(const cv::Mat& source, const cv::Mat& guide, cv::Mat& output, double sigma_s,
                 double sigma_r);
   void (*channel)(const cv::Mat& source, int k, double sigma_s, double sigma_r,
                   const SmoothedRows& consume);
   void (*bytes)(const cv::Mat& source, cv::Mat& destination, double sigma_s, double sigma_r);
+  void (*words)(const cv::Mat& source, cv::Mat& destination, double sigma_s, double sigma_r);
 };
 
 // The library's filters.

@@ -1,4 +1,4 @@
-// Normalisation of the 8-bit source by its largest sample.
+// Normalisation of the source (8 or 16 bits) by its largest sample.
 #include "imagedehaze/normalize.h"
 
 #include "imagedehaze/convert_in_bands.h"

@@ -10,5 +10,8 @@ namespace vantorel {
 // Same contract as DehazeCPU with options.
 bool RunPipeline(unsigned char* data, int cols, int rows, float haze_thickness,
                  const DehazeOptions& options, const EdgeFilters& filters);
+// Same contract as Dehaze16CPU.
+bool RunPipeline(unsigned short* data, int cols, int rows, float haze_thickness,
+                 const DehazeOptions& options, const EdgeFilters& filters);
 
 }  // namespace vantorel

@@ -4,6 +4,14 @@ namespace vantorel {
 
 void ApplyToneTable(const ToneCurve& curve, cv::Mat& image) {
   const int samples = image.cols * image.channels();
+  if (!curve.deep_table.empty()) {
+    const float largest_level = static_cast<float>(curve.deep_levels - 1);
+    for (int y = 0; y < image.rows; ++y) {
+      float* row = image.ptr<float>(y);
+      for (int i = 0; i < samples; ++i) row[i] = curve.deep_table[DeepToneLevel(row[i], largest_level, curve.deep_top)];
+    }
+    return;
+  }
   for (int y = 0; y < image.rows; ++y) {
     float* row = image.ptr<float>(y);
     for (int i = 0; i < samples; ++i) row[i] = curve.table[ToneLevel(row[i], curve.top)];

@@ -9,7 +9,8 @@
 namespace vantorel {
 
 // Replaces every sample of a CV_32F image (any channel count, rows anywhere) by the table
-// entry of its level, levels at or above `top` taking the entry of `top`.
+// entry of its level, levels at or above `top` taking the entry of `top`; through the deep
+// table when the curve has one.
 void ApplyToneTable(const ToneCurve& curve, cv::Mat& image);
 
 // The chroma step: the toned picture keeps its own Y, while its Cr and Cb become the means

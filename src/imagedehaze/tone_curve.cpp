@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstddef>
 #include <mutex>
+#include <utility>
 #include <vector>
 
 #include "filters/parallel_for.h"
@@ -29,8 +30,9 @@ float ExposureScale(float log_average) {
   return g;
 }
 
-void FillBaseCurve(float exposure, int top, float* table) {
-  const float step = exposure / 255.0f;
+// Level j of a table of largest_level + 1 levels stands for j / largest_level.
+void FillBaseCurve(float exposure, int top, float* table, float largest_level = 255.0f) {
+  const float step = exposure / largest_level;
   for (int j = 0; j <= top; ++j) table[j] = static_cast<float>(j) * step;
 }
 
@@ -134,12 +136,42 @@ void FadeTowardIdentity(float strength, ToneCurve& curve) {
   }
 }
 
+void DeepenToneCurve(int levels, bool natural, float strength, ToneCurve& curve) {
+  if (!curve.stretchable) return;
+  const int last = levels - 1;
+  const float largest_level = static_cast<float>(last);
+  // The deep level that stands for 8-bit level j.
+  const int per_byte = last / (kToneLevels - 1);
+  const float ceiling = ceilf(curve.largest * largest_level);
+  const int top = ceiling < largest_level ? static_cast<int>(ceiling) : last;
+  std::vector<float> table(static_cast<size_t>(levels), 0.0f);
+  FillBaseCurve(curve.exposure, top, table.data(), largest_level);
+  if (!(table[top] > 0.0f)) return;
+  CompressCurve(top, table.data());
+  const float black = table[std::min(curve.lo * per_byte, top)] * 0.9f;
+  float white = table[std::min(curve.hi * per_byte, top)] / 0.9f;
+  if (table[top] < white) white = table[top];
+  if (!(white > black)) return;
+  StretchCurve(black, white, top, table.data());
+  if (natural) {
+    const float rest = 1.0f - strength;
+    for (int j = 0; j <= top; ++j) {
+      const float identity = static_cast<float>(j) / largest_level;
+      table[j] = strength * table[j] + rest * identity;
+    }
+  }
+  curve.deep_levels = levels;
+  curve.deep_top = top;
+  curve.deep_table = std::move(table);
+}
+
 ToneCurve ComputeToneCurve(const cv::Mat& picture) {
   CV_Assert((picture.type() == CV_32FC1 || picture.type() == CV_32FC3) && picture.isContinuous());
   const LuminanceStatistics statistics = MeasureLuminance(picture.ptr<float>(), picture.total(), picture.channels());
   ToneCurve curve;
   curve.log_average = statistics.log_average;
   curve.top = TopLevel(statistics.largest);
+  curve.largest = statistics.largest;
   BuildToneTable(statistics.histogram.data(), picture.cols, picture.rows, curve);
   return curve;
 }

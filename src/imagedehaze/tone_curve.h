@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstddef>
+#include <vector>
 
 #include <opencv2/core.hpp>
 
@@ -23,6 +24,13 @@ struct ToneCurve {
   // point not above the black point): the picture's tone is then left as it is.
   bool stretchable = false;
   std::array<float, kToneLevels> table{};  // entries 0 .. top are meaningful
+  float largest = 0.0f;      // the largest luminance, at least 0
+  // For results deeper than 8 bits (DeepenToneCurve): the same curve evaluated at
+  // deep_levels levels, deep_top and deep_table taking the place of top and table. Empty
+  // for 8-bit results.
+  int deep_levels = 0;
+  int deep_top = 0;
+  std::vector<float> deep_table;
 };
 
 // The level int(v * 255 + 0.5) of a value v in [0, 1] (single precision, truncated toward
@@ -32,6 +40,14 @@ struct ToneCurve {
 // conversion to int.
 inline int ToneLevel(float value, int last) {
   const float scaled = value * 255.0f + 0.5f;
+  if (!(scaled < static_cast<float>(last))) return last;
+  return scaled > 0.0f ? static_cast<int>(scaled) : 0;
+}
+
+// The level int(v * (levels - 1) + 0.5) of a value, limited to 0 .. last, as ToneLevel does
+// for 256 levels.
+inline int DeepToneLevel(float value, float largest_level, int last) {
+  const float scaled = value * largest_level + 0.5f;
   if (!(scaled < static_cast<float>(last))) return last;
   return scaled > 0.0f ? static_cast<int>(scaled) : 0;
 }
@@ -54,6 +70,13 @@ void BuildToneTable(const int* histogram, int cols, int rows, ToneCurve& curve);
 // T[j] = strength * T[j] + (1 - strength) * j / 255, in single precision in that order. Only
 // for a stretchable curve: a picture whose tone is left as it is stays so.
 void FadeTowardIdentity(float strength, ToneCurve& curve);
+
+// Evaluates a built curve at `levels` levels (65536 for 16-bit results, level j standing
+// for j / (levels - 1)), so that a deep result gets no steps from the table: the same
+// exposure, compression renormalised at the deep level of the largest luminance, and the
+// same black and white levels (lo and hi at their deep places), faded like the 8-bit table
+// when the look is natural (strength < 1). Only for a stretchable curve.
+void DeepenToneCurve(int levels, bool natural, float strength, ToneCurve& curve);
 
 // What the curve is built from, measured in one pass over the luminance.
 struct LuminanceStatistics {

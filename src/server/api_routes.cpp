@@ -177,9 +177,11 @@ void Api::Upload(const httplib::Request& request, httplib::Response& response) {
   if (!ReadBody(request, response, held->source, name)) return;
   const cv::Mat& pixels = held->source.pixels;
   std::string error;
-  if (!PipelineFitsInMemory(pixels.cols, pixels.rows, error)) return ReplyError(response, 413, name + ": " + error);
+  if (!PipelineFitsInMemory(pixels.cols, pixels.rows, error, SourceExtraBytesPerPixel(held->source))) {
+    return ReplyError(response, 413, name + ": " + error);
+  }
   held->reduced = ReducedCopy(pixels);
-  const std::string id = pictures_.Add(held, HeldPictureBytes(pixels.cols, pixels.rows));
+  const std::string id = pictures_.Add(held, HeldPictureBytes(pixels.cols, pixels.rows, static_cast<int>(pixels.elemSize1())));
   if (id.empty()) {
     return ReplyError(response, 413, name + ": the picture is larger than the memory the server keeps pictures in");
   }
@@ -189,7 +191,8 @@ void Api::Upload(const httplib::Request& request, httplib::Response& response) {
                                    {"width", std::to_string(pixels.cols)},
                                    {"height", std::to_string(pixels.rows)},
                                    {"preview_width", std::to_string(held->reduced.cols)},
-                                   {"preview_height", std::to_string(held->reduced.rows)}}),
+                                   {"preview_height", std::to_string(held->reduced.rows)},
+                                   {"depth", std::to_string(SourceDepthBits(held->source))}}),
                        "application/json");
 }
 
@@ -207,7 +210,8 @@ void Api::Describe(const httplib::Request& request, httplib::Response& response,
                                    {"width", std::to_string(held->source.pixels.cols)},
                                    {"height", std::to_string(held->source.pixels.rows)},
                                    {"preview_width", std::to_string(held->reduced.cols)},
-                                   {"preview_height", std::to_string(held->reduced.rows)}}),
+                                   {"preview_height", std::to_string(held->reduced.rows)},
+                                   {"depth", std::to_string(SourceDepthBits(held->source))}}),
                        "application/json");
 }
 

@@ -70,7 +70,8 @@ std::string ParseEncodingChoice(const httplib::Request& request, EncodingChoice&
     }
   }
   std::string error;
-  return CheckOutputOptions(choice.options, error) ? "" : error;
+  if (!CheckOutputOptions(choice.options, error)) return error;
+  return DepthRefusal(format, choice.options.depth);
 }
 
 std::string CheckParameterNames(const httplib::Request& request,

@@ -1,6 +1,6 @@
 // The query parameters of the HTTP interface: what a result depends on and how it is
 // encoded, named like the command line's options (thickness, look, format, jpeg-quality,
-// webp-quality, png-compression, strip-metadata). Each parser returns "" or, for a 400,
+// webp-quality, png-compression, strip-metadata, depth). Each parser returns "" or, for a 400,
 // one line saying what is wrong.
 #pragma once
 

@@ -6,6 +6,8 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include "dehazefile/picture_parts.h"
+
 namespace vantorel {
 
 cv::Mat ScaleToFit(const cv::Mat& picture, int max_cols, int max_rows) {
@@ -32,13 +34,13 @@ cv::Mat MapToGrey(const cv::Mat& transmission) {
 
 std::vector<unsigned char> EncodePng(const cv::Mat& picture) {
   std::vector<unsigned char> bytes;
-  cv::imencode(".png", picture, bytes, {cv::IMWRITE_PNG_COMPRESSION, 1});
+  cv::imencode(".png", AtDepth(picture, CV_8U), bytes, {cv::IMWRITE_PNG_COMPRESSION, 1});
   return bytes;
 }
 
 std::vector<unsigned char> EncodeJpeg(const cv::Mat& picture) {
   std::vector<unsigned char> bytes;
-  cv::imencode(".jpg", picture, bytes, {cv::IMWRITE_JPEG_QUALITY, 90});
+  cv::imencode(".jpg", AtDepth(picture, CV_8U), bytes, {cv::IMWRITE_JPEG_QUALITY, 90});
   return bytes;
 }
 

@@ -2,6 +2,7 @@
 
 #include <chrono>
 
+#include "dehazefile/picture_parts.h"
 #include "server/picture_views.h"
 #include "vantorel/dehaze.h"
 
@@ -12,8 +13,10 @@ namespace {
 // result (3 bytes a pixel), the map as floats (4) and as grey bytes (1).
 constexpr int kExtraBytesPerPixel = 3 + 4 + 1;
 
+// A 16-bit picture's copy takes 3 bytes a pixel more, and the pipeline its own more.
 uint64_t DehazeBytes(const cv::Mat& picture) {
-  return PipelinePeakBytes(picture.cols, picture.rows) + picture.total() * kExtraBytesPerPixel;
+  const uint64_t deep = picture.depth() == CV_16U ? 3 + kDeepPipelineExtraBytesPerPixel : 0;
+  return PipelinePeakBytes(picture.cols, picture.rows) + picture.total() * (kExtraBytesPerPixel + deep);
 }
 
 // Quick previews are small: a few at once, beside the full-size work.
@@ -31,7 +34,7 @@ std::shared_ptr<const DehazedPicture> DehazeCopy(const cv::Mat& source, const De
   options.look = choice.look;
   options.transmission = transmission.ptr<float>();
   const auto start = std::chrono::steady_clock::now();
-  if (!DehazeCPU(dehazed->result.data, source.cols, source.rows, choice.thickness, options)) return nullptr;
+  if (!DehazeColour(dehazed->result, choice.thickness, options)) return nullptr;
   dehazed->seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   dehazed->map = MapToGrey(transmission);
   return dehazed;
@@ -65,12 +68,13 @@ DehazeChoice HeldPicture::WantedPreview() const {
   return wanted_preview_;
 }
 
-uint64_t HeldPictureBytes(int cols, int rows) {
+uint64_t HeldPictureBytes(int cols, int rows, int sample_bytes) {
   const uint64_t pixels = static_cast<uint64_t>(cols) * rows;
   const uint64_t reduced = uint64_t{kPreviewLongSide} * kPreviewLongSide;
-  // The source and a result (3 bytes a pixel each), the map (1), and the reduced copy with
-  // its own result and map.
-  return pixels * 7 + reduced * 7;
+  // The source and a result (3 samples a pixel each), the map (1 byte), and the reduced
+  // copy with its own result and map.
+  const uint64_t per_pixel = 6 * static_cast<uint64_t>(sample_bytes) + 1;
+  return pixels * per_pixel + reduced * per_pixel;
 }
 
 PictureWork::PictureWork(int jobs, uint64_t work_bytes)
@@ -91,7 +95,8 @@ WorkOutcome PictureWork::Exact(HeldPicture& held, const DehazeChoice& choice, bo
   if (superseded()) return {204, "", nullptr};
   const cv::Mat& pixels = held.source.pixels;
   WorkOutcome outcome;
-  if (!PipelineFitsInMemory(pixels.cols, pixels.rows, outcome.error, kExtraBytesPerPixel)) {
+  if (!PipelineFitsInMemory(pixels.cols, pixels.rows, outcome.error,
+                            kExtraBytesPerPixel + SourceExtraBytesPerPixel(held.source))) {
     outcome.status = 413;
     return outcome;
   }
@@ -123,7 +128,7 @@ WorkOutcome PictureWork::Preview(HeldPicture& held, const DehazeChoice& choice) 
 WorkOutcome PictureWork::InPlace(SourcePicture& source, const DehazeChoice& choice) {
   cv::Mat& pixels = source.pixels;
   WorkOutcome outcome;
-  if (!PipelineFitsInMemory(pixels.cols, pixels.rows, outcome.error)) {
+  if (!PipelineFitsInMemory(pixels.cols, pixels.rows, outcome.error, SourceExtraBytesPerPixel(source))) {
     outcome.status = 413;
     return outcome;
   }
@@ -135,7 +140,7 @@ WorkOutcome PictureWork::InPlace(SourcePicture& source, const DehazeChoice& choi
   const auto start = std::chrono::steady_clock::now();
   DehazeOptions options;
   options.look = choice.look;
-  if (!DehazeCPU(pixels.data, pixels.cols, pixels.rows, choice.thickness, options)) return Done(nullptr);
+  if (!DehazeColour(pixels, choice.thickness, options)) return Done(nullptr);
   dehazed->seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   dehazed->result = pixels;
   return Done(dehazed);

@@ -53,8 +53,8 @@ struct WorkOutcome {
 };
 
 // The memory a full-size dehaze of a held picture reserves, for the picture store's budget
-// of one kept result and map.
-uint64_t HeldPictureBytes(int cols, int rows);
+// of one kept result and map; sample_bytes is 1 for an 8-bit picture, 2 for a 16-bit one.
+uint64_t HeldPictureBytes(int cols, int rows, int sample_bytes = 1);
 
 class PictureWork {
  public:

@@ -104,14 +104,15 @@ checks=$((checks + 1))
 [[ -d target_dir.png && -z $(ls -A target_dir.png) ]] || fail "target is a folder: folder changed"
 expect_no_file target_dir.png/x "target is a folder"
 
-# Grey, 16-bit and four-channel sources become a 3-channel 8-bit result of the same size.
+# Grey, 16-bit and four-channel sources keep their channels and depth in PNG.
 "$TEST_IMAGE" make gray8 33 21 grey.png
 "$TEST_IMAGE" make gray16 33 21 grey16.png
 "$TEST_IMAGE" make rgba 33 21 rgba.png
-for source in grey.png grey16.png rgba.png; do
+for case in "grey.png 1 8" "grey16.png 1 16" "rgba.png 4 8"; do
+  read -r source channels bits <<<"$case"
   run "$source" "out_$source"
   expect_status 0 "$source"
-  expect_image "out_$source" "33 21 3 8" "$source"
+  expect_image "out_$source" "33 21 $channels $bits" "$source"
 done
 
 # A result name at the file-name limit (255 bytes) is written all the same.

@@ -89,11 +89,13 @@ PICTURE = np.full((6, 8, 3), 120, np.uint8)
 
 
 @pytest.mark.parametrize("image, thickness, error, words", [
-    (PICTURE.astype(np.float32), 1.0, TypeError, "got dtype float32"),
+    (PICTURE.astype(np.float64), 1.0, TypeError, "got dtype float64 (convert it with .astype(numpy.float32))"),
+    (PICTURE.astype(np.int32), 1.0, TypeError, "got dtype int32"),
     (PICTURE.tolist(), 1.0, TypeError, "got list"),
     (None, 1.0, TypeError, "got NoneType"),
-    (PICTURE[:, :, 0], 1.0, ValueError, "got shape (6, 8)"),
-    (np.zeros((6, 8, 4), np.uint8), 1.0, ValueError, "got shape (6, 8, 4)"),
+    (np.zeros((6, 8, 2), np.uint8), 1.0, ValueError, "got shape (6, 8, 2)"),
+    (np.zeros((6, 8, 5), np.uint16), 1.0, ValueError, "got shape (6, 8, 5)"),
+    (np.zeros(8, np.uint8), 1.0, ValueError, "got shape (8,)"),
     (np.zeros((0, 8, 3), np.uint8), 1.0, ValueError, "image is empty"),
     (PICTURE, -0.1, ValueError, "in [0, 1], got -0.1"),
     (PICTURE, 1.0000001, ValueError, "in [0, 1]"),

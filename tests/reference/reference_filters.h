@@ -18,12 +18,15 @@ void BilateralChannelInBandsReferenceCPU(const cv::Mat& source, int k, double si
                                          const SmoothedRows& consume);
 void Bilateral8UC3ReferenceCPU(const cv::Mat& source, cv::Mat& destination, double sigma_s,
                                double sigma_r);
+void Bilateral16UC3ReferenceCPU(const cv::Mat& source, cv::Mat& destination, double sigma_s,
+                                double sigma_r);
 
-// The three above, for the pipeline's stages.
+// The four above, for the pipeline's stages.
 const EdgeFilters& ReferenceEdgeFilters();
 
 // DehazeCPU through the reference filters: the straightforward pipeline whose bytes the
 // library must give for any thread count and band size.
 bool ReferenceDehazeCPU(unsigned char* data, int cols, int rows, float haze_thickness);
+bool ReferenceDehazeCPU(unsigned short* data, int cols, int rows, float haze_thickness);
 
 }  // namespace vantorel

@@ -162,6 +162,34 @@ try:
         checks.check(status == 200 and body == expected,
                      "saved result %s%s: the command line's bytes" % (extension, options))
 
+    # A 16-bit picture: described as such, its results deep in PNG and TIFF by default, 8 bits
+    # with depth=8, and depth=16 into JPEG refused naming the format; the command line's bytes.
+    subprocess.run([test_image, "make", "rgb16", "90", "60", "deep.png"], check=True)
+    status, headers, body = server.request("POST", "/api/pictures?name=deep.png", read_file("deep.png"))
+    deep = json.loads(body) if status == 201 else {}
+    checks.check(status == 201 and deep.get("depth") == 16, "upload of a 16-bit picture: depth 16: %r" % body[:200])
+    deep_picture = "/api/pictures/" + deep.get("id", "none")
+    for extension, options, cli_options, layout in [("png", "", [], "90 60 3 16"), ("tif", "", [], "90 60 3 16"),
+                                                    ("png", "&depth=8", ["--depth", "8"], "90 60 3 8"),
+                                                    ("jpg", "", [], "90 60 3 8")]:
+        status, headers, body = server.request("GET", deep_picture + "/result?thickness=0.8&format=" + extension + options)
+        expected = command_line_result(vantorel, "deep.png", "expected." + extension, "0.8", *cli_options)
+        with open("got." + extension, "wb") as f:
+            f.write(body)
+        info = subprocess.run([test_image, "info", "got." + extension], capture_output=True, text=True).stdout.strip()
+        checks.check(status == 200 and body == expected and info == layout,
+                     "16-bit source saved as %s%s: %s, the command line's bytes" % (extension, options, info))
+    expect_error(400, "depth=16 into JPEG", "GET", deep_picture + "/result?thickness=0.8&format=jpg&depth=16")
+    status, headers, body = server.request("GET", deep_picture + "/result?thickness=0.8&format=jpg&depth=16")
+    checks.check(b"JPEG cannot hold 16 bits" in body, "depth=16 into JPEG names the format: %r" % body[:200])
+    expect_error(400, "depth=12", "GET", deep_picture + "/result?thickness=0.8&format=png&depth=12")
+    status, headers, body = server.request("GET", deep_picture + "/exact?thickness=0.8&width=50&height=50")
+    with open("deep_view.png", "wb") as f:
+        f.write(body)
+    info = subprocess.run([test_image, "info", "deep_view.png"], capture_output=True, text=True).stdout.split()
+    checks.check(status == 200 and info[3:] == ["8"], "the page's view of a 16-bit result is 8-bit: %r" % info)
+    server.request("DELETE", deep_picture)
+
     # At most two pictures are kept: a third upload drops the least recently used.
     ids = [json.loads(server.request("POST", "/api/pictures", sample_bytes)[2])["id"] for _ in range(2)]
     checks.check(server.request("GET", picture)[0] == 404, "the oldest picture was dropped for the third")

@@ -307,6 +307,31 @@ try:
                  and "hazy_mountains.jpg" in driver.find_element(By.ID, "picture-info").text,
                  "the photo is open again")
 
+    # The 16-bit choices of Save are offered for a 16-bit photo only, and write 16 bits.
+    deep_choices = "return [...document.querySelectorAll('#format option[data-deep]')].map(o => o.hidden);"
+    checks.check(driver.execute_script(deep_choices) == [True, True], "an 8-bit photo: no 16-bit choices")
+    subprocess.run([test_image, "scale", sample, "240", "160", "photo.png"], check=True)
+    subprocess.run([test_image, "deepen", "photo.png", os.path.join(scratch, "deep.png")], check=True)
+    driver.find_element(By.ID, "file").send_keys(os.path.join(scratch, "deep.png"))
+    WebDriverWait(driver, 60).until(lambda d: d.execute_script("return picture.name;") == "deep.png")
+    wait_for_exact(driver, stepped, look="natural")
+    checks.check("16 bits" in driver.find_element(By.ID, "picture-info").text
+                 and driver.execute_script(deep_choices) == [False, False],
+                 "a 16-bit photo: said so, and the 16-bit choices offered")
+    driver.execute_script("const s = document.getElementById('format'); s.value = 'tif16';"
+                          "s.dispatchEvent(new Event('change'));")
+    driver.find_element(By.ID, "save").click()
+    saved = os.path.join(downloads, "deep_dehazed.tif")
+    deadline = time.time() + 60
+    while not os.path.exists(saved) and time.time() < deadline:
+        time.sleep(0.2)
+    time.sleep(0.5)
+    expected = command_line_result(vantorel, os.path.join(scratch, "deep.png"), "expected_deep.tif", stepped,
+                                   "--look", "natural", "--depth", "16")
+    info = subprocess.run([test_image, "info", saved], capture_output=True, text=True).stdout.split()
+    checks.check(os.path.exists(saved) and read_file(saved) == expected and info[3:] == ["16"],
+                 "Save as 16-bit TIFF writes the command line's 16-bit bytes: %r" % info)
+
     # A phone: nothing wider than the screen with a long file name, the pictures stacked,
     # one of them on the first screen.
     driver.execute_cdp_cmd("Emulation.setDeviceMetricsOverride",

@@ -14,6 +14,16 @@
 //                                          blown up to a large test picture); with area, by
 //                                          area averaging, as the web server shrinks results
 //                                          for the screen
+//   test_image deepen PHOTO PATH           PHOTO in 16 bits with a smooth sky in its top fifth
+//                                          (deep_measures.h)
+//   test_image reduce DEEP PATH             DEEP (16 bits) to 8 bits, v / 257 rounded
+//   test_image measure DEEP_RESULT EIGHT_RESULT
+//                                          prints "DISTINCT16 DISTINCT8 MEAN LARGEST X Y CHANNEL":
+//                                          the sky's distinct values in both results, and the
+//                                          differences of the 16-bit result reduced to 8 bits
+//   test_image same-alpha PATH_A PATH_B     exit 0 when both have alpha and their alphas are equal
+//   test_image rotate SOURCE PATH           SOURCE as stored (all channels, any depth) turned a
+//                                          quarter clockwise, as EXIF orientation 6 asks
 //   test_image side-by-side BEFORE AFTER [MORE...] PANEL_WIDTH PATH
 //                                          the pictures scaled to PANEL_WIDTH pixels wide,
 //                                          side by side with white gaps
@@ -34,6 +44,7 @@
 #include "crafted_bmp.h"
 #include "crafted_jpeg.h"
 #include "crafted_png.h"
+#include "deep_measures.h"
 
 namespace {
 
@@ -99,6 +110,71 @@ cv::Mat GrayFrom(const cv::Mat& bgr) {
   return gray;
 }
 
+// Colour with a varied alpha, in 16 bits.
+cv::Mat Rgba16(int w, int h) {
+  std::vector<cv::Mat> planes;
+  cv::split(Rgb16(w, h), planes);
+  cv::Mat alpha(h, w, CV_16UC1);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) alpha.at<uint16_t>(y, x) = static_cast<uint16_t>((x * 977 + y * 131) % 65536);
+  planes.push_back(alpha);
+  cv::Mat bgra;
+  cv::merge(planes, bgra);
+  return bgra;
+}
+
+int Deepen(const char* photo_path, const char* path) {
+  const cv::Mat photo = cv::imread(photo_path, cv::IMREAD_COLOR);
+  if (photo.empty() || !cv::imwrite(path, vantorel::deep_measures::SmoothSky(photo))) {
+    std::fprintf(stderr, "test_image: cannot decode %s or write %s\n", photo_path, path);
+    return 1;
+  }
+  return 0;
+}
+
+int Reduce(const char* deep_path, const char* path) {
+  const cv::Mat deep = cv::imread(deep_path, cv::IMREAD_UNCHANGED);
+  if (deep.depth() != CV_16U || !cv::imwrite(path, vantorel::deep_measures::Reduced(deep))) {
+    std::fprintf(stderr, "test_image: %s is not a 16-bit picture, or %s cannot be written\n", deep_path, path);
+    return 1;
+  }
+  return 0;
+}
+
+int Measure(const char* deep_path, const char* eight_path) {
+  const cv::Mat deep = cv::imread(deep_path, cv::IMREAD_UNCHANGED), eight = cv::imread(eight_path, cv::IMREAD_UNCHANGED);
+  if (deep.type() != CV_16UC3 || eight.type() != CV_8UC3 || deep.size() != eight.size()) {
+    std::fprintf(stderr, "test_image: measure needs a 16-bit and an 8-bit colour picture of one size\n");
+    return 1;
+  }
+  const vantorel::deep_measures::Differences d = vantorel::deep_measures::DifferencesOf(vantorel::deep_measures::Reduced(deep), eight);
+  std::printf("%zu %zu %.4f %d %d %d %d\n", vantorel::deep_measures::DistinctSkyValues(deep),
+              vantorel::deep_measures::DistinctSkyValues(eight), d.mean, d.largest, d.x, d.y, d.channel);
+  return 0;
+}
+
+int SameAlpha(const char* a, const char* b) {
+  const cv::Mat x = cv::imread(a, cv::IMREAD_UNCHANGED), y = cv::imread(b, cv::IMREAD_UNCHANGED);
+  if (x.empty() || y.empty() || x.size() != y.size() || x.depth() != y.depth()) return 1;
+  const int cx = x.channels(), cy = y.channels();
+  if ((cx != 2 && cx != 4) || (cy != 2 && cy != 4)) return 1;
+  cv::Mat alpha_x, alpha_y;
+  cv::extractChannel(x, alpha_x, cx - 1);
+  cv::extractChannel(y, alpha_y, cy - 1);
+  return cv::norm(alpha_x, alpha_y, cv::NORM_INF) == 0 ? 0 : 1;
+}
+
+int Rotate(const char* source_path, const char* path) {
+  const cv::Mat source = cv::imread(source_path, cv::IMREAD_UNCHANGED);
+  cv::Mat turned;
+  if (!source.empty()) cv::rotate(source, turned, cv::ROTATE_90_CLOCKWISE);
+  if (turned.empty() || !cv::imwrite(path, turned)) {
+    std::fprintf(stderr, "test_image: cannot decode %s or write %s\n", source_path, path);
+    return 1;
+  }
+  return 0;
+}
+
 int Info(const char* path) {
   const cv::Mat img = cv::imread(path, cv::IMREAD_UNCHANGED);
   if (img.empty()) {
@@ -148,6 +224,7 @@ int Make(int argc, char** argv) {
       {"gray16", [&] { return Gray16(w, h); }},
       {"rgba", [&] { return Rgba(w, h); }},
       {"rgb16", [&] { return Rgb16(w, h); }},
+      {"rgba16", [&] { return Rgba16(w, h); }},
       {"dark", [&] { return Dark(w, h); }},
       {"progressive", [&] { return Gradient(w, h); }},
   };
@@ -248,6 +325,11 @@ int Dispatch(int argc, char** argv) {
   if (command == "make") return Make(argc, argv);
   if (command == "craft") return Craft(argc, argv);
   if (command == "info" && argc == 3) return Info(argv[2]);
+  if (command == "deepen" && argc == 4) return Deepen(argv[2], argv[3]);
+  if (command == "reduce" && argc == 4) return Reduce(argv[2], argv[3]);
+  if (command == "measure" && argc == 4) return Measure(argv[2], argv[3]);
+  if (command == "same-alpha" && argc == 4) return SameAlpha(argv[2], argv[3]);
+  if (command == "rotate" && argc == 4) return Rotate(argv[2], argv[3]);
   if (command == "same" && argc == 4) return Same(argv[2], argv[3]);
   if (command == "range" && argc == 3) return Range(argv[2]);
   if (command == "scale" && (argc == 6 || (argc == 7 && std::string(argv[6]) == "area"))) {

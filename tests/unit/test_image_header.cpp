@@ -33,6 +33,20 @@ TEST(ImageHeader, ReadsTheSizeOfPngAndBaselineAndProgressiveJpeg) {
   ExpectSize(Encoded(".jpg", 1, 500, {cv::IMWRITE_JPEG_PROGRESSIVE, 1}), 1, 500);
 }
 
+TEST(ImageHeader, TellsA16BitPngFromAn8BitOne) {
+  std::vector<unsigned char> deep_png;
+  ASSERT_TRUE(cv::imencode(".png", cv::Mat(5, 9, CV_16UC3, cv::Scalar(1000, 2, 65535)), deep_png));
+  DeclaredSize declared;
+  ASSERT_TRUE(ReadDeclaredSize(deep_png.data(), deep_png.size(), declared));
+  EXPECT_TRUE(declared.deep);
+  EXPECT_EQ(declared.cols, 9u);
+  for (const std::string ext : {".png", ".jpg"}) {
+    const std::vector<unsigned char> bytes = Encoded(ext, 9, 5);
+    ASSERT_TRUE(ReadDeclaredSize(bytes.data(), bytes.size(), declared));
+    EXPECT_FALSE(declared.deep) << ext;
+  }
+}
+
 TEST(ImageHeader, SkipsLargeSegmentsAndFillBytesBeforeTheFrame) {
   std::vector<unsigned char> jpeg = Encoded(".jpg", 64, 48);
   // After SOI: an APP1 segment of 60000 bytes, then two 0xFF fill bytes before the next marker.

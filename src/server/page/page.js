@@ -36,7 +36,7 @@ const REST_MILLISECONDS = 250;
 
 // The photo on screen; `file` is the one the page opened, kept to open it again if the
 // server drops its copy (another tab, --max-pictures).
-const picture = { id: null, name: '', width: 0, height: 0, file: null };
+const picture = { id: null, name: '', width: 0, height: 0, depth: 8, file: null };
 let view = 'side';           // side, split or map
 let restTimer = null;
 let exactRequest = null;     // the AbortController of the exact view being fetched
@@ -309,14 +309,17 @@ async function openFile(file) {
     if (!response.ok) throw new Error(file.name + ': ' + await failure(response));
     const held = await response.json();
     if (picture.id) fetch('/api/pictures/' + picture.id, { method: 'DELETE' }).catch(() => {});
-    Object.assign(picture, { id: held.id, name: file.name, width: held.width, height: held.height, file });
+    Object.assign(picture, { id: held.id, name: file.name, width: held.width, height: held.height,
+                             depth: held.depth, file });
   } catch (error) {
     ui.status.textContent = '';
     showError(error.message);
     return;
   }
   ui.info.textContent = picture.name + ' · ' + picture.width + ' × ' + picture.height + ' pixels (' +
-                        (picture.width * picture.height / 1e6).toFixed(1) + ' MP)';
+                        (picture.width * picture.height / 1e6).toFixed(1) + ' MP' +
+                        (picture.depth === 16 ? ', 16 bits' : '') + ')';
+  offerDeepFormats(picture.depth === 16);
   ui.dropHint.hidden = true;
   ui.compare.hidden = false;
   for (const control of [ui.thickness, ui.thicknessValue, ui.save]) control.disabled = false;
@@ -352,19 +355,38 @@ const qualityByFormat = {
   jpg: { label: 'Quality', min: 1, max: 100, value: '95', placeholder: '' },
   webp: { label: 'Quality (empty: lossless)', min: 1, max: 100, value: '', placeholder: 'lossless' },
   png: { label: 'Compression (0–9)', min: 0, max: 9, value: '', placeholder: 'default' },
+  png16: { label: 'Compression (0–9)', min: 0, max: 9, value: '', placeholder: 'default' },
+  tif16: null,  // nothing to choose
 };
+
+// What each choice of the list asks of the server: the format and, for the deep
+// choices, 16 bits (the page itself shows an 8-bit view).
+const savedAs = { png16: { format: 'png', depth: '16' }, tif16: { format: 'tif', depth: '16' } };
+
+// The 16-bit choices are offered for a 16-bit source only.
+function offerDeepFormats(deep) {
+  for (const option of ui.format.querySelectorAll('option[data-deep]')) option.hidden = !deep;
+  if (!deep && ui.format.selectedOptions[0].hidden) {
+    ui.format.value = 'jpg';
+    formatChanged();
+  }
+}
 
 function formatChanged() {
   const rule = qualityByFormat[ui.format.value];
-  ui.qualityLabel.textContent = rule.label;
-  Object.assign(ui.quality, { min: rule.min, max: rule.max, value: rule.value, placeholder: rule.placeholder });
+  ui.quality.disabled = rule === null;
+  ui.qualityLabel.textContent = rule ? rule.label : 'Quality';
+  if (rule) Object.assign(ui.quality, { min: rule.min, max: rule.max, value: rule.value, placeholder: rule.placeholder });
+  else Object.assign(ui.quality, { value: '', placeholder: '' });
 }
 
 async function save() {
   if (!picture.id) return;
-  const format = ui.format.value;
+  const choice = savedAs[ui.format.value] || { format: ui.format.value };
+  const format = choice.format;
   const parameters = { thickness: thickness(), look: look(), format };
-  const quality = ui.quality.value.trim();
+  if (choice.depth) parameters.depth = choice.depth;
+  const quality = ui.quality.disabled ? '' : ui.quality.value.trim();
   if (quality !== '') {
     parameters[{ jpg: 'jpeg-quality', webp: 'webp-quality', png: 'png-compression' }[format]] = quality;
   }
