@@ -38,10 +38,10 @@ case $mode in
       binary=$a; [[ $side == b ]] && binary=$b
       branches=(); [[ ${AB_BRANCHES:-0} == 1 ]] && branches=(--branch-sim=yes)
       VANTOREL_THREADS=1 valgrind --tool=callgrind "${branches[@]}" --callgrind-out-file="$work/$side.out" \
-        "--toggle-collect=${AB_FUNCTION:-vantorel::RunPipeline*}" "$binary" "$picture" "$work/$side.png" "$thickness" \
+        "--toggle-collect=${AB_FUNCTION:-*vantorel::*RunPipeline*}" "$binary" "$picture" "$work/$side.png" "$thickness" \
         >/dev/null 2>"$work/$side.log"
       total=$(grep -E 'Collected :' "$work/$side.log" | sed 's/.*Collected : *//')
-      printf '%s: %s (events: Ir%s) in %s\n' "$side" "$total" "${branches:+ Bc Bcm Bi Bim}" "${AB_FUNCTION:-vantorel::RunPipeline*}"
+      printf '%s: %s (events: Ir%s) in %s\n' "$side" "$total" "${branches:+ Bc Bcm Bi Bim}" "${AB_FUNCTION:-*vantorel::*RunPipeline*}"
       callgrind_annotate "$work/$side.out" 2>/dev/null | grep -E '^ *[0-9,]+ ' | head -12 | sed 's/^/   /' || true
     done
     same_bytes

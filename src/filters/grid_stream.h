@@ -22,8 +22,10 @@
 #pragma once
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <limits>
+#include <memory>
 #include <type_traits>
 #include <vector>
 
@@ -361,18 +363,35 @@ class SliceStream {
   GridSlice zero_, scratch_a_, scratch_b_;
 };
 
-// Filters a width x height source into the sink. The sink must not write anything the
-// source reads: tasks read columns beyond the ones they write.
+// Filters width x height sources, each into its sink, in one parallel loop: the threads
+// share the tasks of all of them, so that none waits at the end of one filter for another
+// thread's last band. No sink may write anything a source reads: tasks read columns
+// beyond the ones they write.
+template <typename Source, typename Sink, size_t N>
+void StreamBilateralGrids(const std::array<Source, N>& sources, const std::array<Sink, N>& sinks, int32_t width,
+                          int32_t height, double sigma_s, double sigma_r) {
+  std::array<std::unique_ptr<const GridPlan<Source>>, N> plans;
+  std::vector<GridTasks> tasks;
+  std::array<int, N + 1> first_task{};
+  for (size_t i = 0; i < N; ++i) {
+    plans[i] = std::make_unique<const GridPlan<Source>>(sources[i], width, height, sigma_s, sigma_r);
+    tasks.emplace_back(width, height, plans[i]->g);
+    first_task[i + 1] = first_task[i] + tasks[i].Count();
+  }
+  ParallelFor(first_task[N], [&](int task) {
+    size_t i = 0;
+    while (task >= first_task[i + 1]) ++i;
+    const GridTasks::Task t = tasks[i].At(task - first_task[i]);
+    SliceStream<Source, Sink> stream(sources[i], sinks[i], *plans[i], t.row_begin, t.row_end);
+    stream.ReadBackColumns(t.begin, t.end);
+  });
+}
+
+// Filters a width x height source into the sink, as above.
 template <typename Source, typename Sink>
 void StreamBilateralGrid(const Source& source, const Sink& sink, int32_t width, int32_t height,
                          double sigma_s, double sigma_r) {
-  const GridPlan<Source> plan(source, width, height, sigma_s, sigma_r);
-  const GridTasks tasks(width, height, plan.g);
-  ParallelFor(tasks.Count(), [&](int task) {
-    const GridTasks::Task t = tasks.At(task);
-    SliceStream<Source, Sink> stream(source, sink, plan, t.row_begin, t.row_end);
-    stream.ReadBackColumns(t.begin, t.end);
-  });
+  StreamBilateralGrids(std::array<Source, 1>{source}, std::array<Sink, 1>{sink}, width, height, sigma_s, sigma_r);
 }
 
 }  // namespace vantorel
