@@ -13,6 +13,7 @@
 #include <sys/stat.h>
 
 #include "dehazefile/dehaze_file.h"
+#include "dehazefile/extension_names.h"
 #include "dehazefile/image_header.h"
 
 namespace vantorel {
@@ -23,9 +24,7 @@ using FileId = std::pair<dev_t, ino_t>;
 
 // Extensions of the formats the image library reads: a folder's other files are not pictures.
 bool LooksLikePicture(const std::string& name) {
-  std::string extension = FileExtension(name);
-  std::transform(extension.begin(), extension.end(), extension.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  const std::string extension = Lowercase(FileExtension(name));
   static const std::set<std::string> kReadable = {".jpg", ".jpeg", ".jpe", ".png", ".webp", ".tif", ".tiff",
                                                   ".bmp", ".dib",  ".ppm", ".pgm", ".pbm",  ".pnm", ".pxm",
                                                   ".pfm", ".sr",   ".ras", ".jp2", ".exr",  ".hdr", ".pic"};
@@ -114,8 +113,7 @@ bool BatchFormat(const std::string& requested, std::string& format, std::string&
   format = requested;
   if (format.empty()) return true;
   if (format[0] != '.') format = "." + format;
-  std::transform(format.begin(), format.end(), format.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  format = Lowercase(format);
   if (format.size() < 2 || format.find_first_of("/\\.", 1) != std::string::npos) {
     error = "'" + requested + "' is not a file extension such as png";
     return false;

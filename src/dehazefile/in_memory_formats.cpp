@@ -1,4 +1,5 @@
 #include "dehazefile/in_memory_formats.h"
+#include "dehazefile/extension_names.h"
 
 #include <algorithm>
 #include <cctype>
@@ -7,16 +8,6 @@
 namespace vantorel {
 namespace {
 
-std::string Lowercase(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return text;
-}
-
-bool IsOneOf(const std::string& extension, std::initializer_list<const char*> names) {
-  const std::string lower = Lowercase(extension);
-  return std::any_of(names.begin(), names.end(), [&lower](const char* name) { return lower == name; });
-}
 
 struct Signature {
   const char* bytes;
@@ -41,12 +32,12 @@ bool IsNetpbm(const unsigned char* data, std::size_t size) {
 }  // namespace
 
 bool EncodesInMemory(const std::string& dotted_extension) {
-  return IsOneOf(dotted_extension, {".jpg", ".jpeg", ".jpe", ".png", ".webp", ".tif", ".tiff", ".bmp", ".dib",
+  return ExtensionIsOneOf(dotted_extension, {".jpg", ".jpeg", ".jpe", ".png", ".webp", ".tif", ".tiff", ".bmp", ".dib",
                                     ".ppm", ".pgm", ".pbm", ".pnm", ".pxm", ".pam"});
 }
 
 bool HoldsFloatPixels(const std::string& dotted_extension) {
-  return IsOneOf(dotted_extension, {".exr", ".hdr", ".pic", ".pfm"});
+  return ExtensionIsOneOf(dotted_extension, {".exr", ".hdr", ".pic", ".pfm"});
 }
 
 std::string WhyNotDecodedInMemory(const unsigned char* bytes, std::size_t size) {

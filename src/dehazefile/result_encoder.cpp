@@ -10,6 +10,7 @@
 #include <opencv2/imgcodecs.hpp>
 
 #include "dehazefile/dehaze_file.h"
+#include "dehazefile/extension_names.h"
 #include "dehazefile/in_memory_formats.h"
 #include "dehazefile/stderr_capture.h"
 
@@ -23,16 +24,6 @@ std::string DottedExtension(const std::string& extension) {
   return "." + extension;
 }
 
-std::string Lowercase(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return text;
-}
-
-bool IsOneOf(const std::string& extension, std::initializer_list<const char*> names) {
-  const std::string lower = Lowercase(extension);
-  return std::any_of(names.begin(), names.end(), [&lower](const char* name) { return lower == name; });
-}
 
 // The library's messages may hold line breaks; an error is one line.
 std::string OneLine(std::string text) {
@@ -119,11 +110,11 @@ bool CanWrite(const std::string& bare_or_dotted, int type, const char* what, std
 // its default, so that the default result is the library's own default encoding.
 std::vector<int> EncoderParams(const std::string& extension, const OutputOptions& options) {
   std::vector<int> params;
-  if (IsOneOf(extension, {".jpg", ".jpeg", ".jpe"}) && options.jpeg_quality != OutputOptions().jpeg_quality) {
+  if (ExtensionIsOneOf(extension, {".jpg", ".jpeg", ".jpe"}) && options.jpeg_quality != OutputOptions().jpeg_quality) {
     params = {cv::IMWRITE_JPEG_QUALITY, options.jpeg_quality};
-  } else if (IsOneOf(extension, {".webp"}) && options.webp_quality > 0) {
+  } else if (ExtensionIsOneOf(extension, {".webp"}) && options.webp_quality > 0) {
     params = {cv::IMWRITE_WEBP_QUALITY, options.webp_quality};
-  } else if (IsOneOf(extension, {".png"}) && options.png_compression >= 0) {
+  } else if (ExtensionIsOneOf(extension, {".png"}) && options.png_compression >= 0) {
     params = {cv::IMWRITE_PNG_COMPRESSION, options.png_compression};
   }
   return params;
