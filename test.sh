@@ -14,7 +14,8 @@ case "${1-}" in
   "") ;;
   *) echo "usage: ./test.sh [--all]" >&2; exit 2 ;;
 esac
-jobs=$(nproc 2>/dev/null || echo 2)
+# Twice the cores: most tests spend their time starting processes and waiting on them.
+jobs=$(( 2 * $(nproc 2>/dev/null || echo 2) ))
 "$root/scripts/install-deps.sh"
 "$root/scripts/build.sh"
 "$root/scripts/build-python.sh"

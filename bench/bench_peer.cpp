@@ -36,6 +36,7 @@ void BM_PeerDehaze(benchmark::State& state) {
 
 BENCHMARK(BM_PeerDehaze)
     ->Args({1000, 1000})
+    ->Args({1080, 1920})
     ->Args({3000, 4000})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();

@@ -37,11 +37,17 @@ struct DehazeOptions {
   // When not null: receives the transmission map the pipeline estimated, rows x cols floats
   // in [0, 1] packed row after row (1 where the scene is clear, towards 0 where haze hides it).
   float* transmission = nullptr;
+
+  // Threads for this call alone, at most 256: a program that dehazes several pictures or
+  // frames at once can give each call one thread (larger counts are taken as 256). 0 uses the
+  // process's count (ThreadCount()).
+  // Results never depend on it.
+  int threads = 0;
 };
 
 // DehazeCPU with options; the picture's bytes are the same as the four-argument call's.
 // Returns false, touching nothing (neither the picture nor options.transmission), when an
-// argument is out of range.
+// argument is out of range (options.threads below 0 included).
 bool DehazeCPU(unsigned char* data, int cols, int rows, float haze_thickness,
                const DehazeOptions& options);
 
@@ -67,7 +73,9 @@ bool EstimateTransmissionMap16CPU(const unsigned short* data, int cols, int rows
 // The number of threads each dehaze of this process uses. SetThreadCount(n) with n > 0 fixes
 // it (at most 256); 0 returns to the default: VANTOREL_THREADS when it is a whole number
 // from 1 to 256, else the machine's cores. Results never depend on it. Safe to call from any thread;
-// a dehaze already running keeps the count it started with for its current step.
+// a dehaze already running keeps the count it started with for its current step. A call's own
+// DehazeOptions::threads takes precedence. The threads are started once and kept for the
+// process's later calls.
 void SetThreadCount(int count);
 int ThreadCount();
 

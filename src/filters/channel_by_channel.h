@@ -1,9 +1,11 @@
 // The three-channel filters of bytes and of 16-bit samples: each channel of the source
-// smoothed by its own edges, one channel at a time, so only one channel's working memory
-// exists at once.
+// smoothed by its own edges. Into another matrix, the three channels' tasks run in one
+// parallel loop and write straight into it; in place, one channel at a time through a
+// plane.
 #pragma once
 
 #include <algorithm>
+#include <array>
 
 #include <opencv2/core.hpp>
 
@@ -29,11 +31,12 @@ void FilterChannelByChannel(const cv::Mat& source, cv::Mat& output, int type, in
   const int cols = source.cols;
   if (!SharesMemory(output, source)) {
     PrepareOutput(output, rows, cols, type);
-    for (int k = 0; k < 3; ++k) {
-      const Channel channel = Channel(source, k);
-      StreamBilateralGrid(ChannelSource<Channel>{channel, channel, cols, rows}, Sink(output, 3, k),
-                          cols, rows, sigma_s, sigma_r);
-    }
+    const Channel c0(source, 0), c1(source, 1), c2(source, 2);
+    const std::array<ChannelSource<Channel>, 3> sources = {
+        ChannelSource<Channel>{c0, c0, cols, rows}, ChannelSource<Channel>{c1, c1, cols, rows},
+        ChannelSource<Channel>{c2, c2, cols, rows}};
+    const std::array<Sink, 3> sinks = {Sink(output, 3, 0), Sink(output, 3, 1), Sink(output, 3, 2)};
+    StreamBilateralGrids(sources, sinks, cols, rows, sigma_s, sigma_r);
     return;
   }
   // In place: channel k is read until its last task ends, so its result waits in a plane.

@@ -35,13 +35,16 @@ struct PlaneSink {
 };
 
 // The whole normalised grid: one array per slice, as SliceStream::StoreNormalised fills it.
+// Nothing is read back while it is built, so its bands may be as tall as the picture: each
+// grid row is then filled and blurred once, with no halo rows computed twice, and the
+// threads share the columns in equal parts.
 template <typename Source>
 std::vector<std::vector<double>> BuildNormalisedGrid(const Source& source, const GridPlan<Source>& plan,
                                                      int32_t width, int32_t height) {
   const GridGeometry& g = plan.g;
   std::vector<std::vector<double>> grid(
       g.x_size, std::vector<double>(static_cast<size_t>(g.y_size) * static_cast<size_t>(g.z_size), 0.0));
-  const GridTasks tasks(width, height, g);
+  const GridTasks tasks(width, height, GridBuildBandRows(height));
   const NoSink no_sink;
   ParallelFor(tasks.Count(), [&](int task) {
     const GridTasks::Task t = tasks.At(task);

@@ -22,8 +22,10 @@
 #pragma once
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <limits>
+#include <memory>
 #include <type_traits>
 #include <vector>
 
@@ -85,11 +87,14 @@ auto EdgesOf(const Source& source, const GridPlan<Source>& plan, int32_t x, int3
 // The tasks of a grid filter: bands of rows, each streamed on its own so that its slices
 // stay in cache; when there are fewer bands than threads, each band's columns are split too.
 struct GridTasks {
-  int32_t width, height, band_rows, bands, parts;
-  GridTasks(int32_t w, int32_t h, const GridGeometry& g)
-      : width(w), height(h), band_rows(GridBandRows(h, g.z_size, g.sigma_s)),
-        bands((h + band_rows - 1) / band_rows) {
+  int32_t width, height, bands, parts;
+  int32_t fixed_rows;  // > 0: bands of exactly this many rows, the last shorter (BandRowsOverride)
+  GridTasks(int32_t w, int32_t h, const GridGeometry& g) : GridTasks(w, h, GridBandRows(h, g.z_size, g.sigma_s)) {}
+  // Bands of at most `longest` pixel rows, cut evenly between the threads (GridBandCount).
+  GridTasks(int32_t w, int32_t h, int32_t longest) : width(w), height(h) {
     const int32_t workers = WorkerCount();
+    fixed_rows = BandRowsOverride() > 0 ? std::max(longest, 1) : 0;
+    bands = fixed_rows > 0 ? (h + fixed_rows - 1) / fixed_rows : GridBandCount(h, longest, workers);
     parts = bands >= workers ? 1 : std::max(1, std::min((workers + bands - 1) / bands, w / kMinColumnsPerTask));
   }
   int Count() const { return bands * parts; }
@@ -103,8 +108,13 @@ struct GridTasks {
     Task t;
     t.band = task / parts;
     t.part = task % parts;
-    t.row_begin = t.band * band_rows;
-    t.row_end = std::min(height, t.row_begin + band_rows);
+    if (fixed_rows > 0) {
+      t.row_begin = t.band * fixed_rows;
+      t.row_end = std::min(height, t.row_begin + fixed_rows);
+    } else {
+      t.row_begin = static_cast<int32_t>(static_cast<int64_t>(height) * t.band / bands);
+      t.row_end = static_cast<int32_t>(static_cast<int64_t>(height) * (t.band + 1) / bands);
+    }
     t.begin = static_cast<int32_t>(static_cast<int64_t>(width) * t.part / parts);
     t.end = static_cast<int32_t>(static_cast<int64_t>(width) * (t.part + 1) / parts);
     return t;
@@ -353,18 +363,35 @@ class SliceStream {
   GridSlice zero_, scratch_a_, scratch_b_;
 };
 
-// Filters a width x height source into the sink. The sink must not write anything the
-// source reads: tasks read columns beyond the ones they write.
+// Filters width x height sources, each into its sink, in one parallel loop: the threads
+// share the tasks of all of them, so that none waits at the end of one filter for another
+// thread's last band. No sink may write anything a source reads: tasks read columns
+// beyond the ones they write.
+template <typename Source, typename Sink, size_t N>
+void StreamBilateralGrids(const std::array<Source, N>& sources, const std::array<Sink, N>& sinks, int32_t width,
+                          int32_t height, double sigma_s, double sigma_r) {
+  std::array<std::unique_ptr<const GridPlan<Source>>, N> plans;
+  std::vector<GridTasks> tasks;
+  std::array<int, N + 1> first_task{};
+  for (size_t i = 0; i < N; ++i) {
+    plans[i] = std::make_unique<const GridPlan<Source>>(sources[i], width, height, sigma_s, sigma_r);
+    tasks.emplace_back(width, height, plans[i]->g);
+    first_task[i + 1] = first_task[i] + tasks[i].Count();
+  }
+  ParallelFor(first_task[N], [&](int task) {
+    size_t i = 0;
+    while (task >= first_task[i + 1]) ++i;
+    const GridTasks::Task t = tasks[i].At(task - first_task[i]);
+    SliceStream<Source, Sink> stream(sources[i], sinks[i], *plans[i], t.row_begin, t.row_end);
+    stream.ReadBackColumns(t.begin, t.end);
+  });
+}
+
+// Filters a width x height source into the sink, as above.
 template <typename Source, typename Sink>
 void StreamBilateralGrid(const Source& source, const Sink& sink, int32_t width, int32_t height,
                          double sigma_s, double sigma_r) {
-  const GridPlan<Source> plan(source, width, height, sigma_s, sigma_r);
-  const GridTasks tasks(width, height, plan.g);
-  ParallelFor(tasks.Count(), [&](int task) {
-    const GridTasks::Task t = tasks.At(task);
-    SliceStream<Source, Sink> stream(source, sink, plan, t.row_begin, t.row_end);
-    stream.ReadBackColumns(t.begin, t.end);
-  });
+  StreamBilateralGrids(std::array<Source, 1>{source}, std::array<Sink, 1>{sink}, width, height, sigma_s, sigma_r);
 }
 
 }  // namespace vantorel

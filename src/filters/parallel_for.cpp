@@ -2,46 +2,13 @@
 #include "filters/parallel_for.h"
 
 #include <algorithm>
-#include <atomic>
-#include <exception>
-#include <mutex>
-#include <system_error>
-#include <thread>
-#include <vector>
+
+#include "filters/worker_pool.h"
 
 namespace vantorel {
 
 void ParallelFor(int count, const std::function<void(int)>& task) {
-  const int workers = std::min(count, WorkerCount());
-  if (workers <= 1) {
-    for (int i = 0; i < count; ++i) task(i);
-    return;
-  }
-  std::atomic<int> next{0};
-  std::exception_ptr failure;
-  std::mutex failure_lock;
-  auto work = [&] {
-    for (int i = next++; i < count; i = next++) {
-      try {
-        task(i);
-      } catch (...) {
-        std::lock_guard<std::mutex> hold(failure_lock);
-        if (!failure) failure = std::current_exception();
-      }
-    }
-  };
-  std::vector<std::thread> threads;
-  threads.reserve(workers - 1);
-  for (int t = 1; t < workers; ++t) {
-    try {
-      threads.emplace_back(work);
-    } catch (const std::system_error&) {
-      break;  // fewer threads; the ones running share all the tasks
-    }
-  }
-  work();
-  for (std::thread& thread : threads) thread.join();
-  if (failure) std::rethrow_exception(failure);
+  RunOnWorkers(count, WorkerCount(), task);
 }
 
 void ParallelForRange(size_t count, size_t grain, const std::function<void(size_t, size_t)>& body) {

@@ -13,13 +13,21 @@ namespace vantorel {
 namespace {
 std::atomic<int> chosen_thread_count{0};  // 0: not chosen by the caller
 constexpr int kMaxThreads = 256;
+thread_local int call_thread_count = 0;  // 0: none set on this thread
 }  // namespace
+
+ScopedThreadCount::ScopedThreadCount(int count) : saved_(call_thread_count) {
+  if (count > 0) call_thread_count = std::min(count, kMaxThreads);
+}
+
+ScopedThreadCount::~ScopedThreadCount() { call_thread_count = saved_; }
 
 void SetThreadCount(int count) { chosen_thread_count = std::clamp(count, 0, kMaxThreads); }
 
 int ThreadCount() { return WorkerCount(); }
 
 int WorkerCount() {
+  if (call_thread_count > 0) return call_thread_count;
   if (const int chosen = chosen_thread_count.load(); chosen > 0) return chosen;
   if (const char* text = std::getenv("VANTOREL_THREADS")) {
     // Only 1 to 256: a larger value (even one past what a long holds) is a mistake, not a
@@ -62,6 +70,18 @@ int32_t GridBandRows(int32_t height, int32_t z_size, double sigma_s) {
   const double longest = std::max(kReadBackRows, 6.0 * sigma_s);
   const double rows = std::min(std::max(grid_rows, 32.0) * sigma_s, longest);
   return rows >= height ? std::max(height, 1) : std::max(static_cast<int32_t>(rows), 1);
+}
+
+int32_t GridBandCount(int32_t height, int32_t longest, int workers) {
+  const int64_t rows = std::max(height, 1), most = std::max(longest, 1);
+  const int64_t fewest = (rows + most - 1) / most;
+  if (fewest <= 1 || workers <= 1) return static_cast<int32_t>(fewest);
+  return static_cast<int32_t>(std::min(rows, (fewest + workers - 1) / workers * workers));
+}
+
+int32_t GridBuildBandRows(int32_t height) {
+  if (const int rows = BandRowsOverride(); rows > 0) return rows;
+  return std::max(height, 1);
 }
 
 __attribute__((weak)) int BandRowsOverride() { return 0; }

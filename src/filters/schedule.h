@@ -9,9 +9,23 @@
 
 namespace vantorel {
 
-// Threads to use: the count given to SetThreadCount, else VANTOREL_THREADS when set to a
-// positive number, else the cores the machine has.
+// Threads to use: the count of the innermost ScopedThreadCount on this thread, else the
+// count given to SetThreadCount, else VANTOREL_THREADS when set to a positive number, else
+// the cores the machine has.
 int WorkerCount();
+
+// Sets this thread's count for WorkerCount() while it lives (a count of 0 or less leaves it
+// as it was): the thread count of one call, beside the process-wide one.
+class ScopedThreadCount {
+ public:
+  explicit ScopedThreadCount(int count);
+  ~ScopedThreadCount();
+  ScopedThreadCount(const ScopedThreadCount&) = delete;
+  ScopedThreadCount& operator=(const ScopedThreadCount&) = delete;
+
+ private:
+  int saved_;
+};
 
 // Per-pixel loops below this many pixels a task are not worth a thread.
 constexpr size_t kPixelsPerTask = size_t{1} << 16;
@@ -35,6 +49,17 @@ constexpr int32_t kBatchPixels = 512;
 // band's grid rows and its halo) within about half a core's second-level cache, and no
 // more than a few hundred rows (or six cells, where cells are over 53 pixels tall).
 int32_t GridBandRows(int32_t height, int32_t z_size, double sigma_s);
+
+// Bands for a grid filter of `height` rows in bands of at most `longest` rows: the fewest
+// that do, rounded up to a multiple of `workers`, so that each thread gets as many bands
+// of (nearly) the same height: four of 270 rows rather than three of 320 and one of 120 at
+// 1080 rows on two threads. Never more bands than rows.
+int32_t GridBandCount(int32_t height, int32_t longest, int workers);
+
+// Pixel rows per band when a whole grid is built before anything is read back (see
+// grid_in_bands.h): all of them, so that no grid row is filled or blurred twice for the
+// halos of two bands; the threads split the columns instead.
+int32_t GridBuildBandRows(int32_t height);
 
 // Pixels whose logarithms the tone curve takes in parallel before summing them in order.
 constexpr size_t kLogBlock = size_t{1} << 18;

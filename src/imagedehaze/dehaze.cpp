@@ -131,7 +131,8 @@ template <typename Sample>
 bool RunPipelineOver(Sample* data, int cols, int rows, float haze_thickness, const DehazeOptions& options,
                      const EdgeFilters& filters, FrameEstimates* estimates) {
   constexpr bool kBytes = sizeof(Sample) == 1;
-  if (!ArgumentsAccepted(cols, rows, haze_thickness)) return false;
+  if (!ArgumentsAccepted(cols, rows, haze_thickness) || options.threads < 0) return false;
+  const ScopedThreadCount thread_count(options.threads);
   FrontStages front;
   if (!RunFrontStages(SourceView(data, cols, rows), haze_thickness, options.look, filters, estimates, front)) {
     // An all-black picture has nothing to scale by and no haze to remove: it stays black,
@@ -154,15 +155,19 @@ bool RunPipelineOver(Sample* data, int cols, int rows, float haze_thickness, con
   cv::Mat output;
   ConvertInBands(dehazed, output, kBytes ? CV_8U : CV_16U, write_back_scale);
   dehazed.release();
-  // A last edge-preserving smoothing: 4 x 4-pixel cells, 0.02 of the range.
+  // A last edge-preserving smoothing: 4 x 4-pixel cells, 0.02 of the range. Into a matrix
+  // of its own rather than in place: then the three channels are smoothed in one parallel
+  // loop that writes straight into it (in place, each channel would wait in a plane).
+  cv::Mat filtered;
   if constexpr (kBytes) {
-    filters.bytes(output, output, 4.0, 0.02);
+    filters.bytes(output, filtered, 4.0, 0.02);
   } else {
-    filters.words(output, output, 4.0, 0.02);
+    filters.words(output, filtered, 4.0, 0.02);
   }
+  output.release();
 
   // Only now, when nothing can fail any more, is the caller's picture replaced.
-  std::memcpy(data, output.data, static_cast<size_t>(rows) * static_cast<size_t>(cols) * 3 * sizeof(Sample));
+  std::memcpy(data, filtered.data, static_cast<size_t>(rows) * static_cast<size_t>(cols) * 3 * sizeof(Sample));
   return true;
 }
 

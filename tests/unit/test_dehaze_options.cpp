@@ -49,6 +49,34 @@ TEST(DehazeOptions, BlackPictureIsClearAndRefusalsWriteNothing) {
   EXPECT_EQ(untouched, std::vector<float>(12, -1.0f));
 }
 
+// A call's own thread count: the same bytes and map, the process's count untouched, and
+// a negative count refused before anything is written.
+TEST(DehazeOptions, ThreadsOfTheCallGiveTheSameBytes) {
+  const cv::Mat source = RandomImage(211, 307, CV_8UC3, 11);
+  cv::Mat expected = source.clone();
+  std::vector<float> expected_map(source.total());
+  DehazeOptions plain;
+  plain.transmission = expected_map.data();
+  ASSERT_TRUE(DehazeCPU(expected.data, expected.cols, expected.rows, 0.7f, plain));
+  const int process_count = ThreadCount();
+  for (const int threads : {1, 2, 5}) {
+    cv::Mat got = source.clone();
+    std::vector<float> map(source.total());
+    DehazeOptions options;
+    options.transmission = map.data();
+    options.threads = threads;
+    ASSERT_TRUE(DehazeCPU(got.data, got.cols, got.rows, 0.7f, options));
+    EXPECT_TRUE(SameBytes(expected, got)) << threads << " threads";
+    EXPECT_EQ(expected_map, map) << threads << " threads";
+    EXPECT_EQ(ThreadCount(), process_count);
+  }
+  cv::Mat untouched = source.clone();
+  DehazeOptions negative;
+  negative.threads = -1;
+  EXPECT_FALSE(DehazeCPU(untouched.data, untouched.cols, untouched.rows, 0.7f, negative));
+  EXPECT_TRUE(SameBytes(source, untouched));
+}
+
 TEST(ThreadCount, ChosenCountHoldsUntilReset) {
   const int initial = ThreadCount();
   SetThreadCount(3);

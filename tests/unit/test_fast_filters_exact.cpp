@@ -64,6 +64,38 @@ TEST(FastFilters, JointBilateralMatchesTheReference) {
   }
 }
 
+// Taller than a band of the streaming core: the whole grid is built as one band of rows,
+// its columns split between the threads, then read back band by band.
+TEST(FastFilters, WholeGridOfATallPictureMatchesTheReferenceForAnyThreadCount) {
+  const cv::Mat source = RandomImage(1000, 170, CV_32FC1, 81);
+  const cv::Mat guide = RandomImage(1000, 170, CV_32FC1, 82);
+  cv::Mat reference;
+  JointBilateralReferenceCPU(source, guide, reference, 35.0, 0.1);
+  for (const int threads : {1, 2, 3}) {
+    SetThreadCount(threads);
+    cv::Mat in_place = source.clone();
+    JointBilateralCPU(in_place, guide, in_place, 35.0, 0.1);
+    EXPECT_TRUE(SameBytes(in_place, reference)) << threads << " threads";
+  }
+  SetThreadCount(0);
+}
+
+// The byte filter's bands are cut evenly between the threads: 1000 rows make bands of 250
+// rows on two threads, of about 167 on three, where one thread takes bands of the longest
+// length the cache allows and a short last one.
+TEST(FastFilters, ByteFilterInEvenBandsMatchesTheReferenceForAnyThreadCount) {
+  const cv::Mat bytes = Scene(1000, 150, 83);
+  cv::Mat reference;
+  Bilateral8UC3ReferenceCPU(bytes, reference, 4.0, 0.02);
+  for (const int threads : {1, 2, 3}) {
+    SetThreadCount(threads);
+    cv::Mat fast;
+    Bilateral8UC3CPU(bytes, fast, 4.0, 0.02);
+    EXPECT_TRUE(SameBytes(fast, reference)) << threads << " threads";
+  }
+  SetThreadCount(0);
+}
+
 TEST(FastFilters, ChannelAndByteFiltersMatchTheReferenceInAndOutOfPlace) {
   uint64_t seed = 50;
   for (const Size s : kSizes) {

@@ -1,0 +1,111 @@
+// The persistent workers: every task runs once, several callers at once and loops inside
+// tasks finish, a failure comes back after all tasks ran, a call's thread count reaches
+// the tasks, and a forked child runs loops without the parent's workers.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <stdexcept>
+#include <thread>
+#include <vector>
+
+#include "filters/parallel_for.h"
+#include "filters/schedule.h"
+#include "filters/worker_pool.h"
+
+namespace vantorel {
+namespace {
+
+// Each task adds its number plus one to its own slot: a task run twice or never shows.
+bool EachTaskRanOnce(const std::vector<std::atomic<int>>& runs) {
+  for (size_t i = 0; i < runs.size(); ++i) {
+    if (runs[i].load() != static_cast<int>(i) + 1) return false;
+  }
+  return true;
+}
+
+TEST(WorkerPool, EveryTaskOnceForAnyCountsOfTasksAndThreads) {
+  for (const int threads : {1, 2, 3, 8}) {
+    for (const int count : {0, 1, 2, 7, 100}) {
+      std::vector<std::atomic<int>> runs(count);
+      RunOnWorkers(count, threads, [&](int i) { runs[i] += i + 1; });
+      EXPECT_TRUE(EachTaskRanOnce(runs)) << count << " tasks, " << threads << " threads";
+    }
+  }
+}
+
+TEST(WorkerPool, SeveralCallersAndLoopsInsideTasksAllFinish) {
+  constexpr int kCallers = 4, kOuter = 6, kInner = 50;
+  std::vector<std::vector<std::atomic<int>>> runs(kCallers);
+  for (auto& caller_runs : runs) caller_runs = std::vector<std::atomic<int>>(kOuter * kInner);
+  std::vector<std::thread> callers;
+  for (int c = 0; c < kCallers; ++c) {
+    callers.emplace_back([&, c] {
+      for (int round = 0; round < 20; ++round) {
+        RunOnWorkers(kOuter, 3, [&](int outer) {
+          ParallelFor(kInner, [&](int inner) { runs[c][outer * kInner + inner] += 1; });
+        });
+      }
+    });
+  }
+  for (std::thread& caller : callers) caller.join();
+  for (int c = 0; c < kCallers; ++c) {
+    for (const std::atomic<int>& count : runs[c]) ASSERT_EQ(count.load(), 20) << "caller " << c;
+  }
+}
+
+TEST(WorkerPool, FirstFailureRethrownAfterEveryTaskRan) {
+  for (const int threads : {1, 4}) {
+    std::atomic<int> ran{0};
+    EXPECT_THROW(RunOnWorkers(40, threads,
+                              [&](int i) {
+                                ++ran;
+                                if (i % 7 == 3) throw std::runtime_error("task failed");
+                              }),
+                 std::runtime_error);
+    // On one thread the loop stops at the first failure, as a plain loop would.
+    EXPECT_EQ(ran.load(), threads == 1 ? 4 : 40) << threads << " threads";
+  }
+  // The pool still works after failures.
+  std::vector<std::atomic<int>> runs(30);
+  RunOnWorkers(30, 4, [&](int i) { runs[i] += i + 1; });
+  EXPECT_TRUE(EachTaskRanOnce(runs));
+}
+
+TEST(WorkerPool, CallThreadCountReachesTasksAndEndsWithTheCall) {
+  const int process_count = WorkerCount();
+  {
+    const ScopedThreadCount one_call(3);
+    EXPECT_EQ(WorkerCount(), 3);
+    std::vector<std::atomic<int>> seen(12);
+    ParallelFor(12, [&](int i) { seen[i] = WorkerCount(); });
+    for (const std::atomic<int>& count : seen) EXPECT_EQ(count.load(), 3);
+    {
+      const ScopedThreadCount unchanged(0);
+      EXPECT_EQ(WorkerCount(), 3);
+    }
+    EXPECT_EQ(WorkerCount(), 3);
+  }
+  EXPECT_EQ(WorkerCount(), process_count);
+}
+
+TEST(WorkerPool, ForkedChildRunsLoopsWithoutTheParentsWorkers) {
+  std::atomic<int> warm{0};
+  RunOnWorkers(16, 4, [&](int) { ++warm; });  // the parent's workers exist
+  ASSERT_EQ(warm.load(), 16);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    std::vector<std::atomic<int>> runs(64);
+    RunOnWorkers(64, 4, [&](int i) { runs[i] += i + 1; });
+    _exit(EachTaskRanOnce(runs) ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
+
+}  // namespace
+}  // namespace vantorel
