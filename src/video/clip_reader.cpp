@@ -3,6 +3,8 @@
 #include <cstring>
 #include <mutex>
 
+#include <sys/stat.h>
+
 extern "C" {
 #include <libavutil/pixdesc.h>
 }
@@ -35,8 +37,19 @@ int FirstMovingVideo(const AVFormatContext* input) {
 }
 
 bool OpenInput(const std::string& path, InputContext& input, std::string& error) {
+  // Only regular files: a FIFO or a device could hold the reader for good.
+  struct stat info {};
+  if (::stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
+    error = "not a regular file";
+    return false;
+  }
+  // A name is a file's name, never a protocol ("http:", "pipe:", "concat:"), and what the
+  // file refers to may only be other local files.
+  AVDictionary* options = nullptr;
+  av_dict_set(&options, "protocol_whitelist", "file", 0);
   AVFormatContext* raw = nullptr;
-  const int code = avformat_open_input(&raw, path.c_str(), nullptr, nullptr);
+  const int code = avformat_open_input(&raw, ("file:" + path).c_str(), nullptr, &options);
+  av_dict_free(&options);
   if (code == AVERROR_EOF) {
     error = "it ends before its first frame (cut off, or no frames)";
     return false;

@@ -178,7 +178,7 @@ bool ClipWriter::Open(const std::string& path, const ClipReader& source, const V
   av_dict_copy(&output_->metadata, input->metadata, 0);
   av_dict_set(&output_->metadata, "encoder", nullptr, 0);
 
-  const int opened = avio_open(&output_->pb, path.c_str(), AVIO_FLAG_WRITE);
+  const int opened = avio_open(&output_->pb, ("file:" + path).c_str(), AVIO_FLAG_WRITE);
   if (opened < 0) {
     error = "cannot open the file (" + AvErrorText(opened) + ")";
     return false;

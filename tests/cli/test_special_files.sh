@@ -33,5 +33,20 @@ expect_image named/a.png "40 30 3 8" "a named FIFO: the other picture"
 run t/f.jpg single.png 0.9
 expect_status 1 "the single form on a FIFO"
 expect_no_file single.png "the single form on a FIFO"
+mkfifo t/f.mp4
+timeout 60 "$VANTOREL" t/f.mp4 clip.mp4 0.9 >out.txt 2>err.txt
+STATUS=$?
+ERR=$(cat err.txt)
+expect_status 1 "the single form on a FIFO named as a clip"
+expect_no_file clip.mp4 "the single form on a FIFO named as a clip"
+
+# A source's name is a file's name, never a protocol of the clip library: "pipe:0" is a
+# missing file, not standard input.
+timeout 60 "$VANTOREL" pipe:0.mp4 piped.mp4 0.9 </dev/zero >out.txt 2>err.txt
+STATUS=$?
+ERR=$(cat err.txt)
+expect_status 1 "a protocol's name as the source"
+expect_stderr_one_line_with "pipe:0.mp4" "a protocol's name as the source"
+expect_no_file piped.mp4 "a protocol's name as the source"
 
 finish
