@@ -59,6 +59,16 @@ expect_image() {
   [[ "$info" == "$2" ]] || fail "$3: $1 decodes as '$info', expected '$2'"
 }
 
+# True for a build with AddressSanitizer, whose address space is mostly shadow memory: an
+# address-space limit (ulimit -v) cannot even start the program there.
+# (ldd's whole output is taken first: grep -q would stop reading, and under pipefail the
+# pipe's failure would hide the match.)
+sanitized_build() {
+  local libraries
+  libraries=$(ldd "$VANTOREL" 2>/dev/null)
+  [[ "$libraries" == *libasan* ]]
+}
+
 finish() {
   echo "$((checks - failures)) passed, $failures failed"
   [[ $failures -eq 0 ]]

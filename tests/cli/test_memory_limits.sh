@@ -3,12 +3,7 @@
 # without the limit, and a small one passes under it.
 source "$(dirname "$0")/lib.sh"
 
-# Under AddressSanitizer the address space is mostly shadow memory: an address-space
-# limit cannot even start the program there.
-# (ldd's whole output is taken first: grep -q would stop reading, and under pipefail the
-# pipe's failure would hide the match.)
-libraries=$(ldd "$VANTOREL" 2>/dev/null)
-if [[ "$libraries" == *libasan* ]]; then
+if sanitized_build; then
   echo "sanitized build: the address-space limit checks are skipped"
   checks=$((checks + 1))
   finish
