@@ -67,6 +67,19 @@ def _readable_source(source):
     os.close(descriptor)
 
 
+def _outcome(status, error, note, _seconds):
+    """What a file call returns or raises for the layer's outcome: True when written (a
+    note becomes a UserWarning for the caller's caller), False when there was nothing to do,
+    else OSError with the layer's one line."""
+    if status == "written":
+        if note:
+            warnings.warn(note, UserWarning, stacklevel=3)
+        return True
+    if status == "nothing to do":
+        return False
+    raise OSError(error)
+
+
 def _file_options(options):
     """The output options with their defaults filled in; TypeError for unknown names and
     wrong types (the ranges are checked with the thickness, in C++)."""
@@ -107,15 +120,7 @@ def dehaze_file(source, result, thickness=1.0, *, look="classic", **options):
     source = os.fspath(source)
     _vantorel.check_file_arguments(os.fspath(result), thickness, look, checked)
     _readable_source(source)
-    status, error, note, _ = _vantorel.dehaze_file(source, os.fspath(result), thickness, look,
-                                                   checked)
-    if status == "written":
-        if note:
-            warnings.warn(note, UserWarning, stacklevel=2)
-        return True
-    if status == "nothing to do":
-        return False
-    raise OSError(error)
+    return _outcome(*_vantorel.dehaze_file(source, os.fspath(result), thickness, look, checked))
 
 
 dehaze_file.__doc__ += "\n    The output options:\n" + "".join(
@@ -213,16 +218,11 @@ def dehaze_video(source, result, thickness=1.0, *, look="classic", **options):
 
     Returns True when the result was written, False when there was nothing to do. Damaged
     frames left out and streams the container cannot hold are reported as a UserWarning.
-    Raises TypeError or ValueError for wrong arguments, and OSError, naming the file, when
-    the clip cannot be read or the result cannot be written.
+    Raises TypeError or ValueError for wrong arguments; FileNotFoundError or PermissionError
+    (with ``filename``) when the source is missing or may not be read; and OSError, naming
+    the file, when the clip cannot be decoded or the result cannot be written.
     """
     checked = _video_options(options)
-    status, error, note, _ = _vantorel.dehaze_video(os.fspath(source), os.fspath(result),
-                                                    thickness, look, checked)
-    if status == "written":
-        if note:
-            warnings.warn(note, UserWarning, stacklevel=2)
-        return True
-    if status == "nothing to do":
-        return False
-    raise OSError(error)
+    source = os.fspath(source)
+    _readable_source(source)
+    return _outcome(*_vantorel.dehaze_video(source, os.fspath(result), thickness, look, checked))
