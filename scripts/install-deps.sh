@@ -22,6 +22,9 @@ packages=(
   # Clips: FFmpeg's libraries to read and write them; the ffmpeg program makes and
   # inspects the clips of the tests and the benchmark.
   libavformat-dev libavcodec-dev libavutil-dev libswscale-dev ffmpeg
+  # The BLAS a fresh install of the packages above ends up with (the image library loads
+  # it): OpenBLAS starts its threads before main(), which the stop on a signal must survive.
+  libopenblas0-pthread
   # The command-line tests: strace kills the tool in the middle of a write, unshare and
   # mount give it a small file system that fills up.
   strace util-linux mount

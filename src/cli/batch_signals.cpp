@@ -11,6 +11,7 @@
 #include <pthread.h>
 #include <unistd.h>
 
+#include "dehazefile/forwarded_signals.h"
 #include "dehazefile/temp_file_guard.h"
 
 namespace vantorel {
@@ -54,7 +55,7 @@ void StopOnSignals(std::function<void(int signal)> on_first) {
   // runs, descriptor 2 is redirected into a capture file that nobody reads after _exit.
   const int report_fd = ::fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 0);
   // Detached: it lives as long as the process, which may end while it waits.
-  std::thread([waited, report_fd, on_first = std::move(on_first)] {
+  std::thread waiter([waited, report_fd, on_first = std::move(on_first)] {
     bool stopping = false;
     while (true) {
       int signal = 0;
@@ -71,7 +72,9 @@ void StopOnSignals(std::function<void(int signal)> on_first) {
       }
       ::_exit(128 + signal);
     }
-  }).detach();
+  });
+  ForwardSignalsTo(waiter.native_handle(), waited);
+  waiter.detach();
 }
 
 std::shared_ptr<WorkerInterrupter> WorkerInterrupter::Make() {

@@ -49,8 +49,14 @@ void InstallHandlersOnce() {
   std::call_once(installed, [] {
     for (const int signal : kGuardedSignals) {
       struct sigaction current {};
-      // A signal the caller chose to ignore (nohup, a shell's background job) stays ignored.
-      if (::sigaction(signal, nullptr, &current) != 0 || current.sa_handler == SIG_IGN) continue;
+      // A signal the caller chose to ignore (nohup, a shell's background job) stays ignored,
+      // and one that already has a handler keeps it: a batch or the server passes its stop
+      // signals on to the thread that stops it cleanly (and removes these files itself), and
+      // a host program such as Python has its own.
+      if (::sigaction(signal, nullptr, &current) != 0 || (current.sa_flags & SA_SIGINFO) != 0 ||
+          current.sa_handler != SIG_DFL) {
+        continue;
+      }
       struct sigaction action {};
       action.sa_handler = RemoveTempFilesAndDie;
       sigemptyset(&action.sa_mask);

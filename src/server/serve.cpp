@@ -12,6 +12,7 @@
 
 #include <httplib.h>
 
+#include "dehazefile/forwarded_signals.h"
 #include "dehazefile/memory_budget.h"
 #include "server/api_routes.h"
 #include "server/guarded_server.h"
@@ -136,6 +137,7 @@ int RunServe(int argc, char** argv) {
     signalled = true;
     server.stop();
   });
+  ForwardSignalsTo(stopper.native_handle(), stop_signals);
   std::printf("Serving on http://%s:%d/\n", UrlHost(options.host).c_str(), port);
   std::fflush(stdout);
   const bool stopped_cleanly = server.listen_after_bind();
