@@ -27,13 +27,13 @@ void CheckResultFormat(const std::string& result, const OutputOptions& options) 
 // the package against output_options()), checked against the table's ranges.
 OutputOptions CheckedOptions(const py::dict& keywords) {
   OutputOptions options;
-  for (const OutputOptionSpec& spec : OutputOptionTable()) {
-    if (!keywords.contains(spec.python_name)) continue;
-    const py::handle value = keywords[spec.python_name];
-    if (spec.kind == OutputOptionSpec::Kind::kFlag) {
-      options.*spec.flag = value.cast<bool>();
+  for (const OutputOptionSpec& entry : OutputOptionTable()) {
+    if (!keywords.contains(entry.python_name)) continue;
+    const py::handle value = keywords[entry.python_name];
+    if (entry.kind == OutputOptionSpec::Kind::kFlag) {
+      options.*entry.flag = value.cast<bool>();
     } else {
-      options.*spec.number = value.cast<int>();
+      options.*entry.number = value.cast<int>();
     }
   }
   std::string problem;
@@ -76,10 +76,10 @@ void AddFileCalls(py::module_& module) {
       "output_options",
       [] {
         py::list options;
-        for (const OutputOptionSpec& spec : OutputOptionTable()) {
-          const bool flag = spec.kind == OutputOptionSpec::Kind::kFlag;
-          options.append(py::make_tuple(spec.python_name, flag ? "bool" : "int", spec.min, spec.max,
-                                        flag ? py::cast(false) : py::cast(spec.DefaultNumber()), spec.help));
+        for (const OutputOptionSpec& entry : OutputOptionTable()) {
+          const bool flag = entry.kind == OutputOptionSpec::Kind::kFlag;
+          options.append(py::make_tuple(entry.python_name, flag ? "bool" : "int", entry.min, entry.max,
+                                        flag ? py::cast(false) : py::cast(entry.DefaultNumber()), entry.help));
         }
         return options;
       },

@@ -96,13 +96,13 @@ const char* StatusName(Outcome::Status status) {
 // package against clip_options()), checked against the table.
 ClipOptions CheckedClipOptions(const py::dict& keywords) {
   ClipOptions options;
-  for (const ClipOptionSpec& spec : ClipOptionTable()) {
-    if (!keywords.contains(spec.python_name)) continue;
-    const py::handle value = keywords[spec.python_name];
-    switch (spec.kind) {
-      case ClipOptionSpec::Kind::kWholeNumber: options.*spec.number = value.cast<int>(); break;
-      case ClipOptionSpec::Kind::kDecimal: options.*spec.decimal = value.cast<double>(); break;
-      case ClipOptionSpec::Kind::kChoice: options.*spec.text = value.cast<std::string>(); break;
+  for (const ClipOptionSpec& entry : ClipOptionTable()) {
+    if (!keywords.contains(entry.python_name)) continue;
+    const py::handle value = keywords[entry.python_name];
+    switch (entry.kind) {
+      case ClipOptionSpec::Kind::kWholeNumber: options.*entry.number = value.cast<int>(); break;
+      case ClipOptionSpec::Kind::kDecimal: options.*entry.decimal = value.cast<double>(); break;
+      case ClipOptionSpec::Kind::kChoice: options.*entry.text = value.cast<std::string>(); break;
     }
   }
   std::string problem;
@@ -138,16 +138,16 @@ void AddVideoCalls(py::module_& module) {
       [] {
         py::list options;
         const ClipOptions defaults;
-        for (const ClipOptionSpec& spec : ClipOptionTable()) {
-          switch (spec.kind) {
+        for (const ClipOptionSpec& entry : ClipOptionTable()) {
+          switch (entry.kind) {
             case ClipOptionSpec::Kind::kWholeNumber:
-              options.append(py::make_tuple(spec.python_name, "int", defaults.*spec.number, spec.help));
+              options.append(py::make_tuple(entry.python_name, "int", defaults.*entry.number, entry.help));
               break;
             case ClipOptionSpec::Kind::kDecimal:
-              options.append(py::make_tuple(spec.python_name, "float", defaults.*spec.decimal, spec.help));
+              options.append(py::make_tuple(entry.python_name, "float", defaults.*entry.decimal, entry.help));
               break;
             case ClipOptionSpec::Kind::kChoice:
-              options.append(py::make_tuple(spec.python_name, "str", defaults.*spec.text, spec.help));
+              options.append(py::make_tuple(entry.python_name, "str", defaults.*entry.text, entry.help));
               break;
           }
         }

@@ -62,16 +62,16 @@ CLI::Validator OneOf(int low, int high) { return CLI::IsMember(std::vector<int>{
 
 // The output options, from the file layer's table.
 void AddOutputOptions(CLI::App& app, OutputOptions& output) {
-  for (const OutputOptionSpec& spec : OutputOptionTable()) {
-    const std::string name = std::string("--") + spec.name;
-    switch (spec.kind) {
+  for (const OutputOptionSpec& entry : OutputOptionTable()) {
+    const std::string name = std::string("--") + entry.name;
+    switch (entry.kind) {
       case OutputOptionSpec::Kind::kWholeNumber:
-        app.add_option(name, output.*spec.number, spec.help)
-            ->type_name(spec.value_name)
-            ->check(spec.ends_only ? OneOf(spec.min, spec.max) : Between(spec.min, spec.max));
+        app.add_option(name, output.*entry.number, entry.help)
+            ->type_name(entry.value_name)
+            ->check(entry.ends_only ? OneOf(entry.min, entry.max) : Between(entry.min, entry.max));
         break;
       case OutputOptionSpec::Kind::kFlag:
-        app.add_flag(name, output.*spec.flag, spec.help);
+        app.add_flag(name, output.*entry.flag, entry.help);
         break;
     }
   }
@@ -80,15 +80,15 @@ void AddOutputOptions(CLI::App& app, OutputOptions& output) {
 // The clip options, from the file layer's table; their ranges are checked after parsing,
 // against the same table.
 void AddClipOptions(CLI::App& app, ClipOptions& clip) {
-  for (const ClipOptionSpec& spec : ClipOptionTable()) {
-    const std::string name = std::string("--") + spec.name;
+  for (const ClipOptionSpec& entry : ClipOptionTable()) {
+    const std::string name = std::string("--") + entry.name;
     CLI::Option* option = nullptr;
-    switch (spec.kind) {
-      case ClipOptionSpec::Kind::kWholeNumber: option = app.add_option(name, clip.*spec.number, spec.help); break;
-      case ClipOptionSpec::Kind::kDecimal: option = app.add_option(name, clip.*spec.decimal, spec.help); break;
-      case ClipOptionSpec::Kind::kChoice: option = app.add_option(name, clip.*spec.text, spec.help); break;
+    switch (entry.kind) {
+      case ClipOptionSpec::Kind::kWholeNumber: option = app.add_option(name, clip.*entry.number, entry.help); break;
+      case ClipOptionSpec::Kind::kDecimal: option = app.add_option(name, clip.*entry.decimal, entry.help); break;
+      case ClipOptionSpec::Kind::kChoice: option = app.add_option(name, clip.*entry.text, entry.help); break;
     }
-    option->type_name(spec.value_name);
+    option->type_name(entry.value_name);
   }
 }
 

@@ -50,30 +50,30 @@ const std::vector<ClipOptionSpec>& ClipOptionTable() {
 
 bool CheckClipOptions(const ClipOptions& options, std::string& error) {
   const ClipOptions defaults;
-  for (const ClipOptionSpec& spec : ClipOptionTable()) {
-    switch (spec.kind) {
+  for (const ClipOptionSpec& entry : ClipOptionTable()) {
+    switch (entry.kind) {
       case ClipOptionSpec::Kind::kWholeNumber: {
-        const int value = options.*spec.number;
-        if (value < spec.min || value > spec.max) {
-          error = std::string(spec.what) + " must lie in " + NumberText(spec.min) + ".." + NumberText(spec.max);
+        const int value = options.*entry.number;
+        if (value < entry.min || value > entry.max) {
+          error = std::string(entry.what) + " must lie in " + NumberText(entry.min) + ".." + NumberText(entry.max);
           return false;
         }
         break;
       }
       case ClipOptionSpec::Kind::kDecimal: {
-        const double value = options.*spec.decimal;
+        const double value = options.*entry.decimal;
         // Written as a positive test so that NaN is refused too.
-        if (!(value >= spec.min && value <= spec.max)) {
-          error = std::string(spec.what) + " must lie in " + NumberText(spec.min) + ".." + NumberText(spec.max);
+        if (!(value >= entry.min && value <= entry.max)) {
+          error = std::string(entry.what) + " must lie in " + NumberText(entry.min) + ".." + NumberText(entry.max);
           return false;
         }
         break;
       }
       case ClipOptionSpec::Kind::kChoice: {
-        const std::string& value = options.*spec.text;
-        const bool is_default = value == defaults.*spec.text;
-        if (!is_default && std::find(spec.choices.begin(), spec.choices.end(), value) == spec.choices.end()) {
-          error = std::string(spec.what) + " is " + ChoiceList(spec.choices) + ", not '" + value + "'";
+        const std::string& value = options.*entry.text;
+        const bool is_default = value == defaults.*entry.text;
+        if (!is_default && std::find(entry.choices.begin(), entry.choices.end(), value) == entry.choices.end()) {
+          error = std::string(entry.what) + " is " + ChoiceList(entry.choices) + ", not '" + value + "'";
           return false;
         }
         break;

@@ -25,8 +25,8 @@ const std::vector<OutputOptionSpec>& OutputOptionTable() {
 }
 
 const OutputOptionSpec* FindOutputOption(const std::string& name) {
-  for (const OutputOptionSpec& spec : OutputOptionTable()) {
-    if (name == spec.name) return &spec;
+  for (const OutputOptionSpec& entry : OutputOptionTable()) {
+    if (name == entry.name) return &entry;
   }
   return nullptr;
 }
@@ -39,12 +39,12 @@ std::string OutputOptionSpec::RangeText() const {
 }
 
 bool CheckOutputOptions(const OutputOptions& options, std::string& error) {
-  for (const OutputOptionSpec& spec : OutputOptionTable()) {
-    if (spec.kind != OutputOptionSpec::Kind::kWholeNumber) continue;
-    const int value = options.*spec.number;
-    const bool in_range = spec.ends_only ? value == spec.min || value == spec.max : value >= spec.min && value <= spec.max;
-    if (!in_range && value != spec.DefaultNumber()) {
-      error = std::string(spec.what) + (spec.ends_only ? " must be " : " must lie in ") + spec.RangeText();
+  for (const OutputOptionSpec& entry : OutputOptionTable()) {
+    if (entry.kind != OutputOptionSpec::Kind::kWholeNumber) continue;
+    const int value = options.*entry.number;
+    const bool in_range = entry.ends_only ? value == entry.min || value == entry.max : value >= entry.min && value <= entry.max;
+    if (!in_range && value != entry.DefaultNumber()) {
+      error = std::string(entry.what) + (entry.ends_only ? " must be " : " must lie in ") + entry.RangeText();
       return false;
     }
   }

@@ -10,7 +10,7 @@ namespace vantorel {
 const std::initializer_list<const char*> kDehazeChoiceNames = {"thickness", "look"};
 const std::vector<const char*> kEncodingChoiceNames = [] {
   std::vector<const char*> names = {"format"};
-  for (const OutputOptionSpec& spec : OutputOptionTable()) names.push_back(spec.name);
+  for (const OutputOptionSpec& entry : OutputOptionTable()) names.push_back(entry.name);
   return names;
 }();
 
@@ -54,19 +54,19 @@ std::string ParseEncodingChoice(const httplib::Request& request, EncodingChoice&
     return "format '" + request.get_param_value("format") + "' cannot be written" + (why.empty() ? "" : ": " + why);
   }
   choice.format = format;
-  for (const OutputOptionSpec& spec : OutputOptionTable()) {
-    if (!request.has_param(spec.name)) continue;
-    if (spec.kind == OutputOptionSpec::Kind::kWholeNumber) {
+  for (const OutputOptionSpec& entry : OutputOptionTable()) {
+    if (!request.has_param(entry.name)) continue;
+    if (entry.kind == OutputOptionSpec::Kind::kWholeNumber) {
       const std::string error =
-          ParseWholeNumber(request, spec.name, spec.min, spec.max, choice.options.*spec.number);
+          ParseWholeNumber(request, entry.name, entry.min, entry.max, choice.options.*entry.number);
       if (!error.empty()) return error;
       continue;
     }
-    const std::string value = request.get_param_value(spec.name);
+    const std::string value = request.get_param_value(entry.name);
     if (value.empty() || value == "1" || value == "true") {
-      choice.options.*spec.flag = true;
+      choice.options.*entry.flag = true;
     } else if (value != "0" && value != "false") {
-      return std::string(spec.name) + " '" + value + "' must be 1 or 0";
+      return std::string(entry.name) + " '" + value + "' must be 1 or 0";
     }
   }
   std::string error;
