@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "dehazefile/clip_option_table.h"
+#include "dehazefile/library_errors.h"
 #include "video/clip_reader.h"
 #include "video/clip_writer.h"
 #include "video/frame_queue.h"
@@ -228,7 +229,7 @@ Outcome DehazeClipFile(const std::string& source, const std::string& result, flo
                        const std::atomic<bool>* stop) {
   Outcome outcome;
   const auto start = std::chrono::steady_clock::now();
-  try {
+  FailOnLibraryErrors(source, outcome, [&] {
     std::string error;
     VideoEncoding encoding;
     if (CheckClipOptions(options, error) && !ChooseEncoding(result, options, encoding, error)) {
@@ -236,32 +237,26 @@ Outcome DehazeClipFile(const std::string& source, const std::string& result, flo
     }
     if (!error.empty()) {
       outcome.error = error;
-      return outcome;
+      return;
     }
     Run run;
     if (!run.reader.Open(source, error)) {
       outcome.error = source + ": " + error;
-      return outcome;
+      return;
     }
     outcome.cols = run.reader.Cols();
     outcome.rows = run.reader.Rows();
     // The engine's peak and the frames in flight.
     if (!PipelineFitsInMemory(outcome.cols, outcome.rows, error, 3 * (kFrameBuffers + 2))) {
       outcome.error = source + ": " + error;
-      return outcome;
+      return;
     }
     if (BelowDehazeThreshold(thickness)) {
       outcome.status = Outcome::Status::kNothingToDo;
-      return outcome;
+      return;
     }
     DehazeOpenClip(run, source, result, thickness, options, encoding, force, look, progress, stop, outcome);
-  } catch (const std::bad_alloc&) {
-    outcome.status = Outcome::Status::kFailed;
-    outcome.error = source + ": out of memory";
-  } catch (const std::exception& e) {
-    outcome.status = Outcome::Status::kFailed;
-    outcome.error = source + ": error: " + e.what();
-  }
+  });
   if (outcome.status == Outcome::Status::kWritten) {
     outcome.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   }

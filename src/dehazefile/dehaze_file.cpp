@@ -6,6 +6,7 @@
 #include <new>
 #include <vector>
 
+#include "dehazefile/library_errors.h"
 #include "imagedehaze/dehaze.h"
 
 namespace vantorel {
@@ -115,18 +116,8 @@ Outcome DehazeFile(const std::string& source, const std::string& result, float t
     outcome.error = transmission_map_path + ": " + why;
     return outcome;
   }
-  try {
-    Run(source, result, thickness, options, transmission_map_path, force, look, outcome);
-  } catch (const cv::Exception& e) {
-    outcome.status = Outcome::Status::kFailed;
-    outcome.error = source + ": image library error: " + e.err;
-  } catch (const std::bad_alloc&) {
-    outcome.status = Outcome::Status::kFailed;
-    outcome.error = source + ": out of memory";
-  } catch (const std::exception& e) {
-    outcome.status = Outcome::Status::kFailed;
-    outcome.error = source + ": error: " + e.what();
-  }
+  FailOnLibraryErrors(source, outcome,
+                      [&] { Run(source, result, thickness, options, transmission_map_path, force, look, outcome); });
   return outcome;
 }
 
