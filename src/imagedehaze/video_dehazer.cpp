@@ -32,6 +32,8 @@ struct VideoDehazer::State {
   const bool accepted;
 
   TemporalEstimates estimates;
+  // Kept from frame to frame: frames of one size allocate no frame-size memory.
+  WorkingImages work{true};
   // What the next frame is compared with: nothing yet after a fresh start.
   bool started = false;
   int cols = 0, rows = 0;
@@ -84,7 +86,7 @@ bool VideoDehazer::Process(unsigned char* data, int cols, int rows, double times
   s.estimates.SetWeight(weight);
   DehazeOptions options;
   options.look = s.look;
-  RunPipeline(data, cols, rows, s.thickness, options, LibraryEdgeFilters(), &s.estimates);
+  RunPipeline(data, cols, rows, s.thickness, options, LibraryEdgeFilters(), &s.estimates, s.work);
 
   if (s.window > 0.0) {
     if (weight >= 1.0) {
