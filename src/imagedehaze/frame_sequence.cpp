@@ -106,7 +106,9 @@ class FrameTurn : public FrameEstimates {
   FrameTurn(const FrameTurn&) = delete;
   FrameTurn& operator=(const FrameTurn&) = delete;
 
-  // Runs `step` at `gate`, in this frame's turn, with the running values to itself.
+  // Runs `step` at `gate`, in this frame's turn, with the running values to itself. The
+  // pipeline calls each estimate once and in the gates' order: a frame at a gate it has
+  // already passed would wait for itself.
   template <typename Step>
   void At(Gate gate, const Step& step) {
     std::unique_lock<std::mutex> hold(shared_.lock);
@@ -149,13 +151,13 @@ class FrameTurn : public FrameEstimates {
 
   void Pass(Gate gate) {
     shared_.passed[gate] = index_ + 1;
-    next_gate_ = gate + 1;
+    next_gate_ = static_cast<unsigned>(gate) + 1;
     shared_.gate_passed.notify_all();
   }
 
   // Passes the gates from the next one up to `end` (excluded) without using them.
-  void PassUpTo(int end, std::unique_lock<std::mutex>& hold) {
-    for (int gate = next_gate_; gate < end; ++gate) {
+  void PassUpTo(unsigned end, std::unique_lock<std::mutex>& hold) {
+    for (unsigned gate = next_gate_; gate < end; ++gate) {
       WaitForTurn(static_cast<Gate>(gate), hold);
       if (fresh_ && gate != kScene) shared_.estimates.Clear(EstimateAt(static_cast<Gate>(gate)));
       Pass(static_cast<Gate>(gate));
@@ -164,7 +166,7 @@ class FrameTurn : public FrameEstimates {
 
   FrameSequence::Shared& shared_;
   const int64_t index_;
-  int next_gate_ = 0;
+  unsigned next_gate_ = 0;
   // From the scene decision. Until then (a frame refused before it) the frame changes
   // nothing as it passes.
   double weight_ = 1.0;
