@@ -37,9 +37,10 @@ void NoteAllocation(size_t bytes) {
 
 }  // namespace
 
-// The binary's operator new counts before it allocates; the other forms of new and delete
-// that the library provides come here or to free(). (The compiler cannot tell that these
-// are the pair, and warns of free() on memory from new.)
+// The binary's operator new counts before it allocates. Every form but the aligned ones is
+// replaced, all of them over malloc() and free(), so that whatever form allocates, the form
+// that frees matches it (the aligned ones pair among themselves in the library). The
+// compiler cannot tell that these are pairs, and warns of free() on memory from new.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmismatched-new-delete"
 void* operator new(std::size_t bytes) {
@@ -47,8 +48,20 @@ void* operator new(std::size_t bytes) {
   if (void* p = std::malloc(bytes == 0 ? 1 : bytes)) return p;
   throw std::bad_alloc();
 }
+void* operator new[](std::size_t bytes) { return operator new(bytes); }
+void* operator new(std::size_t bytes, const std::nothrow_t&) noexcept {
+  NoteAllocation(bytes);
+  return std::malloc(bytes == 0 ? 1 : bytes);
+}
+void* operator new[](std::size_t bytes, const std::nothrow_t& nothrow) noexcept {
+  return operator new(bytes, nothrow);
+}
 void operator delete(void* p) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { std::free(p); }
 void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
+void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
 #pragma GCC diagnostic pop
 
 namespace vantorel {
