@@ -27,12 +27,14 @@
 #include <limits>
 #include <memory>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "filters/cpu_features.h"
 #include "filters/grid_row_kernels.h"
 #include "filters/grid_stream_parts.h"
 #include "filters/grid_z_places.h"
+#include "filters/level_run_kernel.h"
 #include "filters/parallel_for.h"
 #include "filters/z_places.h"
 
@@ -52,6 +54,7 @@ struct GridPlan {
   std::vector<int32_t> first_column, first_row;
   std::vector<AxisPlace> edge_levels;
   ZPlacer<Source> zs;
+  LevelCorners level_corners;  // the edge levels' z corners as the vector read-back loads them
 
  private:
   struct Range {
@@ -69,7 +72,15 @@ struct GridPlan {
         first_column(FirstColumnOfSlices(xs, g.x_size)),
         first_row(FirstColumnOfSlices(ys, g.y_size)),
         edge_levels(PlacesOfEdgeLevels(source, g, range.emax)),
-        zs(g, edge_levels) {}
+        zs(g, edge_levels),
+        level_corners(CornersOfLevels(edge_levels, [&](int level) {
+          if constexpr (EdgeLevelCount<Source>::value > 0) {
+            const double edge = source.EdgeOfLevel(level);
+            return edge >= g.emin && edge <= range.emax;
+          } else {
+            return false;
+          }
+        })) {}
 };
 
 // The edges of row y from column x on, as the read-back's row kernels take them.
@@ -291,6 +302,14 @@ class SliceStream {
     const size_t z_size = static_cast<size_t>(g_.z_size);
     const int32_t held_first = band_.HeldFirst();
     const bool vector = vector_code_;
+    if constexpr (EdgeLevelCount<Source>::value > 0) {
+      if (vector && count >= 4 && plan_.level_corners.upper_is_next) {
+        const LevelRows rows{source, sink, ys_.data(), z_size, held_first, begin,
+                             plan_.level_corners.lower.data(), plan_.level_corners.fraction.data()};
+        SampleRunOfLevelsVector(row, rows, row_begin_, row_end_);
+        return;
+      }
+    }
     for (int32_t y = row_begin_; y < row_end_; ++y) {
       const AxisPlace yp = ys_[y];
       // GridSlice::Index(y, 0) of the two sample rows.
@@ -306,6 +325,28 @@ class SliceStream {
       }
     }
   }
+
+  // The rows of a run whose edges are levels, as SampleRunOfLevelsVector asks for them.
+  struct LevelRows {
+    Source source;
+    Sink sink;
+    const AxisPlace* ys;
+    size_t z_size;
+    int32_t held_first, begin;
+    const int32_t* lower;
+    const float* fraction;
+
+    VANTOREL_INLINE auto At(int32_t y, RunRow& row) const {
+      const AxisPlace yp = ys[y];
+      // GridSlice::Index(y, 0) of the two sample rows.
+      row.row0 = static_cast<size_t>(static_cast<int32_t>(yp.lower) - held_first) * z_size;
+      row.row1 = static_cast<size_t>(static_cast<int32_t>(yp.upper) - held_first) * z_size;
+      row.dy = yp.fraction;
+      using T = std::remove_const_t<std::remove_pointer_t<decltype(source.EdgePointer(begin, y))>>;
+      return std::make_pair(LevelCornersOfRow<T>{source.EdgePointer(begin, y), source.EdgeStride(), lower, fraction},
+                            OutputOf(sink, begin, y));
+    }
+  };
 
   static auto OutputOf(const Sink& sink, int32_t x, int32_t y) {
     using T = std::remove_pointer_t<decltype(sink.Pointer(x, y))>;
