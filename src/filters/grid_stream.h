@@ -55,6 +55,7 @@ struct GridPlan {
   std::vector<AxisPlace> edge_levels;
   ZPlacer<Source> zs;
   LevelCorners level_corners;  // the edge levels' z corners as the vector read-back loads them
+  std::vector<LevelFill> level_fills;  // what a pixel of each edge level adds, when its value is its edge
 
  private:
   struct Range {
@@ -80,7 +81,8 @@ struct GridPlan {
           } else {
             return false;
           }
-        })) {}
+        })),
+        level_fills(FillsOfEdgeLevels(source, edge_levels)) {}
 };
 
 // The edges of row y from column x on, as the read-back's row kernels take them.
@@ -208,7 +210,11 @@ class SliceStream {
       const int32_t row_begin = first_row_[gy], rows = first_row_[gy + 1] - row_begin;
       if (rows == 0) continue;
       if constexpr (EdgeLevelCount<Source>::value > 0) {
-        FillTileOfLevels(slice, gy, column_begin, column_end - column_begin, row_begin, rows);
+        if (source_.ValuesAreEdges()) {
+          FillTileOfOwnLevels(slice, gy, column_begin, column_end - column_begin, row_begin, rows);
+        } else {
+          FillTileOfLevels(slice, gy, column_begin, column_end - column_begin, row_begin, rows);
+        }
         continue;
       }
       // Whole columns per batch, so that the order above holds across batches; a column
@@ -240,6 +246,32 @@ class SliceStream {
         weight[gz] += 1.0;
         lo = std::min(lo, gz);
         hi = std::max(hi, gz);
+      }
+    }
+    if (lo <= hi) slice.SetRange(gy, lo, hi);
+  }
+
+  // The same for a source whose values are its edges: each sample is read once, and its
+  // value and cell come from one table entry. The same additions in the same order.
+  void FillTileOfOwnLevels(GridSlice& slice, int32_t gy, int32_t px_begin, int32_t columns,
+                           int32_t row_begin, int32_t rows) {
+    if (columns == 0) return;
+    const Source source = source_;
+    const LevelFill* const fills = plan_.level_fills.data();
+    const auto* const first = reinterpret_cast<const unsigned char*>(source.EdgePointer(px_begin, row_begin));
+    using T = std::remove_const_t<std::remove_pointer_t<decltype(source.EdgePointer(px_begin, row_begin))>>;
+    const size_t across = source.EdgeStride() * sizeof(T), down = source.EdgeRowBytes();
+    double* const value = slice.value.data() + slice.Index(gy, 0);
+    double* const weight = slice.weight.data() + slice.Index(gy, 0);
+    int32_t lo = std::numeric_limits<int32_t>::max(), hi = std::numeric_limits<int32_t>::min();
+    for (int32_t c = 0; c < columns; ++c) {
+      const unsigned char* sample = first + static_cast<size_t>(c) * across;
+      for (int32_t i = 0; i < rows; ++i, sample += down) {
+        const LevelFill fill = fills[*reinterpret_cast<const T*>(sample)];
+        value[fill.cell] += fill.value;
+        weight[fill.cell] += 1.0;
+        lo = std::min(lo, fill.cell);
+        hi = std::max(hi, fill.cell);
       }
     }
     if (lo <= hi) slice.SetRange(gy, lo, hi);
