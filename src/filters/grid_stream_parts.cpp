@@ -64,6 +64,24 @@ __attribute__((always_inline)) inline void BlurCells(double* __restrict out, con
   }
 }
 
+// out[z] = value[z] / (weight[z] != 0 ? weight[z] : 1) for z in [lo, hi]: the same
+// division lane by lane, where a zero weight counts as 1. As above, the last four cells
+// may be computed again instead of one by one.
+__attribute__((always_inline)) inline void NormaliseCells(double* __restrict out, const double* value, const double* weight,
+                                                          int32_t lo, int32_t hi) {
+  if (hi - lo < 3) {
+    for (int32_t z = lo; z <= hi; ++z) out[z] = value[z] / (weight[z] != 0.0 ? weight[z] : 1.0);
+    return;
+  }
+  const CellQuad zero = {0.0, 0.0, 0.0, 0.0}, one = {1.0, 1.0, 1.0, 1.0};
+  for (int32_t z = lo;; z += 4) {
+    if (z > hi - 3) z = hi - 3;
+    const CellQuad w = LoadQuad(weight + z);
+    StoreQuad(out + z, LoadQuad(value + z) / (w != zero ? w : one));
+    if (z == hi - 3) break;
+  }
+}
+
 // out = ((before + after) + 2 centre) * 0.25 over the cells of column y in `range`, for
 // value and weight alike; the rest of the column becomes zero.
 __attribute__((always_inline)) inline void BlurColumn(GridSlice& out, int32_t y, Range range, const double* before_v,
@@ -129,11 +147,7 @@ __attribute__((always_inline)) inline void ZPassesAndNormaliseBody(GridSlice& ou
     BlurCells(first_w, weight - 1, weight + 1, weight, first.lo, first.hi);
     BlurCells(second_v, first_v - 1, first_v + 1, first_v, second.lo, second.hi);
     BlurCells(second_w, first_w - 1, first_w + 1, first_w, second.lo, second.hi);
-    double* normalised = out.value.data() + out.Index(y, 0);
-    for (int32_t z = second.lo; z <= second.hi; ++z) {
-      const double d = second_w[z] != 0.0 ? second_w[z] : 1.0;
-      normalised[z] = second_v[z] / d;
-    }
+    NormaliseCells(out.value.data() + out.Index(y, 0), second_v, second_w, second.lo, second.hi);
     // Back to zero for the next column.
     for (int32_t z = first.lo; z <= first.hi; ++z) first_v[z] = first_w[z] = 0.0;
   }
