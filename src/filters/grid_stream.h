@@ -206,15 +206,17 @@ class SliceStream {
     // into one column of the slice, whose non-zero range is then known.
     const int32_t column_begin = first_column_[x], column_end = first_column_[x + 1];
     const int32_t fill_first = std::max(kGridMargin, band_.PassFirst(2)), fill_last = band_.PassLast(2);
+    if constexpr (EdgeLevelCount<Source>::value > 0) {
+      if (source_.ValuesAreEdges()) {
+        FillSliceOfOwnLevels(slice, column_begin, column_end - column_begin, fill_first, fill_last);
+        return slice;
+      }
+    }
     for (int32_t gy = fill_first; gy <= fill_last; ++gy) {
       const int32_t row_begin = first_row_[gy], rows = first_row_[gy + 1] - row_begin;
       if (rows == 0) continue;
       if constexpr (EdgeLevelCount<Source>::value > 0) {
-        if (source_.ValuesAreEdges()) {
-          FillTileOfOwnLevels(slice, gy, column_begin, column_end - column_begin, row_begin, rows);
-        } else {
-          FillTileOfLevels(slice, gy, column_begin, column_end - column_begin, row_begin, rows);
-        }
+        FillTileOfLevels(slice, gy, column_begin, column_end - column_begin, row_begin, rows);
         continue;
       }
       // Whole columns per batch, so that the order above holds across batches; a column
@@ -251,30 +253,42 @@ class SliceStream {
     if (lo <= hi) slice.SetRange(gy, lo, hi);
   }
 
-  // The same for a source whose values are its edges: each sample is read once, and its
-  // value and cell come from one table entry. The same additions in the same order.
-  void FillTileOfOwnLevels(GridSlice& slice, int32_t gy, int32_t px_begin, int32_t columns,
-                           int32_t row_begin, int32_t rows) {
+  // The tiles of grid rows fill_first .. fill_last of a slice just claimed, for a source
+  // whose values are its edges: each sample is read once, and its value and cell come from
+  // one table entry. The same additions in the same order as FillTileOfLevels; the
+  // samples are walked by pointer, row after row of tiles.
+  void FillSliceOfOwnLevels(GridSlice& slice, int32_t px_begin, int32_t columns, int32_t fill_first,
+                            int32_t fill_last) {
     if (columns == 0) return;
     const Source source = source_;
     const LevelFill* const fills = plan_.level_fills.data();
-    const auto* const first = reinterpret_cast<const unsigned char*>(source.EdgePointer(px_begin, row_begin));
-    using T = std::remove_const_t<std::remove_pointer_t<decltype(source.EdgePointer(px_begin, row_begin))>>;
+    const int32_t* const first_row = first_row_.data();
+    using T = std::remove_const_t<std::remove_pointer_t<decltype(source.EdgePointer(px_begin, 0))>>;
+    const auto* const column = reinterpret_cast<const unsigned char*>(source.EdgePointer(px_begin, 0));
     const size_t across = source.EdgeStride() * sizeof(T), down = source.EdgeRowBytes();
-    double* const value = slice.value.data() + slice.Index(gy, 0);
-    double* const weight = slice.weight.data() + slice.Index(gy, 0);
-    int32_t lo = std::numeric_limits<int32_t>::max(), hi = std::numeric_limits<int32_t>::min();
-    for (int32_t c = 0; c < columns; ++c) {
-      const unsigned char* sample = first + static_cast<size_t>(c) * across;
-      for (int32_t i = 0; i < rows; ++i, sample += down) {
-        const LevelFill fill = fills[*reinterpret_cast<const T*>(sample)];
-        value[fill.cell] += fill.value;
-        weight[fill.cell] += 1.0;
-        lo = std::min(lo, fill.cell);
-        hi = std::max(hi, fill.cell);
+    const SliceArrays arrays = slice.Arrays();
+    const size_t z_size = static_cast<size_t>(slice.z_size);
+    for (int32_t gy = fill_first; gy <= fill_last; ++gy) {
+      const int32_t row_begin = first_row[gy], rows = first_row[gy + 1] - row_begin;
+      if (rows == 0) continue;
+      const size_t r = static_cast<size_t>(gy - slice.y_first);
+      double* const value = arrays.value + r * z_size;
+      double* const weight = arrays.weight + r * z_size;
+      const unsigned char* const tile = column + static_cast<size_t>(row_begin) * down;
+      int32_t lo = std::numeric_limits<int32_t>::max(), hi = std::numeric_limits<int32_t>::min();
+      for (int32_t c = 0; c < columns; ++c) {
+        const unsigned char* sample = tile + static_cast<size_t>(c) * across;
+        for (int32_t i = 0; i < rows; ++i, sample += down) {
+          const LevelFill fill = fills[*reinterpret_cast<const T*>(sample)];
+          value[fill.cell] += fill.value;
+          weight[fill.cell] += 1.0;
+          lo = std::min(lo, fill.cell);
+          hi = std::max(hi, fill.cell);
+        }
       }
+      arrays.lo[r] = lo;
+      arrays.hi[r] = hi;
     }
-    if (lo <= hi) slice.SetRange(gy, lo, hi);
   }
 
   // Pixels of `columns` columns from px on, rows [row_begin, row_begin + rows), columns
