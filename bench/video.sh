@@ -6,7 +6,10 @@
 #   loop     ffmpeg to PNG frames, vantorel -o over them, ffmpeg back with the sound
 #   frame    the single form's "Time cost" on the clip's first frame, and 0.7 / that time
 #   flicker  the standard deviation of the frame-to-frame change of the mean luma over the
-#            upper 600 rows (which the square never crosses): source, default window, window 0
+#            upper 600 rows (which the square never crosses): source, default window, window 0,
+#            and the estimates held (window 60 s, the largest: each frame moves them by 1/1800
+#            of the way), the least any smoothing of the whole-frame estimates can reach; what
+#            is left is the per-pixel work's answer to the pan itself
 #   bench/video.sh [SAMPLES_DIR]   (default: ../shared/samples beside the checkout)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -48,6 +51,7 @@ loop_seconds=$(echo "$(date +%s.%N) - $start" | bc)
 frame_cost=$("$vantorel" frames/f00001.png frame_clear.png 0.8 | awk '/Time cost/ {print $4}')
 
 "$vantorel" -q clip.mp4 alone.mp4 0.8 --temporal-window 0 >/dev/null
+"$vantorel" -q clip.mp4 held.mp4 0.8 --temporal-window 60 >/dev/null
 flicker() {
   ff -i "$1" -vf "crop=1920:600:0:0,signalstats,metadata=print:key=lavfi.signalstats.YAVG:file=-" -f null - |
     grep YAVG | cut -d= -f2 |
@@ -56,9 +60,9 @@ flicker() {
 
 frames=300
 awk -v c="$clip_seconds" -v l="$loop_seconds" -v f="$frame_cost" -v n="$frames" -v mb="$(peak_mb_of clip_time.txt)" \
-    -v src="$(flicker clip.mp4)" -v win="$(flicker clear.mp4)" -v zero="$(flicker alone.mp4)" 'BEGIN {
+    -v src="$(flicker clip.mp4)" -v win="$(flicker clear.mp4)" -v zero="$(flicker alone.mp4)" -v held="$(flicker held.mp4)" 'BEGIN {
   printf "clip    %d frames in %.1f s: %.2f fps, peak memory %d MB\n", n, c, n / c, mb
   printf "loop    %.1f s: %.2f fps; the clip is %.2f times as fast\n", l, n / l, l / c
   printf "frame   single form on one 1080p frame: Time cost %.3f s; target 0.7 / cost = %.2f fps\n", f, 0.7 / f
-  printf "flicker std of the frame-to-frame change of the mean luma (upper part): source %.4f, window 1 s %.4f (%.2f x source), window 0 %.4f (%.1f x source)\n", src, win, win / src, zero, zero / src
+  printf "flicker std of the frame-to-frame change of the mean luma (upper part): source %.4f, window 1 s %.4f (%.2f x source), window 0 %.4f (%.1f x source), estimates held %.4f (%.2f x source)\n", src, win, win / src, zero, zero / src, held, held / src
 }'

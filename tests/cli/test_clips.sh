@@ -118,6 +118,20 @@ cut_header.mkv it ends before its first frame
 cut_first_frame.mkv no frame could be decoded
 cut.mp4 not a clip that can be read
 CASES
+# Damaged in the middle (H.264 bytes scrambled halfway): written with what decodes, and a
+# note names the file and how many frames were left out.
+ff -f lavfi -i "testsrc2=size=320x240:rate=25:duration=4" -c:v libx264 -g 25 whole.mp4
+/usr/bin/python3 -c "
+d = bytearray(open('whole.mp4', 'rb').read())
+for i in range(len(d) // 2, len(d) // 2 + 300): d[i] ^= 0x5a
+open('damaged.mp4', 'wb').write(d)"
+run damaged.mp4 damaged_out.mp4 0.8
+expect_status 0 "damaged clip"
+checks=$((checks + 2))
+left_out=$(sed -n 's/^vantorel: note: damaged.mp4: \([0-9]*\) damaged frames\{0,1\} left out$/\1/p' err.txt)
+[[ -n $left_out && $left_out -ge 1 ]] || fail "damaged clip: no note of the frames left out (stderr: $ERR)"
+written=$(ffprobe -v error -count_frames -show_entries stream=nb_read_frames -of csv=p=0 damaged_out.mp4)
+[[ $written -eq $((100 - ${left_out:-0})) ]] || fail "damaged clip: $written frames written, $left_out left out of 100"
 # A container and codec that cannot go together are refused before any work.
 run pan.mkv wrong.mp4 0.8 --video-codec ffv1
 expect_status 1 "ffv1 in mp4"
@@ -143,6 +157,25 @@ for signal in INT TERM; do
   expect_status "$([[ $signal == INT ]] && echo 130 || echo 143)" "SIG$signal"
   expect_no_file "long_$signal.mkv" "SIG$signal"
 done
+
+# The same stop in a batch that has reached a clip: the pictures done before it stay, the
+# clip leaves nothing behind.
+mkdir stopped && cp "$SAMPLE" stopped/a.jpg && cp long.mkv stopped/z.mkv
+"$VANTOREL" -q -o stopped_out -t 0.8 stopped >/dev/null 2>&1 &
+pid=$!
+for _ in $(seq 1 200); do
+  [[ -n $(find stopped_out -maxdepth 1 -name ".z.mkv.tmp-*" 2>/dev/null) ]] && break
+  sleep 0.05
+done
+sleep 0.5
+kill -s INT $pid
+wait $pid 2>/dev/null
+STATUS=$?
+ERR=""
+expect_status 130 "SIGINT in a batch's clip"
+expect_no_file stopped_out/z.mkv "SIGINT in a batch's clip"
+checks=$((checks + 1))
+[[ -f stopped_out/a.jpg ]] || fail "SIGINT in a batch's clip: the picture done before it is gone"
 set +m
 
 # A bright object crossing the lower part of a still scene: the upper part's mean luma
