@@ -99,18 +99,7 @@ void BM_DehazeCPU(benchmark::State& state) {
 
 // The photo of the shared samples, scaled to about 12 MP (4619 x 2598), or empty when it
 // cannot be read.
-cv::Mat PhotoAt12Megapixels() {
-  const char* path = std::getenv("VANTOREL_BENCH_PHOTO");
-#ifdef VANTOREL_BENCH_PHOTO
-  if (path == nullptr) path = VANTOREL_BENCH_PHOTO;
-#endif
-  if (path == nullptr) return cv::Mat();
-  const cv::Mat photo = cv::imread(path, cv::IMREAD_COLOR);
-  if (photo.empty()) return photo;
-  cv::Mat scaled;
-  cv::resize(photo, scaled, cv::Size(4619, 2598), 0, 0, cv::INTER_AREA);
-  return scaled;
-}
+cv::Mat PhotoAt12Megapixels() { return BenchPhoto(cv::Size(4619, 2598)); }
 
 void BM_DehazeCPUPhoto(benchmark::State& state) {
   const cv::Mat picture = PhotoAt12Megapixels();

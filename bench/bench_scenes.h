@@ -3,7 +3,11 @@
 #ifndef VANTOREL_BENCH_BENCH_SCENES_H_
 #define VANTOREL_BENCH_BENCH_SCENES_H_
 
+#include <cstdlib>
+
 #include <opencv2/core.hpp>
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
 
 namespace vantorel {
 
@@ -24,6 +28,21 @@ inline cv::Mat HazyScene(int rows, int cols) {
     }
   }
   return scene;
+}
+
+// The photo of the shared samples (VANTOREL_BENCH_PHOTO at run time, else where the build
+// found it) scaled to `size`, or empty when it cannot be read.
+inline cv::Mat BenchPhoto(cv::Size size) {
+  const char* path = std::getenv("VANTOREL_BENCH_PHOTO");
+#ifdef VANTOREL_BENCH_PHOTO
+  if (path == nullptr) path = VANTOREL_BENCH_PHOTO;
+#endif
+  if (path == nullptr) return cv::Mat();
+  const cv::Mat photo = cv::imread(path, cv::IMREAD_COLOR);
+  if (photo.empty()) return photo;
+  cv::Mat scaled;
+  cv::resize(photo, scaled, size, 0, 0, cv::INTER_AREA);
+  return scaled;
 }
 
 }  // namespace vantorel

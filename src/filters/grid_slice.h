@@ -11,6 +11,55 @@
 
 namespace vantorel {
 
+// A slice's arrays as plain pointers, column r (grid row y_first + r) at r * z_size, for
+// the blur passes' loops: through the vectors the compiler would reload every pointer for
+// every column.
+template <typename Cell, typename Bound>
+struct SliceArraysOf {
+  Cell* value;
+  Cell* weight;
+  Bound* lo;
+  Bound* hi;
+};
+using SliceArrays = SliceArraysOf<double, int32_t>;
+using ConstSliceArrays = SliceArraysOf<const double, const int32_t>;
+
+// Makes [new_lo, new_hi] (empty when new_lo > new_hi) the non-zero range of column r, for
+// a caller that then writes every cell of it: the cells of the old range outside the new
+// one are zeroed. An empty range is kept as [1, 0].
+// The zeroing goes four cells at a time and may zero further cells of the column: those
+// outside the old range are zero already, and those inside the new one are written next.
+__attribute__((always_inline)) inline void RangeColumnOf(const SliceArrays& a, size_t r, size_t z_size,
+                                                         int32_t new_lo, int32_t new_hi) {
+  typedef double Quad __attribute__((vector_size(32)));
+  const int32_t old_lo = a.lo[r], old_hi = a.hi[r];
+  double* v = a.value + r * z_size;
+  double* w = a.weight + r * z_size;
+  const int32_t last_quad = static_cast<int32_t>(z_size) - 4;  // a column has at least five cells
+  const auto zero = [&](int32_t from, int32_t to) {
+    if (from > to) return;
+    const Quad zeros = {0.0, 0.0, 0.0, 0.0};
+    for (int32_t z = from;; z += 4) {
+      const int32_t at = std::min(z, last_quad);
+      __builtin_memcpy(v + at, &zeros, sizeof zeros);
+      __builtin_memcpy(w + at, &zeros, sizeof zeros);
+      if (z + 3 >= to) break;
+    }
+  };
+  if (new_lo > new_hi) {
+    zero(old_lo, old_hi);
+    a.lo[r] = 1;
+    a.hi[r] = 0;
+    return;
+  }
+  if (old_lo <= old_hi) {
+    zero(old_lo, std::min(old_hi, new_lo - 1));
+    zero(std::max(old_lo, new_hi + 1), old_hi);
+  }
+  a.lo[r] = new_lo;
+  a.hi[r] = new_hi;
+}
+
 struct GridSlice {
   int32_t y_size = 0;   // rows of the whole grid
   int32_t z_size = 0;
@@ -46,40 +95,21 @@ struct GridSlice {
   }
 
   // Zeroes whatever column y held, so that a new range can be written into it.
-  void ClearColumn(int32_t y) {
-    if (!Empty(y)) Zero(y, Lo(y), Hi(y));
-    SetRange(y, 1, 0);
-  }
+  void ClearColumn(int32_t y) { RangeColumn(y, 1, 0); }
 
-  // Makes [new_lo, new_hi] (empty when new_lo > new_hi) the non-zero range of column y,
-  // for a caller that then writes every cell of it: only the cells of the old range
-  // outside the new one need zeroing.
+  // Makes [new_lo, new_hi] the non-zero range of column y, as RangeColumnOf.
   __attribute__((always_inline)) void RangeColumn(int32_t y, int32_t new_lo, int32_t new_hi) {
-    if (new_lo > new_hi) return ClearColumn(y);
-    if (!Empty(y)) {
-      Zero(y, Lo(y), std::min(Hi(y), new_lo - 1));
-      Zero(y, std::max(Lo(y), new_hi + 1), Hi(y));
-    }
-    SetRange(y, new_lo, new_hi);
+    RangeColumnOf(Arrays(), static_cast<size_t>(y - y_first), static_cast<size_t>(z_size), new_lo, new_hi);
   }
 
   void ClearAll() {
     for (int32_t y = y_first; y < y_first + rows; ++y) ClearColumn(y);
   }
 
- private:
-  __attribute__((always_inline)) void Zero(int32_t y, int32_t from, int32_t to) {
-    if (from > to) return;
-    // Usually a few cells: a plain loop beats a call to memset. The empty statement keeps
-    // the compiler from turning the loop back into memset calls.
-    double* v = value.data() + Index(y, 0);
-    double* w = weight.data() + Index(y, 0);
-    for (int32_t z = from; z <= to; ++z) {
-      v[z] = w[z] = 0.0;
-      __asm__("" : : "r"(v + z));
-    }
-  }
+  SliceArrays Arrays() { return {value.data(), weight.data(), lo_.data(), hi_.data()}; }
+  ConstSliceArrays Arrays() const { return {value.data(), weight.data(), lo_.data(), hi_.data()}; }
 
+ private:
   std::vector<int32_t> lo_;
   std::vector<int32_t> hi_;
 };

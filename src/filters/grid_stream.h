@@ -27,12 +27,14 @@
 #include <limits>
 #include <memory>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "filters/cpu_features.h"
 #include "filters/grid_row_kernels.h"
 #include "filters/grid_stream_parts.h"
 #include "filters/grid_z_places.h"
+#include "filters/level_run_kernel.h"
 #include "filters/parallel_for.h"
 #include "filters/z_places.h"
 
@@ -52,6 +54,8 @@ struct GridPlan {
   std::vector<int32_t> first_column, first_row;
   std::vector<AxisPlace> edge_levels;
   ZPlacer<Source> zs;
+  LevelCorners level_corners;  // the edge levels' z corners as the vector read-back loads them
+  std::vector<LevelFill> level_fills;  // what a pixel of each edge level adds, when its value is its edge
 
  private:
   struct Range {
@@ -69,7 +73,16 @@ struct GridPlan {
         first_column(FirstColumnOfSlices(xs, g.x_size)),
         first_row(FirstColumnOfSlices(ys, g.y_size)),
         edge_levels(PlacesOfEdgeLevels(source, g, range.emax)),
-        zs(g, edge_levels) {}
+        zs(g, edge_levels),
+        level_corners(CornersOfLevels(edge_levels, [&](int level) {
+          if constexpr (EdgeLevelCount<Source>::value > 0) {
+            const double edge = source.EdgeOfLevel(level);
+            return edge >= g.emin && edge <= range.emax;
+          } else {
+            return false;
+          }
+        })),
+        level_fills(FillsOfEdgeLevels(source, edge_levels)) {}
 };
 
 // The edges of row y from column x on, as the read-back's row kernels take them.
@@ -193,6 +206,12 @@ class SliceStream {
     // into one column of the slice, whose non-zero range is then known.
     const int32_t column_begin = first_column_[x], column_end = first_column_[x + 1];
     const int32_t fill_first = std::max(kGridMargin, band_.PassFirst(2)), fill_last = band_.PassLast(2);
+    if constexpr (EdgeLevelCount<Source>::value > 0) {
+      if (source_.ValuesAreEdges()) {
+        FillSliceOfOwnLevels(slice, column_begin, column_end - column_begin, fill_first, fill_last);
+        return slice;
+      }
+    }
     for (int32_t gy = fill_first; gy <= fill_last; ++gy) {
       const int32_t row_begin = first_row_[gy], rows = first_row_[gy + 1] - row_begin;
       if (rows == 0) continue;
@@ -232,6 +251,53 @@ class SliceStream {
       }
     }
     if (lo <= hi) slice.SetRange(gy, lo, hi);
+  }
+
+  // The tiles of grid rows fill_first .. fill_last of a slice just claimed, for a source
+  // whose values are its edges: each sample is read once, and its value and cell come from
+  // one table entry. The same additions in the same order as FillTileOfLevels; the
+  // samples are walked by pointer, row after row of tiles.
+  void FillSliceOfOwnLevels(GridSlice& slice, int32_t px_begin, int32_t columns, int32_t fill_first,
+                            int32_t fill_last) {
+    if (columns == 0) return;
+    const Source source = source_;
+    const LevelFill* const fills = plan_.level_fills.data();
+    const int32_t* const first_row = first_row_.data();
+    using T = std::remove_const_t<std::remove_pointer_t<decltype(source.EdgePointer(px_begin, 0))>>;
+    const auto* const column = reinterpret_cast<const unsigned char*>(source.EdgePointer(px_begin, 0));
+    const size_t across = source.EdgeStride() * sizeof(T), down = source.EdgeRowBytes();
+    const SliceArrays arrays = slice.Arrays();
+    const size_t z_size = static_cast<size_t>(slice.z_size);
+    for (int32_t gy = fill_first; gy <= fill_last; ++gy) {
+      const int32_t row_begin = first_row[gy], rows = first_row[gy + 1] - row_begin;
+      if (rows == 0) continue;
+      const size_t r = static_cast<size_t>(gy - slice.y_first);
+      double* const value = arrays.value + r * z_size;
+      double* const weight = arrays.weight + r * z_size;
+      const unsigned char* const tile = column + static_cast<size_t>(row_begin) * down;
+      // The tiles go down the picture a row at a time, each row a page or more from the
+      // last, where no hardware prefetcher follows: the rows of the tile after next are
+      // asked for now, at the tile's first and last column (the tile may straddle two
+      // cache lines). Only addresses are formed; nothing is read from them.
+      const uintptr_t ahead = reinterpret_cast<uintptr_t>(tile) + 2 * static_cast<uintptr_t>(rows) * down;
+      for (int32_t i = 0; i < rows; ++i) {
+        __builtin_prefetch(reinterpret_cast<const void*>(ahead + i * down));
+        __builtin_prefetch(reinterpret_cast<const void*>(ahead + i * down + (columns - 1) * across));
+      }
+      int32_t lo = std::numeric_limits<int32_t>::max(), hi = std::numeric_limits<int32_t>::min();
+      for (int32_t c = 0; c < columns; ++c) {
+        const unsigned char* sample = tile + static_cast<size_t>(c) * across;
+        for (int32_t i = 0; i < rows; ++i, sample += down) {
+          const LevelFill fill = fills[*reinterpret_cast<const T*>(sample)];
+          value[fill.cell] += fill.value;
+          weight[fill.cell] += 1.0;
+          lo = std::min(lo, fill.cell);
+          hi = std::max(hi, fill.cell);
+        }
+      }
+      arrays.lo[r] = lo;
+      arrays.hi[r] = hi;
+    }
   }
 
   // Pixels of `columns` columns from px on, rows [row_begin, row_begin + rows), columns
@@ -291,6 +357,14 @@ class SliceStream {
     const size_t z_size = static_cast<size_t>(g_.z_size);
     const int32_t held_first = band_.HeldFirst();
     const bool vector = vector_code_;
+    if constexpr (EdgeLevelCount<Source>::value > 0) {
+      if (vector && count >= 4 && plan_.level_corners.upper_is_next) {
+        const LevelRows rows{source, sink, ys_.data(), z_size, held_first, begin,
+                             plan_.level_corners.lower.data(), plan_.level_corners.fraction.data()};
+        SampleRunOfLevelsVector(row, rows, row_begin_, row_end_);
+        return;
+      }
+    }
     for (int32_t y = row_begin_; y < row_end_; ++y) {
       const AxisPlace yp = ys_[y];
       // GridSlice::Index(y, 0) of the two sample rows.
@@ -306,6 +380,28 @@ class SliceStream {
       }
     }
   }
+
+  // The rows of a run whose edges are levels, as SampleRunOfLevelsVector asks for them.
+  struct LevelRows {
+    Source source;
+    Sink sink;
+    const AxisPlace* ys;
+    size_t z_size;
+    int32_t held_first, begin;
+    const int32_t* lower;
+    const float* fraction;
+
+    VANTOREL_INLINE auto At(int32_t y, RunRow& row) const {
+      const AxisPlace yp = ys[y];
+      // GridSlice::Index(y, 0) of the two sample rows.
+      row.row0 = static_cast<size_t>(static_cast<int32_t>(yp.lower) - held_first) * z_size;
+      row.row1 = static_cast<size_t>(static_cast<int32_t>(yp.upper) - held_first) * z_size;
+      row.dy = yp.fraction;
+      using T = std::remove_const_t<std::remove_pointer_t<decltype(source.EdgePointer(begin, y))>>;
+      return std::make_pair(LevelCornersOfRow<T>{source.EdgePointer(begin, y), source.EdgeStride(), lower, fraction},
+                            OutputOf(sink, begin, y));
+    }
+  };
 
   static auto OutputOf(const Sink& sink, int32_t x, int32_t y) {
     using T = std::remove_pointer_t<decltype(sink.Pointer(x, y))>;

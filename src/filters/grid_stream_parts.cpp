@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
 #include <utility>
 #include <vector>
 
@@ -17,16 +18,6 @@ struct Range {
   int32_t lo = 1, hi = 0;  // empty when lo > hi
   bool Empty() const { return lo > hi; }
 };
-
-__attribute__((always_inline)) inline void Include(Range& r, const GridSlice& slice, int32_t y) {
-  if (slice.Empty(y)) return;
-  if (r.Empty()) {
-    r = {slice.Lo(y), slice.Hi(y)};
-  } else {
-    r.lo = std::min(r.lo, slice.Lo(y));
-    r.hi = std::max(r.hi, slice.Hi(y));
-  }
-}
 
 __attribute__((always_inline)) inline Range Interior(Range r, int32_t z_size) { return {std::max(r.lo, 1), std::min(r.hi, z_size - 2)}; }
 
@@ -64,41 +55,77 @@ __attribute__((always_inline)) inline void BlurCells(double* __restrict out, con
   }
 }
 
-// out = ((before + after) + 2 centre) * 0.25 over the cells of column y in `range`, for
-// value and weight alike; the rest of the column becomes zero.
-__attribute__((always_inline)) inline void BlurColumn(GridSlice& out, int32_t y, Range range, const double* before_v,
-                const double* after_v, const double* centre_v, const double* before_w,
-                const double* after_w, const double* centre_w) {
-  out.RangeColumn(y, range.lo, range.hi);
-  if (range.Empty()) return;
-  double* value = out.value.data() + out.Index(y, 0);
-  double* weight = out.weight.data() + out.Index(y, 0);
-  BlurCells(value, before_v, after_v, centre_v, range.lo, range.hi);
-  BlurCells(weight, before_w, after_w, centre_w, range.lo, range.hi);
+// out[z] = value[z] / (weight[z] != 0 ? weight[z] : 1) for z in [lo, hi]: the same
+// division lane by lane, where a zero weight counts as 1. As above, the last four cells
+// may be computed again instead of one by one.
+__attribute__((always_inline)) inline void NormaliseCells(double* __restrict out, const double* value, const double* weight,
+                                                          int32_t lo, int32_t hi) {
+  if (hi - lo < 3) {
+    for (int32_t z = lo; z <= hi; ++z) out[z] = value[z] / (weight[z] != 0.0 ? weight[z] : 1.0);
+    return;
+  }
+  const CellQuad zero = {0.0, 0.0, 0.0, 0.0}, one = {1.0, 1.0, 1.0, 1.0};
+  for (int32_t z = lo;; z += 4) {
+    if (z > hi - 3) z = hi - 3;
+    const CellQuad w = LoadQuad(weight + z);
+    StoreQuad(out + z, LoadQuad(value + z) / (w != zero ? w : one));
+    if (z == hi - 3) break;
+  }
 }
 
+// Widens r by column `row` of a slice's ranges unless that column is empty. Starting from
+// kNoCells, the union needs no test of r itself.
+__attribute__((always_inline)) inline void Include(Range& r, const ConstSliceArrays& a, size_t row) {
+  const int32_t lo = a.lo[row], hi = a.hi[row];
+  if (lo > hi) return;
+  r.lo = std::min(r.lo, lo);
+  r.hi = std::max(r.hi, hi);
+}
+constexpr Range kNoCells = {std::numeric_limits<int32_t>::max(), std::numeric_limits<int32_t>::min()};
+
+// Column `row` of out = ((before + after) + 2 centre) * 0.25 over the cells in `range`
+// (the inputs' columns given from their first cell), for value and weight alike; the rest
+// of the column becomes zero.
+__attribute__((always_inline)) inline void BlurColumn(const SliceArrays& out, size_t row, size_t z_size, Range range,
+                                                      const double* before_v, const double* after_v,
+                                                      const double* centre_v, const double* before_w,
+                                                      const double* after_w, const double* centre_w) {
+  RangeColumnOf(out, row, z_size, range.lo, range.hi);
+  if (range.Empty()) return;
+  const size_t at = row * z_size;
+  BlurCells(out.value + at, before_v, after_v, centre_v, range.lo, range.hi);
+  BlurCells(out.weight + at, before_w, after_w, centre_w, range.lo, range.hi);
+}
+
+// All slices of a stream hold the same rows, so one row index serves them all.
 __attribute__((always_inline)) inline void XPassBody(GridSlice& out, const GridSlice& before, const GridSlice& centre,
                                                     const GridSlice& after, int32_t y_from, int32_t y_to) {
-  for (int32_t y = y_from; y <= y_to; ++y) {
-    Range range;
-    Include(range, before, y);
-    Include(range, centre, y);
-    Include(range, after, y);
-    const size_t at = out.Index(y, 0);
-    BlurColumn(out, y, Interior(range, out.z_size), &before.value[at], &after.value[at],
-               &centre.value[at], &before.weight[at], &after.weight[at], &centre.weight[at]);
+  const SliceArrays o = out.Arrays();
+  const ConstSliceArrays b = before.Arrays(), c = centre.Arrays(), a = after.Arrays();
+  const size_t z_size = static_cast<size_t>(out.z_size);
+  for (size_t row = static_cast<size_t>(y_from - out.y_first); row <= static_cast<size_t>(y_to - out.y_first); ++row) {
+    Range range = kNoCells;
+    Include(range, b, row);
+    Include(range, c, row);
+    Include(range, a, row);
+    const size_t at = row * z_size;
+    BlurColumn(o, row, z_size, Interior(range, out.z_size), b.value + at, a.value + at, c.value + at, b.weight + at,
+               a.weight + at, c.weight + at);
   }
 }
 
 __attribute__((always_inline)) inline void YPassBody(GridSlice& out, const GridSlice& in, int32_t y_from, int32_t y_to) {
-  for (int32_t y = y_from; y <= y_to; ++y) {
-    Range range;
-    Include(range, in, y - 1);
-    Include(range, in, y);
-    Include(range, in, y + 1);
-    const size_t below = in.Index(y - 1, 0), at = in.Index(y, 0), above = in.Index(y + 1, 0);
-    BlurColumn(out, y, Interior(range, out.z_size), &in.value[below], &in.value[above],
-               &in.value[at], &in.weight[below], &in.weight[above], &in.weight[at]);
+  const SliceArrays o = out.Arrays();
+  const ConstSliceArrays i = in.Arrays();
+  const size_t z_size = static_cast<size_t>(out.z_size);
+  for (size_t row = static_cast<size_t>(y_from - out.y_first); row <= static_cast<size_t>(y_to - out.y_first); ++row) {
+    Range range = kNoCells;
+    Include(range, i, row - 1);
+    Include(range, i, row);
+    Include(range, i, row + 1);
+    const size_t below = (row - 1) * z_size, at = row * z_size, above = (row + 1) * z_size;
+    BlurColumn(o, row, z_size, Interior(range, out.z_size), i.value + below, i.value + above, i.value + at,
+               i.weight + below, i.weight + above, i.weight + at);
   }
 }
 
@@ -114,26 +141,25 @@ __attribute__((always_inline)) inline void ZPassesAndNormaliseBody(GridSlice& ou
   double* first_w = first_v + z_size;
   double* second_v = first_w + z_size;
   double* second_w = second_v + z_size;
-  for (int32_t y = y_from; y <= y_to; ++y) {
-    if (in.Empty(y)) {
-      out.RangeColumn(y, 1, 0);
+  const SliceArrays o = out.Arrays();
+  const ConstSliceArrays i = in.Arrays();
+  const size_t cells = static_cast<size_t>(z_size);
+  for (size_t row = static_cast<size_t>(y_from - out.y_first); row <= static_cast<size_t>(y_to - out.y_first); ++row) {
+    if (i.lo[row] > i.hi[row]) {
+      RangeColumnOf(o, row, cells, 1, 0);
       continue;
     }
-    const Range first = Interior({in.Lo(y) - 1, in.Hi(y) + 1}, z_size);
+    const Range first = Interior({i.lo[row] - 1, i.hi[row] + 1}, z_size);
     const Range second = first.Empty() ? first : Interior({first.lo - 1, first.hi + 1}, z_size);
-    out.RangeColumn(y, second.lo, second.hi);
+    RangeColumnOf(o, row, cells, second.lo, second.hi);
     if (second.Empty()) continue;
-    const double* value = in.value.data() + in.Index(y, 0);
-    const double* weight = in.weight.data() + in.Index(y, 0);
+    const double* value = i.value + row * cells;
+    const double* weight = i.weight + row * cells;
     BlurCells(first_v, value - 1, value + 1, value, first.lo, first.hi);
     BlurCells(first_w, weight - 1, weight + 1, weight, first.lo, first.hi);
     BlurCells(second_v, first_v - 1, first_v + 1, first_v, second.lo, second.hi);
     BlurCells(second_w, first_w - 1, first_w + 1, first_w, second.lo, second.hi);
-    double* normalised = out.value.data() + out.Index(y, 0);
-    for (int32_t z = second.lo; z <= second.hi; ++z) {
-      const double d = second_w[z] != 0.0 ? second_w[z] : 1.0;
-      normalised[z] = second_v[z] / d;
-    }
+    NormaliseCells(o.value + row * cells, second_v, second_w, second.lo, second.hi);
     // Back to zero for the next column.
     for (int32_t z = first.lo; z <= first.hi; ++z) first_v[z] = first_w[z] = 0.0;
   }

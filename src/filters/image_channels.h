@@ -62,6 +62,9 @@ struct LevelChannel {
       : data(image.data), step(image.step[0]), k(channel), scale(LevelScale<T>()) {}
   const T* Pointer(int32_t x, int32_t y) const { return reinterpret_cast<const T*>(data + y * step) + x * 3 + k; }
   size_t Stride() const { return 3; }
+  // Bytes from one row's samples to the next row's.
+  size_t RowBytes() const { return step; }
+  bool SameAs(const LevelChannel& other) const { return data == other.data && step == other.step && k == other.k; }
   int Level(int32_t x, int32_t y) const { return *Pointer(x, y); }
   double OfLevel(int level) const { return scale[level]; }
   double At(int32_t x, int32_t y) const { return OfLevel(Level(x, y)); }
@@ -94,6 +97,10 @@ struct ChannelSource {
   // Where the edges of row y start at column x, and how many samples apart they lie.
   auto EdgePointer(int32_t x, int32_t y) const { return edges.Pointer(x, y); }
   size_t EdgeStride() const { return edges.Stride(); }
+  // Sources with levels only: bytes between rows of edges, and whether the values are the
+  // edges themselves (a channel smoothed by its own edges), so that one read serves both.
+  size_t EdgeRowBytes() const { return edges.RowBytes(); }
+  bool ValuesAreEdges() const { return values.SameAs(edges); }
   // Widening to double keeps the order, so the extremes of the stored samples give the
   // extremes of the edges; levels map to edges in increasing order likewise.
   void EdgeRange(double& emin, double& emax) const { edges.Range(width, height, emin, emax); }

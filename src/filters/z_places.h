@@ -34,6 +34,25 @@ std::vector<AxisPlace> PlacesOfEdgeLevels(const Source& source, const GridGeomet
   return places;
 }
 
+// What a pixel of a given level adds to the grid when its value is its edge: the value,
+// and the z cell it goes into.
+struct LevelFill {
+  double value = 0.0;
+  int32_t cell = 0;
+};
+
+// Per edge level (sources with levels only; empty for others), from the places above.
+template <typename Source>
+std::vector<LevelFill> FillsOfEdgeLevels(const Source& source, const std::vector<AxisPlace>& by_level) {
+  std::vector<LevelFill> fills(by_level.size());
+  if constexpr (EdgeLevelCount<Source>::value > 0) {
+    for (size_t level = 0; level < by_level.size(); ++level) {
+      fills[level] = {source.EdgeOfLevel(static_cast<int>(level)), by_level[level].fill};
+    }
+  }
+  return fills;
+}
+
 // Small and copyable, so that hot loops can hold it in locals.
 template <typename Source>
 class ZPlacer {

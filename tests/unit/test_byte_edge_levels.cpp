@@ -2,6 +2,7 @@
 // core must still give the reference core's doubles bit for bit, for every byte value.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdlib>
 #include <cstring>
 #include <random>
@@ -74,6 +75,29 @@ TEST(ByteEdgeLevels, EveryByteValueMatchesTheReferenceBitForBit) {
           << "sigmas " << s[0] << "/" << s[1] << " bytes " << r[0] << ".." << r[1] << " channel " << k;
       k = (k + 1) % 3;
     }
+  }
+}
+
+// A channel smoothed along the edges of another: each pixel's value and its cell come from
+// different samples, so the fill cannot take both from one.
+TEST(ByteEdgeLevels, ValuesOfOneChannelAlongTheEdgesOfAnother) {
+  std::mt19937 rng(41);
+  const cv::Mat picture = PictureOfLevels(53, 71, 0, 255, 2, rng);
+  WorkMatrix values(picture.cols, picture.rows, 0.0), edges(picture.cols, picture.rows, 0.0);
+  for (int y = 0; y < picture.rows; ++y) {
+    for (int x = 0; x < picture.cols; ++x) {
+      values(x, y) = picture.at<cv::Vec3b>(y, x)[0] / 255.0;
+      edges(x, y) = picture.at<cv::Vec3b>(y, x)[2] / 255.0;
+    }
+  }
+  for (const auto& s : {std::array<double, 2>{4.0, 0.02}, std::array<double, 2>{3.0, 0.1}}) {
+    WorkMatrix expected;
+    BilateralGridReferenceCPU(values, edges, s[0], s[1], expected);
+    WorkMatrix got(picture.cols, picture.rows, -1.0);
+    StreamBilateralGrid(ChannelSource<ByteChannel>{ByteChannel(picture, 0), ByteChannel(picture, 2), picture.cols,
+                                                   picture.rows},
+                        WorkMatrixSink{&got}, picture.cols, picture.rows, s[0], s[1]);
+    EXPECT_TRUE(BitIdentical(got, expected)) << "sigmas " << s[0] << "/" << s[1];
   }
 }
 

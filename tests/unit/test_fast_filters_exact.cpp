@@ -122,6 +122,31 @@ TEST(FastFilters, ChannelAndByteFiltersMatchTheReferenceInAndOutOfPlace) {
   }
 }
 
+// The byte filter reads back whole runs of pixel columns that share their grid slices:
+// with vector code four columns at a time (the last four of a run again when its width is
+// not a multiple of four), and one by one when a run has fewer than four columns (cells
+// narrower than four pixels, or the last cells of a row). Awkward sizes and cell widths,
+// noisy, flat and photo-like pictures, against the reference.
+TEST(FastFilters, ByteFilterOnAwkwardSizesAndCellsMatchesTheReference) {
+  const Size sizes[] = {{1, 1}, {2, 3}, {1, 4}, {3, 5}, {4, 13}, {7, 9}, {5, 257}, {2, 259}, {12, 301}, {61, 38}};
+  const double cells[][2] = {{4.0, 0.02}, {3.0, 0.02}, {5.5, 0.1}, {9.0, 0.05}};
+  uint64_t seed = 400;
+  for (const Size s : sizes) {
+    const cv::Mat pictures[] = {RandomImage(s.rows, s.cols, CV_8UC3, ++seed),
+                                cv::Mat(s.rows, s.cols, CV_8UC3, cv::Scalar(0, 128, 255)),
+                                Scene(s.rows, s.cols, ++seed)};
+    for (const cv::Mat& picture : pictures) {
+      for (const auto& cell : cells) {
+        cv::Mat reference, fast;
+        Bilateral8UC3ReferenceCPU(picture, reference, cell[0], cell[1]);
+        Bilateral8UC3CPU(picture, fast, cell[0], cell[1]);
+        EXPECT_TRUE(SameBytes(fast, reference))
+            << s.rows << "x" << s.cols << " cells " << cell[0] << "/" << cell[1] << " mean " << cv::mean(picture);
+      }
+    }
+  }
+}
+
 std::vector<unsigned char> Dehazed(const cv::Mat& picture, float thickness) {
   cv::Mat work = picture.clone();
   EXPECT_TRUE(DehazeCPU(work.data, work.cols, work.rows, thickness));
