@@ -9,28 +9,13 @@
 #   bench/clip_engine.sh [ROUNDS] [OTHER_VANTOREL]   (default: 3 rounds, no other)
 # The samples are found in ../shared/samples beside the checkout, or in VANTOREL_SAMPLES.
 set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
-build=${VANTOREL_BUILD_DIR:-$root/build}
-samples=${VANTOREL_SAMPLES:-$root/../shared/samples}
+samples=${VANTOREL_SAMPLES:-$(cd "$(dirname "$0")/../.." && pwd)/shared/samples}
 rounds=${1:-3}
 other=${2:-}
-photo=$samples/dandelions_5312x2988.jpg
-for tool in ffmpeg /usr/bin/time; do
-  command -v "$tool" >/dev/null || { echo "bench/clip_engine.sh needs $tool" >&2; exit 1; }
-done
-[[ -f $photo ]] || { echo "bench/clip_engine.sh: no $photo" >&2; exit 1; }
-vantorel=$build/vantorel
-[[ -x $vantorel ]] || { echo "bench/clip_engine.sh: build $vantorel first" >&2; exit 1; }
 [[ -z $other || -x $other ]] || { echo "bench/clip_engine.sh: $other is not an executable" >&2; exit 1; }
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-cd "$work"
-ff() { ffmpeg -nostdin -v error -y "$@"; }
-
-ff -i "$photo" -vf scale=2400:-2 photo.png
-ff -loop 1 -framerate 30 -i photo.png -f lavfi -i "color=white:s=400x400:r=30" \
-   -filter_complex "[0:v]colorlevels=romin=0.45:gomin=0.45:bomin=0.45,crop=1920:1080:'n*1.5':'40+n*0.3'[p];[p][1:v]overlay=x='-400+n*8':y=660,format=yuv420p[v]" \
-   -map "[v]" -frames:v 300 -c:v libx264 -crf 18 -preset medium clip.mp4
+[[ -z $other ]] || other=$(realpath "$other")
+source "$(dirname "$0")/clip_common.sh"
+make_clip clip.mp4
 
 # run LABEL EXECUTABLE [VARIABLE=VALUE...]
 run() {

@@ -12,27 +12,9 @@
 #            is left is the per-pixel work's answer to the pan itself
 #   bench/video.sh [SAMPLES_DIR]   (default: ../shared/samples beside the checkout)
 set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
-build=${VANTOREL_BUILD_DIR:-$root/build}
-samples=${1:-$root/../shared/samples}
-photo=$samples/dandelions_5312x2988.jpg
-for tool in ffmpeg /usr/bin/time; do
-  command -v "$tool" >/dev/null || { echo "bench/video.sh needs $tool" >&2; exit 1; }
-done
-[[ -f $photo ]] || { echo "bench/video.sh: no $photo" >&2; exit 1; }
-vantorel=$build/vantorel
-[[ -x $vantorel ]] || { echo "bench/video.sh: build $vantorel first" >&2; exit 1; }
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-cd "$work"
-ff() { ffmpeg -nostdin -v error -y "$@"; }
-
-# Haze: every level lifted toward a light grey (levels' output floor at 45 %). The photo is
-# scaled once, not for every frame.
-ff -i "$photo" -vf scale=2400:-2 photo.png
-ff -loop 1 -framerate 30 -i photo.png -f lavfi -i "color=white:s=400x400:r=30" -f lavfi -i "sine=frequency=440:duration=10" \
-   -filter_complex "[0:v]colorlevels=romin=0.45:gomin=0.45:bomin=0.45,crop=1920:1080:'n*1.5':'40+n*0.3'[p];[p][1:v]overlay=x='-400+n*8':y=660,format=yuv420p[v]" \
-   -map "[v]" -map 2:a -frames:v 300 -c:v libx264 -crf 18 -preset medium -c:a aac -shortest clip.mp4
+samples=${1:-$(cd "$(dirname "$0")/../.." && pwd)/shared/samples}
+source "$(dirname "$0")/clip_common.sh"
+make_clip clip.mp4 sound
 
 seconds_of() { awk -F': ' '/Elapsed \(wall clock\)/ {n = split($2, t, ":"); s = 0; for (i = 1; i <= n; i++) s = s * 60 + t[i]; print s}' "$1"; }
 peak_mb_of() { awk -F': ' '/Maximum resident/ {printf "%.0f", $2 / 1024}' "$1"; }
