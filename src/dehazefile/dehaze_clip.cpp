@@ -1,7 +1,8 @@
-// A clip in three stages that overlap: a thread reads and decodes, the calling thread
-// dehazes, a thread encodes and writes. A few frame buffers go round between them, so
-// nothing of frame size is allocated per frame once the clip runs; the other streams'
-// packets travel with the frames, in the file's order.
+// A clip in three stages that overlap: a thread reads and decodes, two threads dehaze (the
+// calling thread and one more; one frame each, one core each), a thread encodes and
+// writes. A few frame buffers go round between them, and each dehazing thread keeps its
+// working images, so nothing of frame size is allocated per frame once the clip runs; the
+// other streams' packets travel with the frames, in the file's order.
 #include "dehazefile/dehaze_clip.h"
 
 #include <algorithm>
@@ -10,22 +11,31 @@
 #include <exception>
 #include <mutex>
 #include <new>
+#include <system_error>
 #include <thread>
 #include <vector>
 
 #include "dehazefile/clip_option_table.h"
 #include "dehazefile/library_errors.h"
+#include "dehazefile/memory_budget.h"
+#include "imagedehaze/frame_sequence.h"
 #include "video/clip_reader.h"
 #include "video/clip_writer.h"
 #include "video/frame_queue.h"
-#include "vantorel/video_dehazer.h"
+#include "video/turns.h"
+#include "vantorel/dehaze.h"
 
 namespace vantorel {
 
 namespace {
 
-// Frames in flight: one being read, one dehazed, one encoded, one waiting.
-constexpr int kFrameBuffers = 4;
+// Frames in flight: one being read, one dehazed on each dehazing thread, one encoded, one
+// waiting.
+constexpr int kFrameBuffers = 5;
+
+// Frames dehazed at once: two, one thread each, when the process has two threads or more
+// (half of them each on larger machines) and memory for two pipelines; else one with all.
+constexpr int kMostEngines = 2;
 
 // The first failure of any stage, which stops the others.
 class Failure {
@@ -78,11 +88,17 @@ struct Run {
   std::vector<unsigned char> buffers[kFrameBuffers];
   Failure failure;
   int64_t frames = 0;
+  // The dehazing threads take the items in the file's order, numbering them (and the frames
+  // among them) as they do, and hand them to the writer in the same order.
+  std::mutex taking;
+  int64_t items_taken = 0, frames_taken = 0;
+  Turns handing;
 
   void StopAll() {
     decoded.Close();
     dehazed.Close();
     spare.Close();
+    handing.Close();
   }
 
   void Read() {
@@ -99,6 +115,39 @@ struct Run {
       if (!error.empty()) failure.Set(error);
     });
     decoded.Close();
+  }
+
+  // One dehazing thread: takes the next item, dehazes it if it is a frame, and hands it on
+  // in its turn. Every frame number taken is dehazed (or fails), so the frames after it
+  // never wait for a frame that does not come. A failure stops the run.
+  void Dehaze(FrameSequence& sequence, int threads, const std::atomic<bool>* stop) {
+    const double time_base = av_q2d(reader.VideoStream()->time_base);
+    Guarded(failure, [&] {
+      for (;;) {
+        ClipItem item;
+        int64_t number = 0, frame = -1;
+        {
+          std::lock_guard<std::mutex> hold(taking);
+          if (stop != nullptr && stop->load()) {
+            failure.Set("stopped");
+            break;
+          }
+          if (!decoded.Pop(item)) break;
+          number = items_taken++;
+          if (item.kind == ClipItem::Kind::kFrame) frame = frames_taken++;
+        }
+        if (frame >= 0 && !sequence.Dehaze(frame, item.bgr->data(), reader.Cols(), reader.Rows(),
+                                           static_cast<double>(item.pts) * time_base, threads)) {
+          failure.Set("the frame was refused by the dehazer");
+          break;
+        }
+        if (!handing.Wait(number)) break;
+        const bool handed = dehazed.Push(std::move(item));
+        handing.Done(number);
+        if (!handed) break;
+      }
+    });
+    if (!failure.Get().empty()) StopAll();
   }
 
   void Write(const ClipProgress& progress, int64_t expected) {
@@ -135,7 +184,7 @@ void WriteFailed(const std::string& result, const FileError& error, Outcome& out
 }
 
 void DehazeOpenClip(Run& run, const std::string& source, const std::string& result, float thickness,
-                    const ClipOptions& options, const VideoEncoding& encoding, bool force, Look look,
+                    const ClipOptions& options, const VideoEncoding& encoding, bool force, Look look, int engines,
                     const ClipProgress& progress, const std::atomic<bool>* stop, Outcome& outcome) {
   std::string error;
   PendingFile file;
@@ -152,32 +201,24 @@ void DehazeOpenClip(Run& run, const std::string& source, const std::string& resu
   }
   for (auto& buffer : run.buffers) run.spare.Push(&buffer);
 
-  const AVRational time_base = run.reader.VideoStream()->time_base;
   const AVRational rate = av_guess_frame_rate(const_cast<AVFormatContext*>(run.reader.Format()),
                                               const_cast<AVStream*>(run.reader.VideoStream()), nullptr);
   const double fps = rate.num > 0 && rate.den > 0 ? av_q2d(rate) : 30.0;
-  VideoDehazer dehazer(thickness, look, options.temporal_window, fps);
+  FrameSequence sequence(thickness, look, options.temporal_window, fps);
+  // Each frame's call gets its share of the process's threads.
+  const int threads = engines > 1 ? std::max(1, ThreadCount() / engines) : 0;
 
   std::thread reading([&] { run.Read(); });
   std::thread writing([&] { run.Write(progress, run.reader.ExpectedFrames()); });
-  Guarded(run.failure, [&] {
-    ClipItem item;
-    while (run.decoded.Pop(item)) {
-      if (stop != nullptr && stop->load()) {
-        run.failure.Set("stopped");
-        break;
-      }
-      if (item.kind == ClipItem::Kind::kFrame &&
-          !dehazer.Process(item.bgr->data(), run.reader.Cols(), run.reader.Rows(),
-                           static_cast<double>(item.pts) * av_q2d(time_base))) {
-        run.failure.Set("the frame was refused by the dehazer");
-        break;
-      }
-      if (!run.dehazed.Push(std::move(item))) break;
-    }
-  });
-  // Whatever ended the loop, the writer finishes what it was given; a failure stops all.
-  if (!run.failure.Get().empty()) run.StopAll();
+  std::vector<std::thread> dehazing;
+  try {
+    for (int e = 1; e < engines; ++e) dehazing.emplace_back([&] { run.Dehaze(sequence, threads, stop); });
+  } catch (const std::system_error&) {
+    // No thread to be had: the calling thread dehazes every frame, only more slowly.
+  }
+  run.Dehaze(sequence, threads, stop);
+  for (std::thread& thread : dehazing) thread.join();
+  // Whatever ended the dehazing, the writer finishes what it was given; a failure stopped all.
   run.dehazed.Close();
   reading.join();
   writing.join();
@@ -246,16 +287,23 @@ Outcome DehazeClipFile(const std::string& source, const std::string& result, flo
     }
     outcome.cols = run.reader.Cols();
     outcome.rows = run.reader.Rows();
-    // The engine's peak and the frames in flight.
-    if (!PipelineFitsInMemory(outcome.cols, outcome.rows, error, 3 * (kFrameBuffers + 2))) {
+    // The engine's peak and the frames in flight; a second engine only where it fits too.
+    const int frame_bytes = 3 * (kFrameBuffers + 2);
+    if (!PipelineFitsInMemory(outcome.cols, outcome.rows, error, frame_bytes)) {
       outcome.error = source + ": " + error;
       return;
+    }
+    int engines = std::min(kMostEngines, ThreadCount());
+    std::string ignored;
+    while (engines > 1 && !PipelineFitsInMemory(outcome.cols, outcome.rows, ignored,
+                                                frame_bytes + (engines - 1) * kPipelineBytesPerPixel)) {
+      --engines;
     }
     if (BelowDehazeThreshold(thickness)) {
       outcome.status = Outcome::Status::kNothingToDo;
       return;
     }
-    DehazeOpenClip(run, source, result, thickness, options, encoding, force, look, progress, stop, outcome);
+    DehazeOpenClip(run, source, result, thickness, options, encoding, force, look, engines, progress, stop, outcome);
   });
   if (outcome.status == Outcome::Status::kWritten) {
     outcome.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

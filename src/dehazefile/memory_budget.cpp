@@ -14,21 +14,6 @@ namespace vantorel {
 
 namespace {
 
-// Bytes per pixel at the pipeline's peak, over and above the decoded picture. The
-// pipeline's working images and bilateral grids all grow with rows x cols, so one figure
-// per pixel covers them.
-// Measured with tests/large/run_large.sh (/usr/bin/time -v, 2-core machine): the peak
-// resident size exceeds that of a run that only decodes by 16.5 bytes per pixel from
-// 4000 x 3000 to 12000 x 8000 (the float picture in three channels and one float plane);
-// the peak mapped size (VmPeak, what an address-space limit counts) grows by 17 to 24
-// bytes per pixel. The natural look keeps two more float planes while it measures how
-// flat the picture is: 24 bytes per pixel of resident size at 15.9 megapixels, and a
-// peak mapped size 7.7 bytes per pixel above the classic look's. 32 leaves room on top. This figure must follow the pipeline:
-// re-measure and update it whenever a stage or a filter changes what it keeps alive at
-// once (the plain reference filters, for one, would need much more: the two full grids
-// of the final 8-bit filter alone come to about 110 bytes per pixel).
-constexpr uint64_t kPipelineBytesPerPixel = 32;
-
 // A fixed allowance on top: the stacks and allocator arenas of the worker threads (about
 // 150 MiB of address space when measured as above) and the grids' margins.
 constexpr uint64_t kPipelineFixedBytes = 160ull << 20;

@@ -15,7 +15,24 @@ constexpr uint64_t kUnlimitedBytes = UINT64_MAX;
 // byte per sample (3 more). Measured with bench/deep.sh: 4.8 bytes a pixel at 12 megapixels.
 constexpr uint64_t kDeepPipelineExtraBytesPerPixel = 7;
 
-// What the dehazing pipeline allocates at its peak, on top of the decoded picture.
+// Bytes per pixel at the pipeline's peak, over and above the decoded picture. The
+// pipeline's working images and bilateral grids all grow with rows x cols, so one figure
+// per pixel covers them.
+// Measured with tests/large/run_large.sh (/usr/bin/time -v, 2-core machine): the peak
+// resident size exceeds that of a run that only decodes by 16.5 bytes per pixel from
+// 4000 x 3000 to 12000 x 8000 (the float picture in three channels and one float plane);
+// the peak mapped size (VmPeak, what an address-space limit counts) grows by 17 to 24
+// bytes per pixel. The natural look keeps two more float planes while it measures how
+// flat the picture is: 24 bytes per pixel of resident size at 15.9 megapixels, and a
+// peak mapped size 7.7 bytes per pixel above the classic look's. 32 leaves room on top. This figure must follow the pipeline:
+// re-measure and update it whenever a stage or a filter changes what it keeps alive at
+// once (the plain reference filters, for one, would need much more: the two full grids
+// of the final 8-bit filter alone come to about 110 bytes per pixel).
+// A second pipeline running at the same time (a clip's frames) needs as much again.
+constexpr int kPipelineBytesPerPixel = 32;
+
+// What the dehazing pipeline allocates at its peak, on top of the decoded picture: the
+// bytes a pixel above and a fixed allowance for the threads.
 uint64_t PipelinePeakBytes(uint64_t cols, uint64_t rows);
 
 // The decoded 8-bit three-channel picture itself.

@@ -69,7 +69,7 @@ void WriteBack(const cv::Mat& result, cv::Mat& img) {
 
 float AutoAdjustCPU(cv::Mat& img) { return AutoAdjustCPU(img, ToneLook{}); }
 
-float AutoAdjustCPU(cv::Mat& img, const ToneLook& look, FrameEstimates* estimates) {
+float AutoAdjustCPU(cv::Mat& img, const ToneLook& look, FrameEstimates* estimates, LuminanceLogs* logs) {
   CV_Assert(img.depth()==CV_8U || img.depth()==CV_32F);
   // Other channel counts have no defined luminance (two channels would read past each pixel).
   CV_Assert(img.channels() == 1 || img.channels() == 3);
@@ -79,7 +79,7 @@ float AutoAdjustCPU(cv::Mat& img, const ToneLook& look, FrameEstimates* estimate
   // A continuous float picture is toned where it lies; others through a float copy.
   cv::Mat pixels = FloatPixels(img);
   // A one-channel picture is its own luminance; a colour one's is taken as it is measured.
-  ToneCurve curve = ComputeToneCurve(pixels, estimates);
+  ToneCurve curve = ComputeToneCurve(pixels, estimates, logs);
   if (look.levels > kToneLevels) DeepenToneCurve(look.levels, look.natural, look.strength, curve);
   if (look.natural) FadeTowardIdentity(look.strength, curve);
   if (curve.stretchable) ToneInBands(curve, look.natural, pixels);

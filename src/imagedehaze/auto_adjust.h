@@ -4,6 +4,7 @@
 #include <opencv2/core.hpp>
 
 #include "imagedehaze/frame_estimates.h"
+#include "imagedehaze/tone_curve.h"
 
 namespace vantorel {
 
@@ -27,7 +28,9 @@ struct ToneLook {
 };
 
 // AutoAdjustCPU in the given look, with the same checks and degenerate-picture handling.
-// `estimates`, when not null, sees the tone curve's estimates and may replace them.
-float AutoAdjustCPU(cv::Mat& img, const ToneLook& look, FrameEstimates* estimates = nullptr);
+// `estimates`, when not null, sees the tone curve's estimates and may replace them; `logs`,
+// when not null, keeps the curve's logarithms (MeasureLuminance).
+float AutoAdjustCPU(cv::Mat& img, const ToneLook& look, FrameEstimates* estimates = nullptr,
+                    LuminanceLogs* logs = nullptr);
 
 }  // namespace vantorel

@@ -20,6 +20,7 @@
 #include "imagedehaze/recovery_loops.h"
 #include "imagedehaze/transmission.h"
 #include "imagedehaze/transmission_steps.h"
+#include "imagedehaze/working_images.h"
 
 namespace vantorel {
 
@@ -39,47 +40,45 @@ void ToYCrCbInPlace(cv::Mat& picture) {
   });
 }
 
-// What the stages up to the transmission hand to the recovery.
-struct FrontStages {
-  cv::Mat ycrcb, transmission;
+// What the stages up to the transmission measure besides their images.
+struct FrontEstimates {
   cv::Vec3f airlight;
   double largest_sample = 0.0;
 };
 
-// The transmission of the given look from the picture's dark channel, which it takes over.
-// `estimates` sees the classic transmission's row profile (the natural one has none).
-cv::Mat TransmissionOf(Look look, cv::Mat dark_channel, const FrontStages& front,
-                       float haze_thickness, const EdgeFilters& filters, FrameEstimates* estimates) {
+// The transmission of the given look, made in work.transmission from the dark channel
+// there, guided by work.picture in YCrCb. `estimates` sees the classic transmission's row
+// profile (the natural one has none).
+void MakeTransmission(Look look, const FrontEstimates& front, float haze_thickness, const EdgeFilters& filters,
+                      FrameEstimates* estimates, WorkingImages& work) {
   if (look == Look::kNatural) {
-    return EstimateNaturalTransmission(std::move(dark_channel), front.ycrcb,
-                                       AirlightToYCrCb(front.airlight)[0],
-                                       NaturalTransmissionExponent(haze_thickness), filters);
+    EstimateNaturalTransmission(work, AirlightToYCrCb(front.airlight)[0], NaturalTransmissionExponent(haze_thickness),
+                                filters);
+    return;
   }
-  return EstimateTransmissionFromDarkChannel(std::move(dark_channel), front.ycrcb,
-                                             TransmissionExponent(haze_thickness), filters, estimates);
+  work.transmission = EstimateTransmissionFromDarkChannel(std::move(work.transmission), work.picture,
+                                                          TransmissionExponent(haze_thickness), filters, estimates);
 }
 
 // Normalisation, luma, airlight and transmission, from the caller's picture as it lies
-// (CV_8UC3 or CV_16UC3, only read). False for an all-black picture, which has nothing to
-// scale by; `front` is then left empty.
+// (CV_8UC3 or CV_16UC3, only read), into work.picture (the normalised picture in YCrCb) and
+// work.transmission. False for an all-black picture, which has nothing to scale by.
 bool RunFrontStages(const cv::Mat& source_view, float haze_thickness, Look look, const EdgeFilters& filters,
-                    FrameEstimates* estimates, FrontStages& front) {
+                    FrameEstimates* estimates, FrontEstimates& front, WorkingImages& work) {
   double largest_sample = LargestSample(source_view);
   if (largest_sample == 0.0) return false;
   if (estimates != nullptr) largest_sample = estimates->Divisor(largest_sample);
   front.largest_sample = largest_sample;
 
-  cv::Mat normalized = NormalizeByLargestSample(source_view, largest_sample);
+  NormalizeByLargestSample(source_view, largest_sample, work.picture);
 
-  front.airlight = EstimateAirlightCPU(normalized);
+  front.airlight = EstimateAirlightCPU(work.picture);
   if (estimates != nullptr) front.airlight = estimates->Airlight(front.airlight);
-  cv::Mat dark_channel = DarkChannel(normalized, front.airlight);
+  DarkChannel(work.picture, front.airlight, work.transmission);
   // The picture in BGR is not read again: it becomes the YCrCb picture where it lies, and
   // its Y channel is the luma every later step reads.
-  ToYCrCbInPlace(normalized);
-  front.ycrcb = std::move(normalized);
-  front.transmission =
-      TransmissionOf(look, std::move(dark_channel), front, haze_thickness, filters, estimates);
+  ToYCrCbInPlace(work.picture);
+  MakeTransmission(look, front, haze_thickness, filters, estimates, work);
   return true;
 }
 
@@ -120,7 +119,8 @@ bool DehazeCPU(unsigned char* data, int cols, int rows, float haze_thickness) {
 
 bool DehazeCPU(unsigned char* data, int cols, int rows, float haze_thickness,
                const DehazeOptions& options) {
-  return RunPipeline(data, cols, rows, haze_thickness, options, LibraryEdgeFilters());
+  WorkingImages work(false);
+  return RunPipeline(data, cols, rows, haze_thickness, options, LibraryEdgeFilters(), nullptr, work);
 }
 
 namespace {
@@ -129,45 +129,43 @@ namespace {
 // conversion of the result and its final filter follow the depth.
 template <typename Sample>
 bool RunPipelineOver(Sample* data, int cols, int rows, float haze_thickness, const DehazeOptions& options,
-                     const EdgeFilters& filters, FrameEstimates* estimates) {
+                     const EdgeFilters& filters, FrameEstimates* estimates, WorkingImages& work) {
   constexpr bool kBytes = sizeof(Sample) == 1;
   if (!ArgumentsAccepted(cols, rows, haze_thickness) || options.threads < 0) return false;
   const ScopedThreadCount thread_count(options.threads);
-  FrontStages front;
-  if (!RunFrontStages(SourceView(data, cols, rows), haze_thickness, options.look, filters, estimates, front)) {
+  FrontEstimates front;
+  if (!RunFrontStages(SourceView(data, cols, rows), haze_thickness, options.look, filters, estimates, front, work)) {
     // An all-black picture has nothing to scale by and no haze to remove: it stays black,
     // and nothing in it is hidden by haze.
     if (options.transmission != nullptr) FillClear(options.transmission, cols, rows);
     return true;
   }
-  if (options.transmission != nullptr) CopyMap(front.transmission, options.transmission);
+  if (options.transmission != nullptr) CopyMap(work.transmission, options.transmission);
 
   ToneLook look = ToneLookOf(options, haze_thickness);
   look.levels = kBytes ? 256 : 65536;
-  // The recovery is the last reader of these: hand them over so it can release them early.
-  cv::Mat dehazed = RecoverRadianceCPU(std::move(front.ycrcb), front.airlight,
-                                       std::move(front.transmission), filters, look, estimates);
+  RecoverRadiance(work, front.airlight, filters, look, estimates);
 
   // The natural look scales back by the input's largest sample, so the result keeps the
   // input's range: a dim photo stays dim.
   const double write_back_scale =
       options.look == Look::kNatural ? front.largest_sample : (kBytes ? 255.0 : 65535.0);
-  cv::Mat output;
-  ConvertInBands(dehazed, output, kBytes ? CV_8U : CV_16U, write_back_scale);
-  dehazed.release();
+  ConvertInBands(work.picture, work.output, kBytes ? CV_8U : CV_16U, write_back_scale);
+  work.Done(work.picture);
   // A last edge-preserving smoothing: 4 x 4-pixel cells, 0.02 of the range. Into a matrix
   // of its own rather than in place: then the three channels are smoothed in one parallel
   // loop that writes straight into it (in place, each channel would wait in a plane).
-  cv::Mat filtered;
   if constexpr (kBytes) {
-    filters.bytes(output, filtered, 4.0, 0.02);
+    filters.bytes(work.output, work.filtered, 4.0, 0.02);
   } else {
-    filters.words(output, filtered, 4.0, 0.02);
+    filters.words(work.output, work.filtered, 4.0, 0.02);
   }
-  output.release();
+  work.Done(work.output);
 
   // Only now, when nothing can fail any more, is the caller's picture replaced.
-  std::memcpy(data, filtered.data, static_cast<size_t>(rows) * static_cast<size_t>(cols) * 3 * sizeof(Sample));
+  CV_Assert(work.filtered.isContinuous());
+  std::memcpy(data, work.filtered.data, static_cast<size_t>(rows) * static_cast<size_t>(cols) * 3 * sizeof(Sample));
+  work.Done(work.filtered);
   return true;
 }
 
@@ -175,30 +173,44 @@ template <typename Sample>
 bool EstimateTransmissionOver(const Sample* data, int cols, int rows, float haze_thickness,
                               float* transmission) {
   if (transmission == nullptr || !ArgumentsAccepted(cols, rows, haze_thickness)) return false;
-  FrontStages front;
+  FrontEstimates front;
+  WorkingImages work(false);
   if (!RunFrontStages(SourceView(data, cols, rows), haze_thickness, Look::kClassic, LibraryEdgeFilters(), nullptr,
-                      front)) {
+                      front, work)) {
     FillClear(transmission, cols, rows);
     return true;
   }
-  CopyMap(front.transmission, transmission);
+  CopyMap(work.transmission, transmission);
   return true;
 }
 
 }  // namespace
 
 bool Dehaze16CPU(unsigned short* data, int cols, int rows, float haze_thickness, const DehazeOptions& options) {
-  return RunPipeline(data, cols, rows, haze_thickness, options, LibraryEdgeFilters());
+  WorkingImages work(false);
+  return RunPipeline(data, cols, rows, haze_thickness, options, LibraryEdgeFilters(), work);
 }
 
 bool RunPipeline(unsigned char* data, int cols, int rows, float haze_thickness,
                  const DehazeOptions& options, const EdgeFilters& filters, FrameEstimates* estimates) {
-  return RunPipelineOver(data, cols, rows, haze_thickness, options, filters, estimates);
+  WorkingImages work(false);
+  return RunPipelineOver(data, cols, rows, haze_thickness, options, filters, estimates, work);
+}
+
+bool RunPipeline(unsigned char* data, int cols, int rows, float haze_thickness, const DehazeOptions& options,
+                 const EdgeFilters& filters, FrameEstimates* estimates, WorkingImages& work) {
+  return RunPipelineOver(data, cols, rows, haze_thickness, options, filters, estimates, work);
 }
 
 bool RunPipeline(unsigned short* data, int cols, int rows, float haze_thickness,
                  const DehazeOptions& options, const EdgeFilters& filters) {
-  return RunPipelineOver(data, cols, rows, haze_thickness, options, filters, nullptr);
+  WorkingImages work(false);
+  return RunPipelineOver(data, cols, rows, haze_thickness, options, filters, nullptr, work);
+}
+
+bool RunPipeline(unsigned short* data, int cols, int rows, float haze_thickness, const DehazeOptions& options,
+                 const EdgeFilters& filters, WorkingImages& work) {
+  return RunPipelineOver(data, cols, rows, haze_thickness, options, filters, nullptr, work);
 }
 
 bool EstimateTransmissionMapCPU(const unsigned char* data, int cols, int rows,

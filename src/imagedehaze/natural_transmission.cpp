@@ -50,17 +50,22 @@ void ErodeDarkChannel(cv::Mat& dark_channel, int size) {
 }
 
 cv::Mat FlatnessWeight(const cv::Mat& ycrcb, int texture_window, int flatness_window) {
+  cv::Mat weight, squares;
+  FlatnessWeight(ycrcb, texture_window, flatness_window, weight, squares);
+  return weight;
+}
+
+void FlatnessWeight(const cv::Mat& ycrcb, int texture_window, int flatness_window, cv::Mat& weight,
+                    cv::Mat& squares) {
   // Two planes besides the picture: the box filter reads every row before it writes it,
   // so the means of the squares and the spread weight are made where their inputs lie.
-  cv::Mat luma, mean;
+  cv::Mat& luma = squares;
   cv::extractChannel(ycrcb, luma, 0);
-  BoxMean(luma, mean, texture_window);
-  cv::multiply(luma, luma, luma);  // each product in single precision
-  BoxMean(luma, luma, texture_window);
-  ToFlatness(mean, luma);
-  luma.release();
-  BoxMean(mean, mean, flatness_window);
-  return mean;
+  BoxMean(luma, weight, texture_window);
+  cv::multiply(luma, luma, squares);  // each product in single precision
+  BoxMean(squares, squares, texture_window);
+  ToFlatness(weight, squares);
+  BoxMean(weight, weight, flatness_window);
 }
 
 float FlatFloor(float y, float airlight_y) {
@@ -84,15 +89,27 @@ void RaiseFlatRegions(cv::Mat& raw_transmission, const cv::Mat& flatness, const 
 
 cv::Mat EstimateNaturalTransmission(cv::Mat dark_channel, const cv::Mat& ycrcb, float airlight_y,
                                     float transmission_exponent, const EdgeFilters& filters) {
-  CV_Assert(ycrcb.type() == CV_32FC3 && ycrcb.size() == dark_channel.size());
-  const int rows = dark_channel.rows;
-  const int cols = dark_channel.cols;
-  ErodeDarkChannel(dark_channel, NaturalErosionSize(rows, cols));
-  cv::Mat flatness =
-      FlatnessWeight(ycrcb, NaturalTextureWindow(rows, cols), NaturalFlatnessWindow(rows, cols));
+  WorkingImages work(false);
+  work.picture = ycrcb;
+  work.transmission = std::move(dark_channel);
+  EstimateNaturalTransmission(work, airlight_y, transmission_exponent, filters);
+  return work.transmission;
+}
+
+void EstimateNaturalTransmission(WorkingImages& work, float airlight_y, float transmission_exponent,
+                                 const EdgeFilters& filters) {
+  const cv::Mat& ycrcb = work.picture;
+  cv::Mat& raw_transmission = work.transmission;
+  CV_Assert(ycrcb.type() == CV_32FC3 && ycrcb.size() == raw_transmission.size());
+  const int rows = raw_transmission.rows;
+  const int cols = raw_transmission.cols;
+  ErodeDarkChannel(raw_transmission, NaturalErosionSize(rows, cols));
+  FlatnessWeight(ycrcb, NaturalTextureWindow(rows, cols), NaturalFlatnessWindow(rows, cols), work.flatness,
+                 work.squares);
+  work.Done(work.squares);
 
   // Raw transmission, its floor and its row means, one pass in bands of rows.
-  cv::Mat raw_transmission = std::move(dark_channel);
+  const cv::Mat& flatness = work.flatness;
   cv::Mat row_mean(rows, 1, CV_32FC1);
   ParallelForRowBands(rows, RowsPerTask(cols), [&](int first, int end) {
     cv::Mat band = raw_transmission.rowRange(first, end);
@@ -102,13 +119,12 @@ cv::Mat EstimateNaturalTransmission(cv::Mat dark_channel, const cv::Mat& ycrcb, 
     cv::Mat means = row_mean.rowRange(first, end);
     RowMeansInto(band, means);
   });
-  flatness.release();
+  work.Done(work.flatness);
   LiftTowardRowProfile(raw_transmission, CapRowProfile(DampedRowProfile(row_mean)));
 
-  cv::Mat transmission = std::move(raw_transmission);
-  filters.joint(transmission, ycrcb, transmission, NaturalSmoothingSigma(rows, cols), kTransmissionSigmaR);
-  RaiseTransmission(transmission, transmission_exponent);
-  return transmission;
+  // Smoothed where it lies.
+  filters.joint(raw_transmission, ycrcb, raw_transmission, NaturalSmoothingSigma(rows, cols), kTransmissionSigmaR);
+  RaiseTransmission(raw_transmission, transmission_exponent);
 }
 
 }  // namespace vantorel

@@ -6,6 +6,7 @@
 #include <opencv2/core.hpp>
 
 #include "imagedehaze/edge_filters.h"
+#include "imagedehaze/working_images.h"
 
 namespace vantorel {
 
@@ -21,6 +22,12 @@ namespace vantorel {
 cv::Mat EstimateNaturalTransmission(cv::Mat dark_channel, const cv::Mat& ycrcb, float airlight_y,
                                     float transmission_exponent, const EdgeFilters& filters);
 
+// The same in the working images: work.transmission holds the dark channel and becomes the
+// map, work.picture is the picture in YCrCb (only read), and the flatness weight is made in
+// work.flatness and work.squares.
+void EstimateNaturalTransmission(WorkingImages& work, float airlight_y, float transmission_exponent,
+                                 const EdgeFilters& filters);
+
 // The steps, for the tests.
 
 // Minimum of each value over the size x size square around it, borders replicated; in place.
@@ -31,6 +38,10 @@ void ErodeDarkChannel(cv::Mat& dark_channel, int size);
 //   ycrcb  CV_32FC3 Y, Cr, Cb, continuous; only read.
 // Returns a CV_32FC1 plane of the picture's size with values in [0, 1].
 cv::Mat FlatnessWeight(const cv::Mat& ycrcb, int texture_window, int flatness_window);
+// The same into `weight`, through `squares` (the luma, then the means of its squares); both
+// keep their buffers when they have the size and type already.
+void FlatnessWeight(const cv::Mat& ycrcb, int texture_window, int flatness_window, cv::Mat& weight,
+                    cv::Mat& squares);
 
 // The transmission below which a flat pixel of luma y may not go: 0 at and above the
 // airlight's luma, rising to 1 at y = 0, so that the recovered luma keeps at least 0.6 of y.

@@ -14,10 +14,14 @@ double LargestSample(const cv::Mat& source_view) {
 
 cv::Mat NormalizeByLargestSample(const cv::Mat& source_view, double largest_sample) {
   cv::Mat normalized;
+  NormalizeByLargestSample(source_view, largest_sample, normalized);
+  return normalized;
+}
+
+void NormalizeByLargestSample(const cv::Mat& source_view, double largest_sample, cv::Mat& normalized) {
   // The library applies the double scale 1.0 / max itself (in single precision for
   // float targets); a hand-made division would differ in the last place.
   ConvertInBands(source_view, normalized, CV_32FC3, 1.0 / largest_sample);
-  return normalized;
 }
 
 }  // namespace vantorel

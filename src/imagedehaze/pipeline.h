@@ -4,6 +4,7 @@
 
 #include "imagedehaze/edge_filters.h"
 #include "imagedehaze/frame_estimates.h"
+#include "imagedehaze/working_images.h"
 #include "vantorel/dehaze.h"
 
 namespace vantorel {
@@ -16,5 +17,13 @@ bool RunPipeline(unsigned char* data, int cols, int rows, float haze_thickness,
 // Same contract as Dehaze16CPU.
 bool RunPipeline(unsigned short* data, int cols, int rows, float haze_thickness,
                  const DehazeOptions& options, const EdgeFilters& filters);
+
+// The same in working images the caller keeps from call to call (frame after frame):
+// the stages write into them, so a frame of the size of the last allocates no frame-size
+// memory. The result is the same as with fresh images.
+bool RunPipeline(unsigned char* data, int cols, int rows, float haze_thickness, const DehazeOptions& options,
+                 const EdgeFilters& filters, FrameEstimates* estimates, WorkingImages& work);
+bool RunPipeline(unsigned short* data, int cols, int rows, float haze_thickness, const DehazeOptions& options,
+                 const EdgeFilters& filters, WorkingImages& work);
 
 }  // namespace vantorel

@@ -46,11 +46,21 @@ RecoverySteps RecoveryStepsOf(const ToneLook& look, const cv::Mat& picture) {
 cv::Mat RecoverRadianceCPU(cv::Mat ycrcb, const cv::Vec3f& airlight,
                            cv::Mat transmission, const EdgeFilters& filters,
                            const ToneLook& tone_look, FrameEstimates* estimates) {
-  const cv::Vec3f airlight_ycrcb = AirlightToYCrCb(airlight);
-
   // The picture is restored in place: in the picture handed over as the last reference,
   // else in a copy, so that a caller's picture is never changed.
-  cv::Mat dehazed = OwnedContinuous(std::move(ycrcb));
+  WorkingImages work(false);
+  work.picture = OwnedContinuous(std::move(ycrcb));
+  work.transmission = std::move(transmission);
+  RecoverRadiance(work, airlight, filters, tone_look, estimates);
+  return work.picture;
+}
+
+void RecoverRadiance(WorkingImages& work, const cv::Vec3f& airlight, const EdgeFilters& filters,
+                     const ToneLook& tone_look, FrameEstimates* estimates) {
+  const cv::Vec3f airlight_ycrcb = AirlightToYCrCb(airlight);
+  cv::Mat& dehazed = work.picture;
+  const cv::Mat& transmission = work.transmission;
+  CV_Assert(dehazed.type() == CV_32FC3 && dehazed.isContinuous());
   const RecoverySteps steps = RecoveryStepsOf(tone_look, dehazed);
   // Each smoothing hands its result over band by band, and each band is used at once:
   // the luma's to restore and blend the pixels of its rows, then each chroma channel's,
@@ -64,7 +74,7 @@ cv::Mat RecoverRadianceCPU(cv::Mat ycrcb, const cv::Vec3f& airlight,
       steps.blend(transmission, k, smoothed, dehazed, first, end);
     });
   }
-  transmission.release();
+  work.Done(work.transmission);
 
   // Back to BGR and clamped, band by band: the conversion treats every row on its own and
   // each bound every sample on its own, so bands give the same values as the whole
@@ -76,8 +86,7 @@ cv::Mat RecoverRadianceCPU(cv::Mat ycrcb, const cv::Vec3f& airlight,
     band = cv::min(1.0, band);
     CV_Assert(band.data == dehazed.ptr(first));  // written in place
   });
-  AutoAdjustCPU(dehazed, tone_look, estimates);
-  return dehazed;
+  AutoAdjustCPU(dehazed, tone_look, estimates, &work.tone_logs);
 }
 
 }  // namespace vantorel

@@ -6,6 +6,7 @@
 #include "imagedehaze/auto_adjust.h"
 #include "imagedehaze/edge_filters.h"
 #include "imagedehaze/frame_estimates.h"
+#include "imagedehaze/working_images.h"
 
 namespace vantorel {
 
@@ -26,5 +27,11 @@ cv::Mat RecoverRadianceCPU(cv::Mat ycrcb, const cv::Vec3f& airlight,
                            const EdgeFilters& filters = LibraryEdgeFilters(),
                            const ToneLook& tone_look = ToneLook{},
                            FrameEstimates* estimates = nullptr);
+
+// The same in the working images: work.picture (CV_32FC3 Y, Cr, Cb, continuous) becomes the
+// dehazed picture where it lies, work.transmission is read (and is done with after the
+// blend), and the tone curve's logarithms are kept in work.tone_logs.
+void RecoverRadiance(WorkingImages& work, const cv::Vec3f& airlight, const EdgeFilters& filters,
+                     const ToneLook& tone_look, FrameEstimates* estimates);
 
 }  // namespace vantorel

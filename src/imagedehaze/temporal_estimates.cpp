@@ -5,9 +5,22 @@
 namespace vantorel {
 
 void TemporalEstimates::Clear() {
-  divisor_ = log_average_ = top_ = black_ = white_ = Running{};
-  for (Running& component : airlight_) component = Running{};
-  row_profile_.clear();
+  for (Estimate estimate : {Estimate::kDivisor, Estimate::kAirlight, Estimate::kRowProfile, Estimate::kToneLevels,
+                            Estimate::kBlackAndWhite}) {
+    Clear(estimate);
+  }
+}
+
+void TemporalEstimates::Clear(Estimate estimate) {
+  switch (estimate) {
+    case Estimate::kDivisor: divisor_ = Running{}; break;
+    case Estimate::kAirlight:
+      for (Running& component : airlight_) component = Running{};
+      break;
+    case Estimate::kRowProfile: row_profile_.clear(); break;
+    case Estimate::kToneLevels: log_average_ = top_ = Running{}; break;
+    case Estimate::kBlackAndWhite: black_ = white_ = Running{}; break;
+  }
 }
 
 // Taken as measured when not known yet or when the weight is whole: s + 1 x (m - s) need not

@@ -10,6 +10,10 @@
 
 namespace vantorel {
 
+// The running values, one (or a group) per kind of estimate, in the order the pipeline
+// measures them.
+enum class Estimate { kDivisor, kAirlight, kRowProfile, kToneLevels, kBlackAndWhite };
+
 class TemporalEstimates : public FrameEstimates {
  public:
   // The weight of the coming frame's measurements against the running values, in (0, 1].
@@ -17,6 +21,8 @@ class TemporalEstimates : public FrameEstimates {
 
   // Forgets every running value.
   void Clear();
+  // Forgets the running values of one kind.
+  void Clear(Estimate estimate);
 
   double Divisor(double measured) override;
   cv::Vec3f Airlight(const cv::Vec3f& measured) override;

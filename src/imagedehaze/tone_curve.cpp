@@ -85,9 +85,11 @@ void StretchCurve(float black, float white, int top, float* table) {
 // the parts' results are merged in any order. The sum of the logarithms is double, rounded
 // back to float after every pixel, so it runs in pixel order: block by block, as one more
 // task beside the next block's parts, taken by whichever thread is free first.
-LuminanceStatistics MeasureLuminance(const float* values, std::size_t count, int channels) {
+LuminanceStatistics MeasureLuminance(const float* values, std::size_t count, int channels,
+                                     LuminanceLogs* kept) {
   LuminanceStatistics statistics;
-  std::vector<double> logs[2];
+  LuminanceLogs own;
+  std::vector<double>* const logs = (kept != nullptr ? kept : &own)->blocks;
   logs[0].resize(std::min(count, kLogBlock));
   logs[1].resize(logs[0].size());
   float sum = 0.0f;
@@ -165,9 +167,10 @@ void DeepenToneCurve(int levels, bool natural, float strength, ToneCurve& curve)
   curve.deep_table = std::move(table);
 }
 
-ToneCurve ComputeToneCurve(const cv::Mat& picture, FrameEstimates* estimates) {
+ToneCurve ComputeToneCurve(const cv::Mat& picture, FrameEstimates* estimates, LuminanceLogs* logs) {
   CV_Assert((picture.type() == CV_32FC1 || picture.type() == CV_32FC3) && picture.isContinuous());
-  const LuminanceStatistics statistics = MeasureLuminance(picture.ptr<float>(), picture.total(), picture.channels());
+  const LuminanceStatistics statistics =
+      MeasureLuminance(picture.ptr<float>(), picture.total(), picture.channels(), logs);
   ToneCurve curve;
   curve.log_average = statistics.log_average;
   curve.top = TopLevel(statistics.largest);

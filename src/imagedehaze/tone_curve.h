@@ -14,6 +14,12 @@ namespace vantorel {
 
 constexpr int kToneLevels = 256;
 
+// The logarithms MeasureLuminance keeps for its ordered sum: two blocks of them, one being
+// summed while the next is measured. A caller that measures frame after frame keeps them.
+struct LuminanceLogs {
+  std::vector<double> blocks[2];
+};
+
 struct ToneCurve {
   float log_average = 0.0f;  // gm: exp of the mean of log(L + 0.0001)
   float exposure = 0.0f;     // g: 0.36 / gm, limited to [1/3, 3]
@@ -62,7 +68,9 @@ inline float LuminanceOf(const float* bgr) { return (bgr[2] * 0.299f + bgr[1] * 
 // (LuminanceOf) as it is measured. Measures it, then builds the final table
 // (BuildToneTable). `estimates`, when not null, sees the log-average, the top level and
 // the black and white points and may replace them.
-ToneCurve ComputeToneCurve(const cv::Mat& picture, FrameEstimates* estimates = nullptr);
+// `logs`, when not null, is where the logarithms are kept (MeasureLuminance).
+ToneCurve ComputeToneCurve(const cv::Mat& picture, FrameEstimates* estimates = nullptr,
+                           LuminanceLogs* logs = nullptr);
 
 // From the measured log_average and top and the luminance histogram (kToneLevels counts)
 // of a rows x cols plane: exposure, compressed curve, black and white levels, and the
@@ -90,7 +98,10 @@ struct LuminanceStatistics {
   // outside [0, 1]) count in the nearest end bin, NaN in the last.
   std::array<int, kToneLevels> histogram{};
 };
-// `values`: `count` luminance values, or with `channels` 3, `count` BGR pixels.
-LuminanceStatistics MeasureLuminance(const float* values, std::size_t count, int channels = 1);
+
+// `values`: `count` luminance values, or with `channels` 3, `count` BGR pixels. `logs`, when
+// not null, holds the logarithms (its buffers are kept when large enough).
+LuminanceStatistics MeasureLuminance(const float* values, std::size_t count, int channels = 1,
+                                     LuminanceLogs* logs = nullptr);
 
 }  // namespace vantorel

@@ -1,6 +1,7 @@
 // Dark channel, raw transmission, row-profile lift, smoothing scale and power step.
 #include "imagedehaze/transmission_steps.h"
 
+#include "filters/image_channels.h"
 #include "filters/parallel_for.h"
 
 #include <cmath>
@@ -35,14 +36,20 @@ float TransmissionExponent(float haze_thickness) {
 
 cv::Mat DarkChannel(const cv::Mat& normalized, const cv::Vec3f& airlight) {
   cv::Mat dark_channel;
+  DarkChannel(normalized, airlight, dark_channel);
+  return dark_channel;
+}
+
+void DarkChannel(const cv::Mat& normalized, const cv::Vec3f& airlight, cv::Mat& dark_channel) {
+  CV_Assert(!SharesMemory(dark_channel, normalized));
   dark_channel.create(normalized.rows, normalized.cols, CV_32FC1);
+  CV_Assert(dark_channel.isContinuous());
   const float* pixels = normalized.ptr<float>(0);
   float* dark = dark_channel.ptr<float>(0);
   const size_t count = normalized.total();
   ParallelForRange(count, kPixelsPerTask, [&](size_t begin, size_t end) {
     for (size_t i = begin; i < end; ++i) dark[i] = SmallestRatioCapped(pixels + 3 * i, airlight);
   });
-  return dark_channel;
 }
 
 cv::Mat RawTransmission(const cv::Mat& dark_channel) {

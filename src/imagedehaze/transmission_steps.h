@@ -16,6 +16,9 @@ float TransmissionExponent(float haze_thickness);
 //   airlight    B, G, R components.
 // Returns a CV_32FC1 map of the same size with values in [0, 1].
 cv::Mat DarkChannel(const cv::Mat& normalized, const cv::Vec3f& airlight);
+// The same into `dark_channel`, which keeps its buffer when it has the size and type
+// already (it must not be the picture).
+void DarkChannel(const cv::Mat& normalized, const cv::Vec3f& airlight, cv::Mat& dark_channel);
 
 // max(0.05, 1 - 0.95 x dark channel).
 //   dark_channel  CV_32FC1, values in [0, 1]; only read.

@@ -1,14 +1,14 @@
 // A clip's frames through the single-picture pipeline, with the whole-frame estimates
-// followed over time and started afresh at scene cuts.
+// followed over time and started afresh at scene cuts: a frame sequence whose frames come
+// one after another.
 #include "vantorel/video_dehazer.h"
 
 #include <cmath>
+#include <cstdint>
 #include <memory>
+#include <optional>
 
-#include "imagedehaze/edge_filters.h"
-#include "imagedehaze/luma_histogram.h"
-#include "imagedehaze/pipeline.h"
-#include "imagedehaze/temporal_estimates.h"
+#include "imagedehaze/frame_sequence.h"
 
 namespace vantorel {
 
@@ -20,45 +20,16 @@ bool VideoSettingsAccepted(float haze_thickness, double temporal_window_seconds,
 }
 
 struct VideoDehazer::State {
-  State(float haze_thickness, Look frame_look, double temporal_window, double frames_per_second)
-      : thickness(haze_thickness), look(frame_look), window(temporal_window),
-        frame_period(1.0 / frames_per_second),
-        accepted(VideoSettingsAccepted(haze_thickness, temporal_window, frames_per_second)) {}
+  State(float haze_thickness, Look look, double temporal_window, double frames_per_second)
+      : frames(haze_thickness, look, temporal_window, frames_per_second) {}
 
-  const float thickness;
-  const Look look;
-  const double window;
-  const double frame_period;
-  const bool accepted;
+  FrameSequence frames;
+  int64_t next_index = 0;
 
-  TemporalEstimates estimates;
-  // What the next frame is compared with: nothing yet after a fresh start.
-  bool started = false;
-  int cols = 0, rows = 0;
-  double last_time = 0.0;
-  LumaHistogram running_histogram{};
-  bool last_started_scene = false;
-
-  void Forget() {
-    estimates.Clear();
-    started = false;
-  }
-
-  // The weight of a frame at `time` against the history; 1 when it starts afresh, which it
-  // also records in `started` and `last_started_scene`.
-  double WeightOf(const unsigned char* data, int frame_cols, int frame_rows, double time,
-                  LumaHistogram& histogram) {
-    if (window > 0.0) histogram = MeasureLumaHistogram(data, frame_cols, frame_rows);
-    const bool same_scene = started && frame_cols == cols && frame_rows == rows &&
-                            !(window > 0.0 && HistogramDistance(histogram, running_histogram) >
-                                                  kSceneCutDistance);
-    last_started_scene = !same_scene;
-    if (!same_scene) {
-      estimates.Clear();
-      return 1.0;
-    }
-    const double elapsed = time > last_time ? time - last_time : frame_period;
-    return FrameWeight(elapsed, window);
+  bool Process(unsigned char* data, int cols, int rows, std::optional<double> timestamp_seconds) {
+    // A refused frame takes no number: the sequence goes on as if it had not come.
+    if (!frames.Accepted() || cols <= 0 || rows <= 0 || data == nullptr) return false;
+    return frames.Dehaze(next_index++, data, cols, rows, timestamp_seconds, 0);
   }
 };
 
@@ -71,37 +42,15 @@ VideoDehazer::VideoDehazer(VideoDehazer&&) noexcept = default;
 VideoDehazer& VideoDehazer::operator=(VideoDehazer&&) noexcept = default;
 
 bool VideoDehazer::Process(unsigned char* data, int cols, int rows) {
-  const double time = state_->started ? state_->last_time + state_->frame_period : 0.0;
-  return Process(data, cols, rows, time);
+  return state_->Process(data, cols, rows, std::nullopt);
 }
 
 bool VideoDehazer::Process(unsigned char* data, int cols, int rows, double timestamp_seconds) {
-  State& s = *state_;
-  if (!s.accepted || cols <= 0 || rows <= 0 || data == nullptr) return false;
-
-  LumaHistogram histogram{};
-  const double weight = s.WeightOf(data, cols, rows, timestamp_seconds, histogram);
-  s.estimates.SetWeight(weight);
-  DehazeOptions options;
-  options.look = s.look;
-  RunPipeline(data, cols, rows, s.thickness, options, LibraryEdgeFilters(), &s.estimates);
-
-  if (s.window > 0.0) {
-    if (weight >= 1.0) {
-      s.running_histogram = histogram;
-    } else {
-      FollowHistogram(histogram, weight, s.running_histogram);
-    }
-  }
-  s.started = true;
-  s.cols = cols;
-  s.rows = rows;
-  s.last_time = timestamp_seconds;
-  return true;
+  return state_->Process(data, cols, rows, timestamp_seconds);
 }
 
-void VideoDehazer::Reset() { state_->Forget(); }
+void VideoDehazer::Reset() { state_->frames.Reset(); }
 
-bool VideoDehazer::LastFrameStartedScene() const { return state_->last_started_scene; }
+bool VideoDehazer::LastFrameStartedScene() const { return state_->frames.LastFrameStartedScene(); }
 
 }  // namespace vantorel
