@@ -62,6 +62,38 @@ std::vector<std::vector<double>> BuildNormalisedGrid(const Source& source, const
   return grid;
 }
 
+// The image rows of float edges, as SampleRowsOfEdgesVector asks for them.
+template <typename Source>
+struct EdgeRowsOfImage {
+  Source source;
+  const AxisPlace* ys;
+  size_t z_size;
+  int32_t first, width;
+  float* values;
+
+  __attribute__((always_inline)) auto At(int32_t y, RunRow& row) const {
+    const AxisPlace yp = ys[y];
+    row.row0 = static_cast<size_t>(yp.lower) * z_size;
+    row.row1 = static_cast<size_t>(yp.upper) * z_size;
+    row.dy = yp.fraction;
+    return std::make_pair(static_cast<const float*>(source.EdgePointer(0, y)),
+                          values + static_cast<size_t>(y - first) * width);
+  }
+};
+
+// Rows [first, end) of float edges with the whole-row kernel, its edge stride fixed at
+// compile time for the channels of plain and three-channel pictures.
+template <typename Source>
+void ReadBackRowsOfEdges(const Source& source, const GridPlan<Source>& plan, const std::vector<ColumnRun>& runs,
+                         const std::vector<float>& dx, int32_t width, int32_t first, int32_t end, float* values) {
+  const EdgeRowsOfImage<Source> rows{source, plan.ys.data(), static_cast<size_t>(plan.g.z_size), first, width, values};
+  const size_t stride = source.EdgeStride();
+  const ColumnRun* const r = runs.data();
+  if (stride == 1) return SampleRowsOfEdgesVector<1>(r, runs.size(), dx.data(), rows, stride, plan.g, first, end);
+  if (stride == 3) return SampleRowsOfEdgesVector<3>(r, runs.size(), dx.data(), rows, stride, plan.g, first, end);
+  SampleRowsOfEdgesVector<0>(r, runs.size(), dx.data(), rows, stride, plan.g, first, end);
+}
+
 // Rows [first, end) read back from the whole grid into `values` (width floats a row).
 template <typename Source>
 void ReadBackRows(const Source& source, const GridPlan<Source>& plan, const std::vector<std::vector<double>>& grid,
@@ -126,10 +158,27 @@ void BilateralGridInBands(const Source& source, int32_t width, int32_t height, d
   }
   std::vector<float> dx(width);
   for (int32_t x = 0; x < width; ++x) dx[x] = plan.xs[x].fraction;
+  // Float edges go through the whole-row kernel when no edge's z corner is clamped.
+  bool whole_rows = false;
+  std::vector<ColumnRun> column_runs;
+  if constexpr (EdgeLevelCount<Source>::value == 0) {
+    whole_rows = HasAvx2() && plan.edges_below_last_cell;
+    for (const auto& [begin, end] : runs) {
+      column_runs.push_back(
+          ColumnRun{grid[plan.xs[begin].lower].data(), grid[plan.xs[begin].upper].data(), begin, end - begin});
+    }
+  }
   ParallelForRowBands(height, band_rows, [&](int first, int end) {
     // Every value is written by the read-back: left uninitialised rather than zeroed first.
     const std::unique_ptr<float[]> values(new float[static_cast<size_t>(end - first) * width]);
-    ReadBackRows(source, plan, grid, runs, dx, width, first, end, values.get());
+    bool read = false;
+    if constexpr (EdgeLevelCount<Source>::value == 0) {
+      if (whole_rows) {
+        ReadBackRowsOfEdges(source, plan, column_runs, dx, width, first, end, values.get());
+        read = true;
+      }
+    }
+    if (!read) ReadBackRows(source, plan, grid, runs, dx, width, first, end, values.get());
     consume(first, end, static_cast<const float*>(values.get()));
   });
 }

@@ -31,6 +31,7 @@
 #include <vector>
 
 #include "filters/cpu_features.h"
+#include "filters/edge_run_kernel.h"
 #include "filters/grid_row_kernels.h"
 #include "filters/grid_stream_parts.h"
 #include "filters/grid_z_places.h"
@@ -56,6 +57,7 @@ struct GridPlan {
   ZPlacer<Source> zs;
   LevelCorners level_corners;  // the edge levels' z corners as the vector read-back loads them
   std::vector<LevelFill> level_fills;  // what a pixel of each edge level adds, when its value is its edge
+  bool edges_below_last_cell;  // no edge's upper z corner is clamped (EdgesBelowLastCell)
 
  private:
   struct Range {
@@ -82,7 +84,8 @@ struct GridPlan {
             return false;
           }
         })),
-        level_fills(FillsOfEdgeLevels(source, edge_levels)) {}
+        level_fills(FillsOfEdgeLevels(source, edge_levels)),
+        edges_below_last_cell(EdgesBelowLastCell(range.emax, g)) {}
 };
 
 // The edges of row y from column x on, as the read-back's row kernels take them.
