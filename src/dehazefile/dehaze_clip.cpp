@@ -22,7 +22,7 @@
 #include "video/clip_reader.h"
 #include "video/clip_writer.h"
 #include "video/frame_queue.h"
-#include "video/turns.h"
+#include "video/in_order_queue.h"
 #include "vantorel/dehaze.h"
 
 namespace vantorel {
@@ -83,22 +83,21 @@ bool ChooseEncoding(const std::string& result, const ClipOptions& options, Video
 struct Run {
   ClipReader reader;
   ClipWriter writer;
-  BoundedQueue<ClipItem> decoded{kFrameBuffers}, dehazed{kFrameBuffers};
+  BoundedQueue<ClipItem> decoded{kFrameBuffers};
   BoundedQueue<std::vector<unsigned char>*> spare{kFrameBuffers};
   std::vector<unsigned char> buffers[kFrameBuffers];
   Failure failure;
   int64_t frames = 0;
   // The dehazing threads take the items in the file's order, numbering them (and the frames
-  // among them) as they do, and hand them to the writer in the same order.
+  // among them) as they do; the writer takes them in the same order.
   std::mutex taking;
   int64_t items_taken = 0, frames_taken = 0;
-  Turns handing;
+  InOrderQueue<ClipItem> dehazed;
 
   void StopAll() {
     decoded.Close();
     dehazed.Close();
     spare.Close();
-    handing.Close();
   }
 
   void Read() {
@@ -118,7 +117,7 @@ struct Run {
   }
 
   // One dehazing thread: takes the next item, dehazes it if it is a frame, and hands it on
-  // in its turn. Every frame number taken is dehazed (or fails), so the frames after it
+  // to be written in its turn. Every frame number taken is dehazed (or fails), so the frames after it
   // never wait for a frame that does not come. A failure stops the run.
   void Dehaze(FrameSequence& sequence, int threads, const std::atomic<bool>* stop) {
     const double time_base = av_q2d(reader.VideoStream()->time_base);
@@ -141,10 +140,7 @@ struct Run {
           failure.Set("the frame was refused by the dehazer");
           break;
         }
-        if (!handing.Wait(number)) break;
-        const bool handed = dehazed.Push(std::move(item));
-        handing.Done(number);
-        if (!handed) break;
+        if (!dehazed.Put(number, std::move(item))) break;
       }
     });
     if (!failure.Get().empty()) StopAll();
