@@ -3,7 +3,7 @@
 # here, never committed) and reports, for each, the elapsed time and the peak memory of
 # the whole process (/usr/bin/time -v), the pipeline's own time, and the peak memory
 # added per pixel over a run that only decodes: the figure that the memory check's
-# per-pixel constant (src/dehazefile/memory_budget.cpp) must stay above: status 1 when a
+# per-pixel constant (src/dehazefile/memory_budget.h) must stay above: status 1 when a
 # picture needs more. The tier `large` of ./test.sh --all; it needs several GiB of memory
 # and about a minute, after a build.
 #   tests/large/run_large.sh [SIZE...]   sizes as WIDTHxHEIGHT (default 6000x4000 12000x8000)
@@ -12,8 +12,8 @@ root=$(cd "$(dirname "$0")/../.." && pwd)
 build=${VANTOREL_BUILD_DIR:-$root/build}
 command -v /usr/bin/time >/dev/null || { echo "run_large.sh needs /usr/bin/time (package time)" >&2; exit 1; }
 [[ -x $build/vantorel ]] || { echo "run_large.sh: no $build/vantorel; build first" >&2; exit 1; }
-budget=$(sed -n 's/^constexpr uint64_t kPipelineBytesPerPixel = \([0-9]*\);/\1/p' \
-  "$root/src/dehazefile/memory_budget.cpp")
+budget=$(sed -n 's/^constexpr int kPipelineBytesPerPixel = \([0-9]*\);/\1/p' \
+  "$root/src/dehazefile/memory_budget.h")
 [[ -n $budget ]] || { echo "run_large.sh: kPipelineBytesPerPixel not found" >&2; exit 1; }
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
