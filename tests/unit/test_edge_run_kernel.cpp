@@ -13,6 +13,7 @@
 
 #include "filters/cpu_features.h"
 #include "filters/edge_run_kernel.h"
+#include "random_grid_rows.h"
 
 namespace vantorel {
 namespace {
@@ -24,35 +25,24 @@ struct RandomRows {
   GridGeometry g;
   std::vector<std::vector<double>> slices;  // two per run
   std::vector<ColumnRun> runs;
-  std::vector<float> dx, dy;
-  std::vector<size_t> row0, row1;
+  std::vector<float> dx;
+  RandomSampleRows sampled;
   std::vector<float> edges;
   size_t stride;
   int32_t width = 0, rows;
 
   RandomRows(std::mt19937& rng, const std::vector<int32_t>& widths, int32_t image_rows, size_t edge_stride)
       : stride(edge_stride), rows(image_rows) {
-    std::uniform_real_distribution<double> cell(-2.0, 2.0);
-    std::uniform_real_distribution<float> fraction(0.0f, 1.0f);
-    const float emin = fraction(rng) - 0.5f, emax = emin + 0.01f + 2.0f * fraction(rng);
+    const float emin = RandomFraction(rng) - 0.5f, emax = emin + 0.01f + 2.0f * RandomFraction(rng);
     // sigma_r from a small part of the range (many z cells) to more than all of it.
-    g = MakeGridGeometry(40, 30, emin, emax, 5.0, 0.001 + 0.5 * fraction(rng));
-    slices.resize(2 * widths.size(), std::vector<double>(static_cast<size_t>(g.y_size) * g.z_size));
-    for (auto& slice : slices) {
-      for (double& v : slice) v = cell(rng);
-    }
+    g = MakeGridGeometry(40, 30, emin, emax, 5.0, 0.001 + 0.5 * RandomFraction(rng));
+    for (size_t k = 0; k < 2 * widths.size(); ++k) slices.push_back(RandomCells(rng, g));
     for (size_t r = 0; r < widths.size(); ++r) {
       runs.push_back(ColumnRun{slices[2 * r].data(), slices[2 * r + 1].data(), width, widths[r]});
       width += widths[r];
     }
-    dx.resize(width);
-    for (float& f : dx) f = fraction(rng);
-    for (int32_t y = 0; y < rows; ++y) {
-      const size_t r = rng() % (g.y_size - 1);
-      row0.push_back(r * g.z_size);
-      row1.push_back((r + 1) * g.z_size);
-      dy.push_back(fraction(rng));
-    }
+    dx = RandomFractions(rng, width);
+    sampled = RandomSampleRows(rng, g, rows);
     std::uniform_real_distribution<float> edge(emin, emax);
     edges.resize(static_cast<size_t>(rows) * width * stride);
     for (float& e : edges) e = edge(rng);
@@ -62,7 +52,7 @@ struct RandomRows {
   }
 
   RunRow Row(const ColumnRun& run, int32_t y) const {
-    return RunRow{run.lower, run.upper, row0[y], row1[y], dy[y], dx.data() + run.begin, run.count};
+    return RunRow{run.lower, run.upper, sampled.row0[y], sampled.row1[y], sampled.dy[y], dx.data() + run.begin, run.count};
   }
 };
 
@@ -73,9 +63,9 @@ struct TestRows {
   float* results;
 
   std::pair<const float*, float*> At(int32_t y, RunRow& row) const {
-    row.row0 = image->row0[y];
-    row.row1 = image->row1[y];
-    row.dy = image->dy[y];
+    row.row0 = image->sampled.row0[y];
+    row.row1 = image->sampled.row1[y];
+    row.dy = image->sampled.dy[y];
     return {image->edges.data() + static_cast<size_t>(y) * image->width * image->stride,
             results + static_cast<size_t>(y) * image->width};
   }

@@ -11,6 +11,7 @@
 
 #include "filters/cpu_features.h"
 #include "filters/level_run_kernel.h"
+#include "random_grid_rows.h"
 
 namespace vantorel {
 namespace {
@@ -22,8 +23,8 @@ template <typename T>
 struct RandomRun {
   GridGeometry g;
   std::vector<double> lower, upper;
-  std::vector<float> dx, dy;
-  std::vector<size_t> row0, row1;
+  std::vector<float> dx;
+  RandomSampleRows sampled;
   std::vector<T> levels;
   std::vector<AxisPlace> by_level;
   LevelCorners corners;
@@ -32,25 +33,15 @@ struct RandomRun {
 
   RandomRun(std::mt19937& rng, int32_t columns, int32_t image_rows, size_t edge_stride, int level_count)
       : stride(edge_stride), count(columns), rows(image_rows) {
-    std::uniform_real_distribution<double> cell(-2.0, 2.0);
-    std::uniform_real_distribution<float> fraction(0.0f, 1.0f);
     const double largest = level_count - 1;
     // Levels from lo to hi occur; sigma_r from under a level to most of the range.
     const int lo = static_cast<int>(rng() % level_count);
     const int hi = lo + static_cast<int>(rng() % (level_count - lo));
-    g = MakeGridGeometry(40, 30, lo / largest, hi / largest, 5.0, 0.0005 + 0.3 * fraction(rng));
-    lower.resize(static_cast<size_t>(g.y_size) * g.z_size);
-    upper.resize(lower.size());
-    for (double& v : lower) v = cell(rng);
-    for (double& v : upper) v = cell(rng);
-    dx.resize(count);
-    for (float& f : dx) f = fraction(rng);
-    for (int32_t y = 0; y < rows; ++y) {
-      const size_t r = rng() % (g.y_size - 1);
-      row0.push_back(r * g.z_size);
-      row1.push_back((r + 1) * g.z_size);
-      dy.push_back(fraction(rng));
-    }
+    g = MakeGridGeometry(40, 30, lo / largest, hi / largest, 5.0, 0.0005 + 0.3 * RandomFraction(rng));
+    lower = RandomCells(rng, g);
+    upper = RandomCells(rng, g);
+    dx = RandomFractions(rng, count);
+    sampled = RandomSampleRows(rng, g, rows);
     by_level.resize(level_count);
     for (int level = lo; level <= hi; ++level) by_level[level] = PlaceOnZ(level / largest, g);
     corners = CornersOfLevels(by_level, [&](int level) { return level >= lo && level <= hi; });
@@ -59,7 +50,7 @@ struct RandomRun {
   }
 
   RunRow Row(int32_t y) const {
-    return RunRow{lower.data(), upper.data(), row0[y], row1[y], dy[y], dx.data(), count};
+    return RunRow{lower.data(), upper.data(), sampled.row0[y], sampled.row1[y], sampled.dy[y], dx.data(), count};
   }
 };
 

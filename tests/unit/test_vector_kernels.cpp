@@ -12,6 +12,7 @@
 #include "filters/cpu_features.h"
 #include "filters/grid_row_kernels.h"
 #include "filters/grid_z_places.h"
+#include "random_grid_rows.h"
 
 namespace vantorel {
 namespace {
@@ -23,17 +24,12 @@ struct RandomRow {
   GridGeometry g;
   RunRow row{};
   RandomRow(std::mt19937& rng, int32_t count) {
-    std::uniform_real_distribution<double> cell(-2.0, 2.0);
-    std::uniform_real_distribution<float> fraction(0.0f, 1.0f);
-    g = MakeGridGeometry(40, 30, 0.0, 1.0, 5.0, 0.05 + 0.2 * fraction(rng));
-    lower.resize(static_cast<size_t>(g.y_size) * g.z_size);
-    upper.resize(lower.size());
-    for (double& v : lower) v = cell(rng);
-    for (double& v : upper) v = cell(rng);
-    dx.resize(count);
-    for (float& f : dx) f = fraction(rng);
-    const size_t y = rng() % (g.y_size - 1);
-    row = RunRow{lower.data(), upper.data(), y * g.z_size, (y + 1) * g.z_size, fraction(rng), dx.data(), count};
+    g = MakeGridGeometry(40, 30, 0.0, 1.0, 5.0, 0.05 + 0.2 * RandomFraction(rng));
+    lower = RandomCells(rng, g);
+    upper = RandomCells(rng, g);
+    dx = RandomFractions(rng, count);
+    const RandomSampleRows sampled(rng, g, 1);
+    row = RunRow{lower.data(), upper.data(), sampled.row0[0], sampled.row1[0], sampled.dy[0], dx.data(), count};
   }
 };
 
