@@ -2,7 +2,6 @@
 #include "dehazefile/batch_plan.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <map>
@@ -31,14 +30,6 @@ bool LooksLikePicture(const std::string& name) {
                                                   ".bmp", ".dib",  ".ppm", ".pgm", ".pbm",  ".pnm", ".pxm",
                                                   ".pfm", ".sr",   ".ras", ".jp2", ".exr",  ".hdr", ".pic"};
   return kReadable.count(extension) > 0;
-}
-
-bool HasClipExtension(const std::string& name) {
-  std::string extension = FileExtension(name);
-  std::transform(extension.begin(), extension.end(), extension.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  const std::vector<std::string>& clips = ClipExtensions();
-  return std::find(clips.begin(), clips.end(), extension) != clips.end();
 }
 
 std::string Join(const std::string& folder, const std::string& name) {

@@ -6,16 +6,14 @@
 #include "dehazefile/dehaze_clip.h"
 
 #include <algorithm>
-#include <cctype>
 #include <chrono>
-#include <exception>
 #include <mutex>
-#include <new>
 #include <system_error>
 #include <thread>
 #include <vector>
 
 #include "dehazefile/clip_option_table.h"
+#include "dehazefile/extension_names.h"
 #include "dehazefile/library_errors.h"
 #include "dehazefile/memory_budget.h"
 #include "imagedehaze/frame_sequence.h"
@@ -57,13 +55,8 @@ class Failure {
 // Runs `stage`, turning what it throws into a failure.
 template <typename Stage>
 void Guarded(Failure& failure, Stage stage) {
-  try {
-    stage();
-  } catch (const std::bad_alloc&) {
-    failure.Set("out of memory");
-  } catch (const std::exception& e) {
-    failure.Set(std::string("error: ") + e.what());
-  }
+  std::string error;
+  if (!CatchLibraryErrors(stage, error)) failure.Set(error);
 }
 
 bool ChooseEncoding(const std::string& result, const ClipOptions& options, VideoEncoding& encoding,
@@ -249,11 +242,12 @@ std::string CheckClipResult(const std::string& result, const ClipOptions& option
   return error;
 }
 
-bool IsClipFile(const std::string& path) {
-  std::string extension = FileExtension(path);
-  std::transform(extension.begin(), extension.end(), extension.begin(), [](unsigned char c) { return std::tolower(c); });
+bool IsClipFile(const std::string& path) { return HasClipExtension(path) || LooksLikeClip(path); }
+
+bool HasClipExtension(const std::string& name) {
+  const std::string extension = Lowercase(FileExtension(name));
   const std::vector<std::string>& clips = ClipExtensions();
-  return std::find(clips.begin(), clips.end(), extension) != clips.end() || LooksLikeClip(path);
+  return std::find(clips.begin(), clips.end(), extension) != clips.end();
 }
 
 const std::vector<std::string>& ClipExtensions() {

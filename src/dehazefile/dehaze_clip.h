@@ -20,6 +20,9 @@ bool IsClipFile(const std::string& path);
 // The extensions a folder scan takes as clips (lower case, with the dot).
 const std::vector<std::string>& ClipExtensions();
 
+// Whether a file name ends in one of ClipExtensions(), in any case.
+bool HasClipExtension(const std::string& name);
+
 // "" when a clip's result can be written at `result` with these options (container from
 // options.video_format or the result's extension, and the codec), else the one-line reason.
 std::string CheckClipResult(const std::string& result, const ClipOptions& options);

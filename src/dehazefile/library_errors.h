@@ -1,5 +1,5 @@
-// What the libraries throw (out of memory, the image library's refusals), as a failed
-// outcome naming the source: the file calls never throw.
+// What the libraries throw (out of memory, the image library's refusals), as one line of
+// text: the file calls never throw.
 #pragma once
 
 #include <exception>
@@ -12,19 +12,28 @@
 
 namespace vantorel {
 
-// Runs `work`; an exception it throws becomes `outcome`'s failure.
+// Runs `work`; false, with what it threw in `error`, when it threw.
 template <typename Work>
-void FailOnLibraryErrors(const std::string& source, Outcome& outcome, const Work& work) {
+bool CatchLibraryErrors(const Work& work, std::string& error) {
   try {
     work();
-    return;
+    return true;
   } catch (const cv::Exception& e) {
-    outcome.error = source + ": image library error: " + e.err;
+    error = "image library error: " + e.err;
   } catch (const std::bad_alloc&) {
-    outcome.error = source + ": out of memory";
+    error = "out of memory";
   } catch (const std::exception& e) {
-    outcome.error = source + ": error: " + e.what();
+    error = std::string("error: ") + e.what();
   }
+  return false;
+}
+
+// Runs `work`; an exception it throws becomes `outcome`'s failure, naming the source.
+template <typename Work>
+void FailOnLibraryErrors(const std::string& source, Outcome& outcome, const Work& work) {
+  std::string error;
+  if (CatchLibraryErrors(work, error)) return;
+  outcome.error = source + ": " + error;
   outcome.status = Outcome::Status::kFailed;
 }
 

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cerrno>
 #include <cstdlib>
 #include <thread>
 
@@ -12,7 +11,6 @@ namespace vantorel {
 
 namespace {
 std::atomic<int> chosen_thread_count{0};  // 0: not chosen by the caller
-constexpr int kMaxThreads = 256;
 thread_local int call_thread_count = 0;  // 0: none set on this thread
 }  // namespace
 
@@ -29,17 +27,21 @@ int ThreadCount() { return WorkerCount(); }
 int WorkerCount() {
   if (call_thread_count > 0) return call_thread_count;
   if (const int chosen = chosen_thread_count.load(); chosen > 0) return chosen;
-  if (const char* text = std::getenv("VANTOREL_THREADS")) {
-    // Only 1 to 256: a larger value (even one past what a long holds) is a mistake, not a
-    // request for 256.
-    char* end = nullptr;
-    errno = 0;
-    const long requested = std::strtol(text, &end, 10);
-    if (end != text && *end == '\0' && errno == 0 && requested > 0 && requested <= kMaxThreads) {
-      return static_cast<int>(requested);
-    }
-  }
+  if (const int named = ThreadCountOfVariable(std::getenv("VANTOREL_THREADS")); named > 0) return named;
   return std::max(1u, std::thread::hardware_concurrency());
+}
+
+int ThreadCountOfVariable(const char* text) {
+  if (text == nullptr) return 0;
+  if (*text == '+') ++text;
+  if (*text == '\0') return 0;
+  int value = 0;
+  for (; *text != '\0'; ++text) {
+    if (*text < '0' || *text > '9') return 0;
+    value = value * 10 + (*text - '0');
+    if (value > kMaxThreads) return 0;
+  }
+  return value;
 }
 
 size_t RowsPerTask(int columns) {

@@ -14,6 +14,15 @@ namespace vantorel {
 // the cores the machine has.
 int WorkerCount();
 
+// The most threads a count may name.
+constexpr int kMaxThreads = 256;
+
+// The count a VANTOREL_THREADS value names: digits, after an optional '+', from 1 to
+// kMaxThreads (a larger value, even one past what a long holds, is a mistake, not a request
+// for the most); 0 for anything else. The one reading of the variable: the library's and
+// the command line's check of it.
+int ThreadCountOfVariable(const char* text);
+
 // Sets this thread's count for WorkerCount() while it lives (a count of 0 or less leaves it
 // as it was): the thread count of one call, beside the process-wide one.
 class ScopedThreadCount {

@@ -1,7 +1,8 @@
 #include "video/video_encoding.h"
 
 #include <algorithm>
-#include <cctype>
+
+#include "dehazefile/extension_names.h"
 
 namespace vantorel {
 
@@ -10,15 +11,10 @@ namespace {
 const char* const kPresets[] = {"ultrafast", "superfast", "veryfast", "faster", "fast",
                                 "medium",    "slow",      "slower",   "veryslow"};
 
-std::string Lower(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
-  return text;
-}
-
 }  // namespace
 
 std::string ContainerOfExtension(const std::string& extension) {
-  const std::string e = Lower(extension);
+  const std::string e = Lowercase(extension);
   if (e == ".mp4" || e == ".m4v") return "mp4";
   if (e == ".mkv") return "mkv";
   if (e == ".mov") return "mov";

@@ -36,7 +36,9 @@ TEST(GridBandCount, FewestBandsRoundedUpToAMultipleOfTheThreads) {
         ASSERT_LE(bands, height);
         // Even cuts (height * b / bands) are at most ceil(height / bands) rows.
         ASSERT_LE((height + bands - 1) / bands, longest) << height << " " << longest << " " << workers;
-        if (bands > 1 && bands < height) ASSERT_EQ(bands % workers, 0) << height << " " << longest;
+        if (bands > 1 && bands < height) {
+          ASSERT_EQ(bands % workers, 0) << height << " " << longest;
+        }
       }
     }
   }

@@ -16,7 +16,9 @@ TEST(ThreadCount, TakesOneTo256AndIgnoresTheRest) {
   const int cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
   for (const auto& [text, expected] : std::initializer_list<std::pair<const char*, int>>{
            {"1", 1}, {"7", 7}, {"256", 256}, {"257", cores}, {"18446744073709551617", cores},
-           {"9223372036854775807", cores}, {"0", cores}, {"-3", cores}, {"abc", cores}}) {
+           {"9223372036854775807", cores}, {"0", cores}, {"-3", cores}, {"abc", cores},
+           // The command line refuses what is not taken here: the same reading.
+           {"+4", 4}, {"007", 7}, {" 4", cores}, {"4 ", cores}, {"+", cores}, {"", cores}}) {
     setenv("VANTOREL_THREADS", text, 1);
     EXPECT_EQ(ThreadCount(), expected) << "VANTOREL_THREADS=" << text;
   }
