@@ -156,13 +156,13 @@ void BM_DehazeCPUReference(benchmark::State& state) {
 }
 BENCHMARK(BM_DehazeCPUReference)->Args({1000, 1000})->Unit(benchmark::kMillisecond)->UseRealTime();
 
-#define VANTOREL_SIZES ->Args({1000, 1000})->Args({3000, 4000})->Unit(benchmark::kMillisecond)->UseRealTime()
+#define VANTOREL_SIZES ->Args({1000, 1000})->Args({1080, 1920})->Args({3000, 4000})->Unit(benchmark::kMillisecond)->UseRealTime()
 BENCHMARK(BM_Airlight) VANTOREL_SIZES;
 BENCHMARK(BM_Transmission) VANTOREL_SIZES;
 BENCHMARK(BM_RecoverRadiance) VANTOREL_SIZES;
 BENCHMARK(BM_AutoAdjust) VANTOREL_SIZES;
 BENCHMARK(BM_FinalFilter) VANTOREL_SIZES;
-BENCHMARK(BM_DehazeCPU) VANTOREL_SIZES->Args({1080, 1920});
+BENCHMARK(BM_DehazeCPU) VANTOREL_SIZES;
 
 }  // namespace
 }  // namespace vantorel
