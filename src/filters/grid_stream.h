@@ -37,9 +37,21 @@
 #include "filters/grid_z_places.h"
 #include "filters/level_run_kernel.h"
 #include "filters/parallel_for.h"
+#include "filters/tile_sums.h"
 #include "filters/z_places.h"
 
 namespace vantorel {
+
+// Whether a source's values and edges are floats it hands out by pointer, ValuePointer(x,
+// y), ValueStride() and ValueRowBytes() beside EdgePointer, EdgeStride and EdgeRowBytes:
+// the fill then reads and places them along the rows, several at a time
+// (WidenAndFillCells).
+template <typename Source, typename = void>
+struct HasFloatSamples : std::false_type {};
+template <typename Source>
+struct HasFloatSamples<Source, std::void_t<decltype(std::declval<const Source&>().ValuePointer(0, 0))>>
+    : std::bool_constant<std::is_same_v<decltype(std::declval<const Source&>().ValuePointer(0, 0)), const float*> &&
+                         std::is_same_v<decltype(std::declval<const Source&>().EdgePointer(0, 0)), const float*>> {};
 
 // Where a source's pixels go on the grid: its geometry, each pixel column's and row's
 // places, and each edge's place along z. Not copied: the z placer points into it.
@@ -166,8 +178,9 @@ class SliceStream {
     zero_.Reset(g.y_size, g.z_size, held_first, held);
     scratch_a_.Reset(g.y_size, g.z_size, held_first, held);
     scratch_b_.Reset(g.y_size, g.z_size, held_first, held);
-    batch_edges_.resize(kBatchPixels);
-    batch_cells_.resize(kBatchPixels);
+    batch_values_.resize(kBatchPixels);
+    if constexpr (!HasFloatSamples<Source>::value) batch_edges_.resize(kBatchPixels);
+    batch_cells_.resize(2 * kBatchPixels);  // and the row that ends the columns (SumTile)
   }
 
   // Computes the normalised slices x_first .. x_last in turn and copies the rows of them
@@ -304,45 +317,33 @@ class SliceStream {
   }
 
   // Pixels of `columns` columns from px on, rows [row_begin, row_begin + rows), columns
-  // outer, into column gy of the slice; widens the column's non-zero range.
+  // outer, into column gy of the slice (SumTile); widens the column's non-zero range.
   void FillBatch(GridSlice& slice, int32_t gy, int32_t px_begin, int32_t columns, int32_t row_begin,
                  int32_t rows) {
     const Source source = source_;
+    double* const values = batch_values_.data();
     int32_t* const cells = batch_cells_.data();
-    double* const edges = batch_edges_.data();
-    for (int32_t c = 0, k = 0; c < columns; ++c) {
-      for (int32_t i = 0; i < rows; ++i, ++k) edges[k] = source.Edge(px_begin + c, row_begin + i);
+    if constexpr (HasFloatSamples<Source>::value) {
+      const FloatTile tile{source.ValuePointer(px_begin, row_begin), source.ValueStride(), source.ValueRowBytes(),
+                           source.EdgePointer(px_begin, row_begin), source.EdgeStride(), source.EdgeRowBytes(),
+                           columns, rows};
+      WidenAndFillCells(tile, g_, values, cells);
+    } else {
+      double* const edges = batch_edges_.data();
+      for (int32_t i = 0, k = 0; i < rows; ++i) {
+        for (int32_t c = 0; c < columns; ++c, ++k) {
+          values[k] = source.Value(px_begin + c, row_begin + i);
+          edges[k] = source.Edge(px_begin + c, row_begin + i);
+        }
+      }
+      FillCellsOnZ(edges, columns * rows, g_, cells);
     }
-    FillCellsOnZ(edges, columns * rows, g_, cells);
-    // Pixels in a row often share their cell: the running sum of a cell stays in a
-    // register while they do, so that each addition need not wait for the store of the
-    // one before. The additions and their order are the same; the weight is a count, and
-    // adding the count at once equals adding 1.0 that many times.
-    double* const value = slice.value.data() + slice.Index(gy, 0);
-    double* const weight = slice.weight.data() + slice.Index(gy, 0);
+    std::fill_n(cells + static_cast<size_t>(rows) * columns, columns, kEndOfColumn);
     int32_t lo = slice.Empty(gy) ? std::numeric_limits<int32_t>::max() : slice.Lo(gy);
     int32_t hi = slice.Empty(gy) ? std::numeric_limits<int32_t>::min() : slice.Hi(gy);
-    int32_t cell = cells[0];
-    double sum = value[cell];
-    int32_t count = 0;
-    for (int32_t c = 0, k = 0; c < columns; ++c) {
-      for (int32_t i = 0; i < rows; ++i, ++k) {
-        if (cells[k] != cell) {
-          value[cell] = sum;
-          weight[cell] += static_cast<double>(count);
-          lo = std::min(lo, cell);
-          hi = std::max(hi, cell);
-          cell = cells[k];
-          sum = value[cell];
-          count = 0;
-        }
-        sum += source.Value(px_begin + c, row_begin + i);
-        ++count;
-      }
-    }
-    value[cell] = sum;
-    weight[cell] += static_cast<double>(count);
-    slice.SetRange(gy, std::min(lo, cell), std::max(hi, cell));
+    SumTile(TilePixels{values, cells, columns, rows}, slice.value.data() + slice.Index(gy, 0),
+            slice.weight.data() + slice.Index(gy, 0), lo, hi);
+    slice.SetRange(gy, lo, hi);
   }
 
   // The run's pixels row by row, each row through the row kernel.
@@ -453,8 +454,8 @@ class SliceStream {
   BandRows band_;
   const bool vector_code_ = HasAvx2();
   std::vector<float> run_dx_;  // the x fractions of the current run
-  // The edges of a batch of the fill, and their cells.
-  std::vector<double> batch_edges_;
+  // The values, edges and cells of a batch of the fill.
+  std::vector<double> batch_values_, batch_edges_;
   std::vector<int32_t> batch_cells_;
   SliceRing<3> filled_;
   SliceRing<3> first_x_;

@@ -27,6 +27,8 @@ struct FloatChannel {
     return reinterpret_cast<const float*>(data + y * step) + x * n + k;
   }
   size_t Stride() const { return static_cast<size_t>(n); }
+  // Bytes from one row's samples to the next row's.
+  size_t RowBytes() const { return step; }
   double At(int32_t x, int32_t y) const { return static_cast<double>(*Pointer(x, y)); }
   void Range(int32_t width, int32_t height, double& lo, double& hi) const {
     float l = 0, h = 0;
@@ -94,12 +96,17 @@ struct ChannelSource {
   double Edge(int32_t x, int32_t y) const { return edges.At(x, y); }
   int EdgeLevel(int32_t x, int32_t y) const { return edges.Level(x, y); }
   double EdgeOfLevel(int level) const { return edges.OfLevel(level); }
-  // Where the edges of row y start at column x, and how many samples apart they lie.
+  // Where the values and the edges of row y start at column x, and how many samples apart
+  // they lie.
+  auto ValuePointer(int32_t x, int32_t y) const { return values.Pointer(x, y); }
+  size_t ValueStride() const { return values.Stride(); }
   auto EdgePointer(int32_t x, int32_t y) const { return edges.Pointer(x, y); }
   size_t EdgeStride() const { return edges.Stride(); }
-  // Sources with levels only: bytes between rows of edges, and whether the values are the
-  // edges themselves (a channel smoothed by its own edges), so that one read serves both.
+  // Bytes between rows of values and of edges.
+  size_t ValueRowBytes() const { return values.RowBytes(); }
   size_t EdgeRowBytes() const { return edges.RowBytes(); }
+  // Sources with levels only: whether the values are the edges themselves (a channel
+  // smoothed by its own edges), so that one read serves both.
   bool ValuesAreEdges() const { return values.SameAs(edges); }
   // Widening to double keeps the order, so the extremes of the stored samples give the
   // extremes of the edges; levels map to edges in increasing order likewise.

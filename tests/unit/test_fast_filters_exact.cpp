@@ -147,6 +147,39 @@ TEST(FastFilters, ByteFilterOnAwkwardSizesAndCellsMatchesTheReference) {
   }
 }
 
+// The float filters fill a tile at a time, reading its rows four pixels at a time (the
+// last four of a row again): cells narrower than four pixels, widths not a multiple of
+// four, fewer rows than a cell, one channel of a colour picture smoothed along itself, and
+// a plane smoothed along a colour guide; noisy, flat and photo-like pictures.
+TEST(FastFilters, FloatFiltersOnAwkwardSizesAndCellsMatchTheReference) {
+  const Size sizes[] = {{1, 1}, {2, 3}, {1, 4}, {3, 5}, {4, 13}, {7, 9}, {5, 257}, {12, 301}, {61, 38}};
+  const double cells[][2] = {{2.0, 0.1}, {3.0, 0.2}, {5.5, 0.05}, {35.0, 0.1}};
+  uint64_t seed = 700;
+  for (const Size s : sizes) {
+    cv::Mat scene;
+    Scene(s.rows, s.cols, ++seed).convertTo(scene, CV_32FC3, 1.0 / 255.0);
+    const cv::Mat pictures[] = {RandomImage(s.rows, s.cols, CV_32FC3, ++seed),
+                                cv::Mat(s.rows, s.cols, CV_32FC3, cv::Scalar(0.25, 0.5, 1.0)), scene};
+    const cv::Mat plane = RandomImage(s.rows, s.cols, CV_32FC1, ++seed);
+    for (const cv::Mat& picture : pictures) {
+      for (const auto& cell : cells) {
+        const std::string what = std::to_string(s.rows) + "x" + std::to_string(s.cols) + " cells " +
+                                 std::to_string(cell[0]) + "/" + std::to_string(cell[1]);
+        for (int k = 0; k < 3; ++k) {
+          cv::Mat reference, fast;
+          BilateralChannelReferenceCPU(picture, k, reference, cell[0], cell[1]);
+          BilateralChannelCPU(picture, k, fast, cell[0], cell[1]);
+          EXPECT_TRUE(SameBytes(fast, reference)) << what << " channel " << k;
+        }
+        cv::Mat reference, fast;
+        JointBilateralReferenceCPU(plane, picture, reference, cell[0], cell[1]);
+        JointBilateralCPU(plane, picture, fast, cell[0], cell[1]);
+        EXPECT_TRUE(SameBytes(fast, reference)) << what << " along a colour guide";
+      }
+    }
+  }
+}
+
 std::vector<unsigned char> Dehazed(const cv::Mat& picture, float thickness) {
   cv::Mat work = picture.clone();
   EXPECT_TRUE(DehazeCPU(work.data, work.cols, work.rows, thickness));
