@@ -10,6 +10,10 @@ namespace vantorel {
 // that the plain code can be run on any machine.
 bool HasAvx2();
 
+// True when AVX-512 (F, DQ, VL) can be used as well: eight doubles a vector. Asked once;
+// false whenever HasAvx2() is, and when VANTOREL_NO_AVX512 is set to 1.
+bool HasAvx512();
+
 // Runs body() from a copy compiled for AVX2 when HasAvx2(), else from one compiled for the
 // baseline. Everything the body calls is inlined into each copy (flatten), so it must be
 // visible here and small enough; legacy SSE code run between AVX code would also be much

@@ -89,6 +89,11 @@ void ReadBackRowsOfEdges(const Source& source, const GridPlan<Source>& plan, con
   const EdgeRowsOfImage<Source> rows{source, plan.ys.data(), static_cast<size_t>(plan.g.z_size), first, width, values};
   const size_t stride = source.EdgeStride();
   const ColumnRun* const r = runs.data();
+  if (HasAvx512()) {
+    if (stride == 1) return SampleRowsOfEdgesWide<1>(r, runs.size(), dx.data(), rows, stride, plan.g, first, end);
+    if (stride == 3) return SampleRowsOfEdgesWide<3>(r, runs.size(), dx.data(), rows, stride, plan.g, first, end);
+    return SampleRowsOfEdgesWide<0>(r, runs.size(), dx.data(), rows, stride, plan.g, first, end);
+  }
   if (stride == 1) return SampleRowsOfEdgesVector<1>(r, runs.size(), dx.data(), rows, stride, plan.g, first, end);
   if (stride == 3) return SampleRowsOfEdgesVector<3>(r, runs.size(), dx.data(), rows, stride, plan.g, first, end);
   SampleRowsOfEdgesVector<0>(r, runs.size(), dx.data(), rows, stride, plan.g, first, end);

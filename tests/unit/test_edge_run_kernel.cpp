@@ -1,5 +1,5 @@
-// The read-back of whole image rows of float edges with AVX2 against the plain row kernel,
-// bit for bit: many rows in one call, each cut into runs of columns of any width (runs
+// The read-back of whole image rows of float edges with AVX2 (and, where the processor has
+// it, AVX-512) against the plain row kernel, bit for bit: many rows in one call, each cut into runs of columns of any width (runs
 // narrower than four pixels too), edges adjacent, three apart (a channel of a colour
 // picture) or two apart (the stride not fixed at compile time), edges at both ends of
 // their range.
@@ -89,20 +89,26 @@ void ExpectSameAsPlainRows(const RandomRows& image, const std::string& what) {
   SampleRowsOfEdgesVector<kStride>(image.runs.data(), image.runs.size(), image.dx.data(),
                                    TestRows{&image, vector.data()}, image.stride, image.g, y_begin, y_end);
   ASSERT_EQ(0, std::memcmp(plain.data(), vector.data(), size * sizeof(float))) << what;
+  if (!HasAvx512()) return;
+  std::vector<float> wide(size, 7.0f);
+  SampleRowsOfEdgesWide<kStride>(image.runs.data(), image.runs.size(), image.dx.data(),
+                                 TestRows{&image, wide.data()}, image.stride, image.g, y_begin, y_end);
+  ASSERT_EQ(0, std::memcmp(plain.data(), wide.data(), size * sizeof(float))) << what << ", eight at a time";
 }
 
 TEST(EdgeRunKernel, WholeRowsMatchThePlainRowKernelBitForBit) {
   if (!HasAvx2()) GTEST_SKIP() << "no AVX2 here: only the plain code runs";
   std::mt19937 rng(35);
   for (int round = 0; round < 300; ++round) {
-    // Runs of exactly four, of widths not a multiple of four, long ones (cells of 35
-    // pixels), and narrower than four; one row, and many.
+    // Runs of exactly four or eight, of widths not a multiple of four or eight, long ones
+    // (cells of 35 pixels), and narrower than four; one row, and many.
     std::vector<int32_t> widths;
     const int run_count = 1 + static_cast<int>(rng() % 6);
     for (int r = 0; r < run_count; ++r) {
-      const uint32_t kind = rng() % 4;
+      const uint32_t kind = rng() % 5;
       widths.push_back(kind == 0   ? 4
                        : kind == 1 ? 1 + static_cast<int32_t>(rng() % 3)
+                       : kind == 2 ? 8
                                    : 4 + static_cast<int32_t>(rng() % 37));
     }
     const int32_t rows = round % 5 == 0 ? 1 : 1 + static_cast<int32_t>(rng() % 12);
