@@ -125,6 +125,36 @@ void RecoverRows(const cv::Mat& transmission, const cv::Vec3f& airlight_ycrcb, c
   RunVectorised([&] { RecoverRun<kNatural>(airlight_ycrcb, t_data, smoothed_y, pixels, count); });
 }
 
+// One channel's value (or eight) pulled toward its smoothed value by the blend weight of
+// t; the natural look reads t / 0.5.
+template <bool kNatural, typename V>
+inline V BlendValue(V t, V smoothed, V value) {
+  const V weight = kNatural ? BlendWeight<V>(t / Splat<V>(0.5f)) : BlendWeight<V>(t);
+  return (smoothed - value) * weight + value;
+}
+
+// Channel k of rows [first, end), eight pixels at a time as RecoverRun, then the leftovers.
+template <bool kNatural>
+void BlendRows(const cv::Mat& transmission, int k, const float* smoothed, cv::Mat& dehazed, int first, int end) {
+  CV_Assert(transmission.isContinuous() && dehazed.isContinuous() && k >= 0 && k < 3);
+  const size_t offset = static_cast<size_t>(first) * dehazed.cols;
+  const size_t count = static_cast<size_t>(end - first) * dehazed.cols;
+  const float* t = transmission.ptr<float>() + offset;
+  float* values = dehazed.ptr<float>() + 3 * offset + k;
+  RunVectorised([&] {
+    size_t i = 0;
+    for (; i + 8 <= count; i += 8) {
+      EightFloats lanes_t, lanes_s, value;
+      std::memcpy(&lanes_t, t + i, sizeof lanes_t);
+      std::memcpy(&lanes_s, smoothed + i, sizeof lanes_s);
+      for (int j = 0; j < 8; ++j) value[j] = values[3 * (i + j)];
+      value = BlendValue<kNatural>(lanes_t, lanes_s, value);
+      for (int j = 0; j < 8; ++j) values[3 * (i + j)] = value[j];
+    }
+    for (; i < count; ++i) values[3 * i] = BlendValue<kNatural>(t[i], smoothed[i], values[3 * i]);
+  });
+}
+
 }  // namespace
 
 cv::Vec3f AirlightToYCrCb(const cv::Vec3f& airlight_bgr) {
@@ -146,15 +176,7 @@ void RecoverPixels(const cv::Mat& transmission, const cv::Vec3f& airlight_ycrcb,
 
 void BlendChannel(const cv::Mat& transmission, int k, const float* smoothed, cv::Mat& dehazed,
                   int first, int end) {
-  CV_Assert(transmission.isContinuous() && dehazed.isContinuous() && k >= 0 && k < 3);
-  const size_t offset = static_cast<size_t>(first) * dehazed.cols;
-  const size_t count = static_cast<size_t>(end - first) * dehazed.cols;
-  const float* t_data = transmission.ptr<float>() + offset;
-  float* values = dehazed.ptr<float>() + 3 * offset + k;
-  for (size_t i = 0; i < count; ++i) {
-    float& value = values[3 * i];
-    value = (smoothed[i] - value) * BlendWeight<float>(t_data[i]) + value;
-  }
+  BlendRows<false>(transmission, k, smoothed, dehazed, first, end);
 }
 
 void RecoverPixelsNatural(const cv::Mat& transmission, const cv::Vec3f& airlight_ycrcb,
@@ -164,15 +186,7 @@ void RecoverPixelsNatural(const cv::Mat& transmission, const cv::Vec3f& airlight
 
 void BlendChannelNatural(const cv::Mat& transmission, int k, const float* smoothed,
                          cv::Mat& dehazed, int first, int end) {
-  CV_Assert(transmission.isContinuous() && dehazed.isContinuous() && k >= 0 && k < 3);
-  const size_t offset = static_cast<size_t>(first) * dehazed.cols;
-  const size_t count = static_cast<size_t>(end - first) * dehazed.cols;
-  const float* t_data = transmission.ptr<float>() + offset;
-  float* values = dehazed.ptr<float>() + 3 * offset + k;
-  for (size_t i = 0; i < count; ++i) {
-    float& value = values[3 * i];
-    value = (smoothed[i] - value) * BlendWeight<float>(t_data[i] / 0.5f) + value;
-  }
+  BlendRows<true>(transmission, k, smoothed, dehazed, first, end);
 }
 
 }  // namespace vantorel

@@ -163,7 +163,7 @@ TEST(RecoveryLoops, RowsDoneBandByBandEqualTheWholePicture) {
 }
 
 // Rows go eight pixels at a time in vector lanes, the leftovers one by one: every pixel,
-// in either look, must be what it is when it is the only pixel. The transmissions include
+// restored or blended, in either look, must be what it is when it is the only pixel. The transmissions include
 // 0, negative values, values above 1 and NaN, the values lie on both sides of the
 // airlight, and 37 pixels put some in every lane and some in the leftovers.
 TEST(RecoveryLoops, PixelsInVectorLanesEqualPixelsOnTheirOwn) {
@@ -184,6 +184,18 @@ TEST(RecoveryLoops, PixelsInVectorLanesEqualPixelsOnTheirOwn) {
       recover(t.col(i).clone(), kAirlight, s.ptr<float>() + i, one, 0, 1);
       const cv::Vec3f got = row.at<cv::Vec3f>(i), want = one.at<cv::Vec3f>(0);
       EXPECT_EQ(std::memcmp(&got, &want, sizeof got), 0) << "pixel " << i << ": " << got << " against " << want;
+    }
+  }
+  for (const auto blend : {&BlendChannel, &BlendChannelNatural}) {
+    for (int k = 0; k < 3; ++k) {
+      cv::Mat row = picture.clone();
+      blend(t, k, s.ptr<float>(), row, 0, 1);
+      for (int i = 0; i < kCount; ++i) {
+        cv::Mat one = picture.col(i).clone();
+        blend(t.col(i).clone(), k, s.ptr<float>() + i, one, 0, 1);
+        const cv::Vec3f got = row.at<cv::Vec3f>(i), want = one.at<cv::Vec3f>(0);
+        EXPECT_EQ(std::memcmp(&got, &want, sizeof got), 0) << "channel " << k << ", pixel " << i;
+      }
     }
   }
 }
