@@ -18,6 +18,7 @@
 #include "imagedehaze/normalize.h"
 #include "imagedehaze/recover_radiance.h"
 #include "imagedehaze/transmission.h"
+#include "imagedehaze/transmission_steps.h"
 
 namespace vantorel {
 namespace {
@@ -43,6 +44,16 @@ int Cols(const benchmark::State& state) { return static_cast<int>(state.range(1)
 void BM_Airlight(benchmark::State& state) {
   const Stages s(HazyScene(Rows(state), Cols(state)));
   for (auto _ : state) benchmark::DoNotOptimize(EstimateAirlightCPU(s.normalized));
+  SetPixels(state, Rows(state), Cols(state));
+}
+
+void BM_DarkChannel(benchmark::State& state) {
+  const Stages s(HazyScene(Rows(state), Cols(state)));
+  cv::Mat dark;
+  for (auto _ : state) {
+    DarkChannel(s.normalized, s.airlight, dark);
+    benchmark::DoNotOptimize(dark.data);
+  }
   SetPixels(state, Rows(state), Cols(state));
 }
 
@@ -158,6 +169,7 @@ BENCHMARK(BM_DehazeCPUReference)->Args({1000, 1000})->Unit(benchmark::kMilliseco
 
 #define VANTOREL_SIZES ->Args({1000, 1000})->Args({1080, 1920})->Args({3000, 4000})->Unit(benchmark::kMillisecond)->UseRealTime()
 BENCHMARK(BM_Airlight) VANTOREL_SIZES;
+BENCHMARK(BM_DarkChannel) VANTOREL_SIZES;
 BENCHMARK(BM_Transmission) VANTOREL_SIZES;
 BENCHMARK(BM_RecoverRadiance) VANTOREL_SIZES;
 BENCHMARK(BM_AutoAdjust) VANTOREL_SIZES;

@@ -9,7 +9,9 @@
 #            upper 600 rows (which the square never crosses): source, default window, window 0,
 #            and the estimates held (window 60 s, the largest: each frame moves them by 1/1800
 #            of the way), the least any smoothing of the whole-frame estimates can reach; what
-#            is left is the per-pixel work's answer to the pan itself
+#            is left is the per-pixel work's answer to the pan itself; and the estimates' own
+#            flicker: the same measure of the difference from the held run, frame by frame,
+#            for the default window and window 0
 #   bench/video.sh [SAMPLES_DIR]   (default: ../shared/samples beside the checkout)
 set -euo pipefail
 samples=${1:-$(cd "$(dirname "$0")/../.." && pwd)/shared/samples}
@@ -34,17 +36,25 @@ frame_cost=$("$vantorel" frames/f00001.png frame_clear.png 0.8 | awk '/Time cost
 
 "$vantorel" -q clip.mp4 alone.mp4 0.8 --temporal-window 0 >/dev/null
 "$vantorel" -q clip.mp4 held.mp4 0.8 --temporal-window 60 >/dev/null
-flicker() {
+# The mean luma of the upper 600 rows, frame by frame, into a file.
+mean_luma() {
   ff -i "$1" -vf "crop=1920:600:0:0,signalstats,metadata=print:key=lavfi.signalstats.YAVG:file=-" -f null - |
-    grep YAVG | cut -d= -f2 |
-    awk 'NR > 1 {d = $1 - p; n++; s += d; q += d * d} {p = $1} END {m = s / n; printf "%.4f", sqrt(q / n - m * m)}'
+    grep YAVG | cut -d= -f2 >"$2"
 }
+# The standard deviation of the frame-to-frame change of a series (one value a line).
+change_std() { awk 'NR > 1 {d = $1 - p; n++; s += d; q += d * d} {p = $1} END {m = s / n; printf "%.4f", sqrt(q / n - m * m)}'; }
+flicker() { change_std <"$1.luma"; }
+# The flicker of run $1 over what the held estimates give: only what its estimates add.
+added_flicker() { paste "$1.luma" held.luma | awk '{print $1 - $2}' | change_std; }
+for run in clip clear alone held; do mean_luma "$run.mp4" "$run.luma"; done
 
 frames=300
 awk -v c="$clip_seconds" -v l="$loop_seconds" -v f="$frame_cost" -v n="$frames" -v mb="$(peak_mb_of clip_time.txt)" \
-    -v src="$(flicker clip.mp4)" -v win="$(flicker clear.mp4)" -v zero="$(flicker alone.mp4)" -v held="$(flicker held.mp4)" 'BEGIN {
+    -v src="$(flicker clip)" -v win="$(flicker clear)" -v zero="$(flicker alone)" -v held="$(flicker held)" \
+    -v win_added="$(added_flicker clear)" -v zero_added="$(added_flicker alone)" 'BEGIN {
   printf "clip    %d frames in %.1f s: %.2f fps, peak memory %d MB\n", n, c, n / c, mb
   printf "loop    %.1f s: %.2f fps; the clip is %.2f times as fast\n", l, n / l, l / c
   printf "frame   single form on one 1080p frame: Time cost %.3f s; target 0.7 / cost = %.2f fps\n", f, 0.7 / f
   printf "flicker std of the frame-to-frame change of the mean luma (upper part): source %.4f, window 1 s %.4f (%.2f x source), window 0 %.4f (%.1f x source), estimates held %.4f (%.2f x source)\n", src, win, win / src, zero, zero / src, held, held / src
+  printf "        added by the estimates (over the held run): window 1 s %.4f, window 0 %.4f\n", win_added, zero_added
 }'

@@ -56,8 +56,13 @@ std::vector<std::vector<double>> BuildNormalisedGrid(const Source& source, const
     const int32_t x_first = t.part == 0 ? 0 : static_cast<int32_t>(plan.xs[t.begin].lower);
     const int32_t x_last =
         t.part == tasks.parts - 1 ? g.x_size - 1 : static_cast<int32_t>(plan.xs[t.end].lower) - 1;
-    SliceStream<Source, NoSink> stream(source, no_sink, plan, t.row_begin, t.row_end);
-    stream.StoreNormalised(x_first, x_last, y_first, y_last, grid);
+    if (plan.int32_counts) {
+      SliceStream<Source, NoSink, int32_t>(source, no_sink, plan, t.row_begin, t.row_end)
+          .StoreNormalised(x_first, x_last, y_first, y_last, grid);
+    } else {
+      SliceStream<Source, NoSink, int64_t>(source, no_sink, plan, t.row_begin, t.row_end)
+          .StoreNormalised(x_first, x_last, y_first, y_last, grid);
+    }
   });
   return grid;
 }

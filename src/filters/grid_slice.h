@@ -2,6 +2,11 @@
 // separate arrays (y major, z minor) and, per y column, the z range that may be non-zero.
 // A slice may hold only a window of the grid's rows (a band and its halo); rows outside
 // the window are never asked for.
+//
+// The weights are kept as whole numbers: a weight is a count of pixels, and each blur pass
+// ((a + b) + 2c) / 4 only divides by four. So the weight of a cell after k passes is
+// exactly N / 4^k, N the integer that the same passes give without the divisions, and the
+// core keeps N (see grid_counts.h for its width and the division at the end).
 #pragma once
 
 #include <algorithm>
@@ -14,35 +19,40 @@ namespace vantorel {
 // A slice's arrays as plain pointers, column r (grid row y_first + r) at r * z_size, for
 // the blur passes' loops: through the vectors the compiler would reload every pointer for
 // every column.
-template <typename Cell, typename Bound>
+template <typename Value, typename Count, typename Bound>
 struct SliceArraysOf {
-  Cell* value;
-  Cell* weight;
+  Value* value;
+  Count* weight;
   Bound* lo;
   Bound* hi;
 };
-using SliceArrays = SliceArraysOf<double, int32_t>;
-using ConstSliceArrays = SliceArraysOf<const double, const int32_t>;
+template <typename Count>
+using SliceArrays = SliceArraysOf<double, Count, int32_t>;
+template <typename Count>
+using ConstSliceArrays = SliceArraysOf<const double, const Count, const int32_t>;
 
 // Makes [new_lo, new_hi] (empty when new_lo > new_hi) the non-zero range of column r, for
 // a caller that then writes every cell of it: the cells of the old range outside the new
 // one are zeroed. An empty range is kept as [1, 0].
 // The zeroing goes four cells at a time and may zero further cells of the column: those
 // outside the old range are zero already, and those inside the new one are written next.
-__attribute__((always_inline)) inline void RangeColumnOf(const SliceArrays& a, size_t r, size_t z_size,
+template <typename Count>
+__attribute__((always_inline)) inline void RangeColumnOf(const SliceArrays<Count>& a, size_t r, size_t z_size,
                                                          int32_t new_lo, int32_t new_hi) {
   typedef double Quad __attribute__((vector_size(32)));
+  typedef Count CountQuad __attribute__((vector_size(4 * sizeof(Count))));
   const int32_t old_lo = a.lo[r], old_hi = a.hi[r];
   double* v = a.value + r * z_size;
-  double* w = a.weight + r * z_size;
+  Count* w = a.weight + r * z_size;
   const int32_t last_quad = static_cast<int32_t>(z_size) - 4;  // a column has at least five cells
   const auto zero = [&](int32_t from, int32_t to) {
     if (from > to) return;
     const Quad zeros = {0.0, 0.0, 0.0, 0.0};
+    const CountQuad no_counts = {0, 0, 0, 0};
     for (int32_t z = from;; z += 4) {
       const int32_t at = std::min(z, last_quad);
       __builtin_memcpy(v + at, &zeros, sizeof zeros);
-      __builtin_memcpy(w + at, &zeros, sizeof zeros);
+      __builtin_memcpy(w + at, &no_counts, sizeof no_counts);
       if (z + 3 >= to) break;
     }
   };
@@ -60,13 +70,15 @@ __attribute__((always_inline)) inline void RangeColumnOf(const SliceArrays& a, s
   a.hi[r] = new_hi;
 }
 
-struct GridSlice {
+// Count: the integer type of the weights' numerators (int32_t or int64_t).
+template <typename Count>
+struct GridSliceOf {
   int32_t y_size = 0;   // rows of the whole grid
   int32_t z_size = 0;
   int32_t y_first = 0;  // the rows held: y_first .. y_first + rows - 1
   int32_t rows = 0;
   std::vector<double> value;
-  std::vector<double> weight;
+  std::vector<Count> weight;
 
   // Holds rows [first, first + count) of a grid of ys x zs columns, all zero.
   void Reset(int32_t ys, int32_t zs, int32_t first, int32_t count) {
@@ -75,7 +87,7 @@ struct GridSlice {
     y_first = first;
     rows = count;
     value.assign(static_cast<size_t>(count) * zs, 0.0);
-    weight.assign(static_cast<size_t>(count) * zs, 0.0);
+    weight.assign(static_cast<size_t>(count) * zs, 0);
     lo_.assign(count, 1);
     hi_.assign(count, 0);
   }
@@ -106,8 +118,8 @@ struct GridSlice {
     for (int32_t y = y_first; y < y_first + rows; ++y) ClearColumn(y);
   }
 
-  SliceArrays Arrays() { return {value.data(), weight.data(), lo_.data(), hi_.data()}; }
-  ConstSliceArrays Arrays() const { return {value.data(), weight.data(), lo_.data(), hi_.data()}; }
+  SliceArrays<Count> Arrays() { return {value.data(), weight.data(), lo_.data(), hi_.data()}; }
+  ConstSliceArrays<Count> Arrays() const { return {value.data(), weight.data(), lo_.data(), hi_.data()}; }
 
  private:
   std::vector<int32_t> lo_;

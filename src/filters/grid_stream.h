@@ -1,7 +1,8 @@
 // The bilateral grid, streamed along x.
 //
-// Why this is exact: every grid cell of every pass is the same expression of the same
-// cells as in the reference core, evaluated in the same widths, so it rounds the same.
+// Why this is exact: every value cell of every pass is the same expression of the same
+// cells as in the reference core, evaluated in the same widths, so it rounds the same; the
+// weights are pixel counts that no pass rounds, kept as integers (grid_counts.h).
 // What changes is which cells are evaluated and when:
 //  - A blur of zeros is exactly zero. Each (x, y) column of the grid is non-zero only in a
 //    z range around the edge values filled into it and its neighbours; cells outside that
@@ -32,6 +33,7 @@
 
 #include "filters/cpu_features.h"
 #include "filters/edge_run_kernel.h"
+#include "filters/grid_counts.h"
 #include "filters/grid_row_kernels.h"
 #include "filters/grid_stream_parts.h"
 #include "filters/grid_z_places.h"
@@ -70,6 +72,7 @@ struct GridPlan {
   LevelCorners level_corners;  // the edge levels' z corners as the vector read-back loads them
   std::vector<LevelFill> level_fills;  // what a pixel of each edge level adds, when its value is its edge
   bool edges_below_last_cell;  // no edge's upper z corner is clamped (EdgesBelowLastCell)
+  bool int32_counts;  // the weights' numerators fit int32_t (grid_counts.h); else int64_t
 
  private:
   struct Range {
@@ -97,7 +100,8 @@ struct GridPlan {
           }
         })),
         level_fills(FillsOfEdgeLevels(source, edge_levels)),
-        edges_below_last_cell(EdgesBelowLastCell(range.emax, g)) {}
+        edges_below_last_cell(EdgesBelowLastCell(range.emax, g)),
+        int32_counts(CountsFitInt32(MostPixelsOfACell(first_column, first_row))) {}
 };
 
 // The edges of row y from column x on, as the read-back's row kernels take them.
@@ -149,7 +153,8 @@ struct GridTasks {
   }
 };
 
-template <typename Source, typename Sink>
+// Count: the integer type of the weights' numerators (see GridPlan::int32_counts).
+template <typename Source, typename Sink, typename Count>
 class SliceStream {
  public:
   // A stream for the pixel rows [row_begin, row_end): its slices hold only the grid rows
@@ -192,7 +197,7 @@ class SliceStream {
     if (from > to) return;
     const size_t z_size = static_cast<size_t>(g_.z_size);
     for (int32_t x = std::max(x_first, 1); x <= std::min(x_last, g_.x_size - 2); ++x) {
-      const GridSlice& slice = Normalised(x);
+      const GridSliceOf<Count>& slice = Normalised(x);
       std::copy(slice.value.begin() + slice.Index(from, 0), slice.value.begin() + slice.Index(to, 0) + z_size,
                 grid[x].begin() + static_cast<size_t>(from) * z_size);
     }
@@ -212,10 +217,10 @@ class SliceStream {
 
  private:
   // Slices 0, 1 and x_size - 1 are never filled; x passes never write 0 and x_size - 1.
-  const GridSlice& Filled(int32_t x) {
+  const GridSliceOf<Count>& Filled(int32_t x) {
     if (x < kGridMargin || x > g_.x_size - 2) return zero_;
     if (filled_.Holds(x)) return filled_.Get(x);
-    GridSlice& slice = filled_.Claim(x);
+    GridSliceOf<Count>& slice = filled_.Claim(x);
     // A cell only receives pixels of one band of rows (same fill y) and one run of columns
     // (this slice), so tile by tile, columns outer and rows inner, each cell sums its
     // pixels in the reference order while the tile stays in cache. All of a tile goes
@@ -250,18 +255,18 @@ class SliceStream {
 
   // A tile of a source with edge levels: its cells are looked up, cheaply enough to do it
   // on the way, and its pixels change cells too often for the running sums of FillBatch.
-  void FillTileOfLevels(GridSlice& slice, int32_t gy, int32_t px_begin, int32_t columns,
+  void FillTileOfLevels(GridSliceOf<Count>& slice, int32_t gy, int32_t px_begin, int32_t columns,
                         int32_t row_begin, int32_t rows) {
     const Source source = source_;
     const ZPlacer<Source> zs = zs_;
     double* const value = slice.value.data() + slice.Index(gy, 0);
-    double* const weight = slice.weight.data() + slice.Index(gy, 0);
+    Count* const weight = slice.weight.data() + slice.Index(gy, 0);
     int32_t lo = std::numeric_limits<int32_t>::max(), hi = std::numeric_limits<int32_t>::min();
     for (int32_t px = px_begin; px < px_begin + columns; ++px) {
       for (int32_t y = row_begin; y < row_begin + rows; ++y) {
         const int32_t gz = zs.At(source, px, y).fill;
         value[gz] += source.Value(px, y);
-        weight[gz] += 1.0;
+        weight[gz] += 1;
         lo = std::min(lo, gz);
         hi = std::max(hi, gz);
       }
@@ -273,7 +278,7 @@ class SliceStream {
   // whose values are its edges: each sample is read once, and its value and cell come from
   // one table entry. The same additions in the same order as FillTileOfLevels; the
   // samples are walked by pointer, row after row of tiles.
-  void FillSliceOfOwnLevels(GridSlice& slice, int32_t px_begin, int32_t columns, int32_t fill_first,
+  void FillSliceOfOwnLevels(GridSliceOf<Count>& slice, int32_t px_begin, int32_t columns, int32_t fill_first,
                             int32_t fill_last) {
     if (columns == 0) return;
     const Source source = source_;
@@ -282,14 +287,14 @@ class SliceStream {
     using T = std::remove_const_t<std::remove_pointer_t<decltype(source.EdgePointer(px_begin, 0))>>;
     const auto* const column = reinterpret_cast<const unsigned char*>(source.EdgePointer(px_begin, 0));
     const size_t across = source.EdgeStride() * sizeof(T), down = source.EdgeRowBytes();
-    const SliceArrays arrays = slice.Arrays();
+    const SliceArrays<Count> arrays = slice.Arrays();
     const size_t z_size = static_cast<size_t>(slice.z_size);
     for (int32_t gy = fill_first; gy <= fill_last; ++gy) {
       const int32_t row_begin = first_row[gy], rows = first_row[gy + 1] - row_begin;
       if (rows == 0) continue;
       const size_t r = static_cast<size_t>(gy - slice.y_first);
       double* const value = arrays.value + r * z_size;
-      double* const weight = arrays.weight + r * z_size;
+      Count* const weight = arrays.weight + r * z_size;
       const unsigned char* const tile = column + static_cast<size_t>(row_begin) * down;
       // The tiles go down the picture a row at a time, each row a page or more from the
       // last, where no hardware prefetcher follows: the rows of the tile after next are
@@ -306,7 +311,7 @@ class SliceStream {
         for (int32_t i = 0; i < rows; ++i, sample += down) {
           const LevelFill fill = fills[*reinterpret_cast<const T*>(sample)];
           value[fill.cell] += fill.value;
-          weight[fill.cell] += 1.0;
+          weight[fill.cell] += 1;
           lo = std::min(lo, fill.cell);
           hi = std::max(hi, fill.cell);
         }
@@ -318,7 +323,7 @@ class SliceStream {
 
   // Pixels of `columns` columns from px on, rows [row_begin, row_begin + rows), columns
   // outer, into column gy of the slice (SumTile); widens the column's non-zero range.
-  void FillBatch(GridSlice& slice, int32_t gy, int32_t px_begin, int32_t columns, int32_t row_begin,
+  void FillBatch(GridSliceOf<Count>& slice, int32_t gy, int32_t px_begin, int32_t columns, int32_t row_begin,
                  int32_t rows) {
     const Source source = source_;
     double* const values = batch_values_.data();
@@ -416,27 +421,27 @@ class SliceStream {
     }
   }
 
-  const GridSlice& FirstXPass(int32_t x) {
+  const GridSliceOf<Count>& FirstXPass(int32_t x) {
     if (x < 1 || x > g_.x_size - 2) return zero_;
     if (first_x_.Holds(x)) return first_x_.Get(x);
-    const GridSlice& before = Filled(x - 1);
-    const GridSlice& centre = Filled(x);
-    const GridSlice& after = Filled(x + 1);
-    GridSlice& slice = first_x_.Take(x);
+    const GridSliceOf<Count>& before = Filled(x - 1);
+    const GridSliceOf<Count>& centre = Filled(x);
+    const GridSliceOf<Count>& after = Filled(x + 1);
+    GridSliceOf<Count>& slice = first_x_.Take(x);
     XPass(slice, before, centre, after, band_.PassFirst(2), band_.PassLast(2));
     return slice;
   }
 
-  const GridSlice& Normalised(int32_t x) {
+  const GridSliceOf<Count>& Normalised(int32_t x) {
     if (x < 1 || x > g_.x_size - 2) return zero_;
     if (normalised_.Holds(x)) return normalised_.Get(x);
-    const GridSlice& before = FirstXPass(x - 1);
-    const GridSlice& centre = FirstXPass(x);
-    const GridSlice& after = FirstXPass(x + 1);
+    const GridSliceOf<Count>& before = FirstXPass(x - 1);
+    const GridSliceOf<Count>& centre = FirstXPass(x);
+    const GridSliceOf<Count>& after = FirstXPass(x + 1);
     XPass(scratch_a_, before, centre, after, band_.PassFirst(2), band_.PassLast(2));
     YPass(scratch_b_, scratch_a_, band_.PassFirst(1), band_.PassLast(1));
     YPass(scratch_a_, scratch_b_, band_.PassFirst(0), band_.PassLast(0));
-    GridSlice& slice = normalised_.Take(x);
+    GridSliceOf<Count>& slice = normalised_.Take(x);
     ZPassesAndNormalise(slice, scratch_a_, band_.PassFirst(0), band_.PassLast(0));
     return slice;
   }
@@ -457,10 +462,10 @@ class SliceStream {
   // The values, edges and cells of a batch of the fill.
   std::vector<double> batch_values_, batch_edges_;
   std::vector<int32_t> batch_cells_;
-  SliceRing<3> filled_;
-  SliceRing<3> first_x_;
-  SliceRing<2> normalised_;
-  GridSlice zero_, scratch_a_, scratch_b_;
+  SliceRing<Count, 3> filled_;
+  SliceRing<Count, 3> first_x_;
+  SliceRing<Count, 2> normalised_;
+  GridSliceOf<Count> zero_, scratch_a_, scratch_b_;
 };
 
 // Filters width x height sources, each into its sink, in one parallel loop: the threads
@@ -482,8 +487,13 @@ void StreamBilateralGrids(const std::array<Source, N>& sources, const std::array
     size_t i = 0;
     while (task >= first_task[i + 1]) ++i;
     const GridTasks::Task t = tasks[i].At(task - first_task[i]);
-    SliceStream<Source, Sink> stream(sources[i], sinks[i], *plans[i], t.row_begin, t.row_end);
-    stream.ReadBackColumns(t.begin, t.end);
+    if (plans[i]->int32_counts) {
+      SliceStream<Source, Sink, int32_t>(sources[i], sinks[i], *plans[i], t.row_begin, t.row_end)
+          .ReadBackColumns(t.begin, t.end);
+    } else {
+      SliceStream<Source, Sink, int64_t>(sources[i], sinks[i], *plans[i], t.row_begin, t.row_end)
+          .ReadBackColumns(t.begin, t.end);
+    }
   });
 }
 

@@ -23,13 +23,14 @@ struct TilePixels {
   int32_t columns, rows;
 };
 
-// Adds the tile into one grid column (`value` and `weight` indexed by z) and widens
-// [lo, hi] to every cell it adds to.
+// Adds the tile into one grid column (`value` and `weight` indexed by z; the weights are
+// whole numbers, see grid_counts.h) and widens [lo, hi] to every cell it adds to.
 // Pixels down a column often share their cell: the running sum of a cell stays in a
 // register while they do, so that each addition need not wait for the store of the one
 // before. The additions and their order are those above; the weight is a count, and
-// adding the count at once equals adding 1.0 that many times.
-inline void SumTile(const TilePixels& tile, double* value, double* weight, int32_t& lo, int32_t& hi) {
+// adding the count at once equals adding 1 that many times.
+template <typename Count>
+void SumTile(const TilePixels& tile, double* value, Count* weight, int32_t& lo, int32_t& hi) {
   if (tile.columns <= 0 || tile.rows <= 0) return;
   const size_t across = static_cast<size_t>(tile.columns);
   const double* const values = tile.values;
@@ -43,7 +44,7 @@ inline void SumTile(const TilePixels& tile, double* value, double* weight, int32
       if (z != cell) {
         if (z == kEndOfColumn) break;
         value[cell] = sum;
-        weight[cell] += static_cast<double>(count);
+        weight[cell] += static_cast<Count>(count);
         lo = std::min(lo, cell);
         hi = std::max(hi, cell);
         cell = z;
@@ -55,7 +56,7 @@ inline void SumTile(const TilePixels& tile, double* value, double* weight, int32
     }
   }
   value[cell] = sum;
-  weight[cell] += static_cast<double>(count);
+  weight[cell] += static_cast<Count>(count);
   lo = std::min(lo, cell);
   hi = std::max(hi, cell);
 }

@@ -2,6 +2,9 @@
 // picture's average, pulled towards grey when strongly saturated, scaled to the maximum.
 #include "imagedehaze/airlight.h"
 
+#include <cstdint>
+#include <cstring>
+
 namespace vantorel {
 
 namespace {
@@ -19,39 +22,54 @@ float SmallestChannel(const float* pixel) {
 }
 
 // The single-precision mean of the pixels' smallest channels, summed in pixel order, and
-// in the same pass the largest sample of the picture (exact in any order).
+// in the same pass the largest sample of the picture. The maximum is exact in any order, so
+// each channel keeps its own: three short chains beside the sum's long one instead of one
+// chain three times as long.
 float MeanOfMinima(const float* pixels, int count, float& largest) {
   float sum = 0.0f;
-  float top = pixels[0];
+  float top0 = pixels[0], top1 = pixels[1], top2 = pixels[2];
   for (int i = 0; i < count; ++i) {
     const float* pixel = pixels + 3 * i;
     sum += SmallestChannel(pixel);
-    for (int c = 0; c < 3; ++c) top = pixel[c] > top ? pixel[c] : top;
+    top0 = pixel[0] > top0 ? pixel[0] : top0;
+    top1 = pixel[1] > top1 ? pixel[1] : top1;
+    top2 = pixel[2] > top2 ? pixel[2] : top2;
   }
-  largest = top;
+  const float m = top0 > top1 ? top0 : top1;
+  largest = m > top2 ? m : top2;
   return sum / static_cast<float>(count);
+}
+
+// `sample` where `keep` has all bits set, +0 where it has none.
+float KeptOrZero(float sample, uint32_t keep) {
+  uint32_t bits;
+  std::memcpy(&bits, &sample, sizeof bits);
+  bits &= keep;
+  std::memcpy(&sample, &bits, sizeof bits);
+  return sample;
 }
 
 // Mean colour of the pixels whose smallest channel is strictly above `mean`; `bright`
 // receives their count. With a count of 0 the colour has no meaning and is left at 0. The
 // smallest channels are worked out again rather than kept: cheaper than a full-size map.
+// Every pixel adds to the sums, a dark one 0: the sums are of non-negative samples from
+// +0, so adding 0 leaves them as they are, and no branch depends on the picture's content.
 cv::Vec3f BrightMeanColour(const float* pixels, int count, float mean, int& bright) {
-  cv::Vec3f colour(0.0f, 0.0f, 0.0f);
-  bright = 0;
+  float sum0 = 0.0f, sum1 = 0.0f, sum2 = 0.0f;
+  int members = 0;
   for (int i = 0; i < count; ++i) {
-    if (SmallestChannel(pixels + 3 * i) > mean) {
-      colour[0] += pixels[3 * i];
-      colour[1] += pixels[3 * i + 1];
-      colour[2] += pixels[3 * i + 2];
-      ++bright;
-    }
+    const float* pixel = pixels + 3 * i;
+    const bool member = SmallestChannel(pixel) > mean;
+    const uint32_t keep = 0u - static_cast<uint32_t>(member);
+    sum0 += KeptOrZero(pixel[0], keep);
+    sum1 += KeptOrZero(pixel[1], keep);
+    sum2 += KeptOrZero(pixel[2], keep);
+    members += member ? 1 : 0;
   }
-  if (bright == 0) return colour;
+  bright = members;
+  if (bright == 0) return cv::Vec3f(0.0f, 0.0f, 0.0f);
   const float n = static_cast<float>(bright);
-  colour[0] /= n;
-  colour[1] /= n;
-  colour[2] /= n;
-  return colour;
+  return cv::Vec3f(sum0 / n, sum1 / n, sum2 / n);
 }
 
 cv::Vec3f MeanColour(const float* pixels, int count) {

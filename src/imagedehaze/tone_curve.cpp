@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "filters/parallel_for.h"
+#include "filters/schedule.h"
 
 namespace vantorel {
 
@@ -77,6 +78,24 @@ void StretchCurve(float black, float white, int top, float* table) {
   }
 }
 
+// The whole measure in one loop, for one thread: the sum's chain of dependent additions
+// then runs beside the next pixels' logarithms instead of after them, and no logarithm
+// is kept. The same values, added in the same order, as the parallel form.
+LuminanceStatistics MeasureLuminanceInOneLoop(const float* values, std::size_t count, int channels) {
+  LuminanceStatistics statistics;
+  float sum = 0.0f;
+  float largest = 0.0f;  // a NaN never replaces it
+  for (std::size_t i = 0; i < count; ++i) {
+    const float v = channels == 3 ? LuminanceOf(values + 3 * i) : values[i];
+    sum = static_cast<float>(std::log(static_cast<double>(v) + 0.0001) + static_cast<double>(sum));
+    if (v > largest) largest = v;
+    ++statistics.histogram[ToneLevel(v, kToneLevels - 1)];
+  }
+  statistics.largest = largest;
+  statistics.log_average = expf(sum / static_cast<float>(count));
+  return statistics;
+}
+
 }  // namespace
 
 // The pixels go through in blocks. The parts of a block are measured in parallel: each
@@ -87,6 +106,7 @@ void StretchCurve(float black, float white, int top, float* table) {
 // task beside the next block's parts, taken by whichever thread is free first.
 LuminanceStatistics MeasureLuminance(const float* values, std::size_t count, int channels,
                                      LuminanceLogs* kept) {
+  if (WorkerCount() == 1) return MeasureLuminanceInOneLoop(values, count, channels);
   LuminanceStatistics statistics;
   LuminanceLogs own;
   std::vector<double>* const logs = (kept != nullptr ? kept : &own)->blocks;

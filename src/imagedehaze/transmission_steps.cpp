@@ -1,10 +1,13 @@
 // Dark channel, raw transmission, row-profile lift, smoothing scale and power step.
 #include "imagedehaze/transmission_steps.h"
 
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "filters/cpu_features.h"
 #include "filters/image_channels.h"
 #include "filters/parallel_for.h"
-
-#include <cmath>
 
 namespace vantorel {
 
@@ -19,13 +22,49 @@ constexpr double kFallFactor = 0.75;
 // every comparison: in g or r it never wins, in b it is carried to the cap, which turns it
 // into 1. Since the airlight estimate keeps every component positive, 0 / 0 does not arise
 // in the pipeline; the rules alone keep the map free of NaN if it did.
-float SmallestRatioCapped(const float* pixel, const cv::Vec3f& airlight) {
-  const float b = pixel[0] / airlight[0];
-  const float g = pixel[1] / airlight[1];
-  const float r = pixel[2] / airlight[2];
+float SmallestRatioCapped(const float* ratios) {
+  const float b = ratios[0], g = ratios[1], r = ratios[2];
   float m = g < b ? g : b;
   m = r < m ? r : m;
   return m < 1.0f ? m : 1.0f;
+}
+
+// Pixels handled per step of the dark channel: their ratios fit in the first level cache.
+constexpr size_t kDarkRun = 256;
+
+// Eight samples divided lane by lane: each lane is the same division as on one float.
+#pragma GCC diagnostic ignored "-Wpsabi"
+typedef float EightFloats __attribute__((vector_size(32)));
+
+// ratios[j] = samples[j] / divisors[j] for j < count, eight at a time.
+__attribute__((always_inline)) inline void DivideSamples(const float* samples, const float* divisors, float* ratios,
+                                                         size_t count) {
+  size_t j = 0;
+  for (; j + 8 <= count; j += 8) {
+    EightFloats a, b;
+    std::memcpy(&a, samples + j, sizeof a);
+    std::memcpy(&b, divisors + j, sizeof b);
+    const EightFloats q = a / b;
+    std::memcpy(ratios + j, &q, sizeof q);
+  }
+  for (; j < count; ++j) ratios[j] = samples[j] / divisors[j];
+}
+
+// The dark channel of pixels [begin, end), a run at a time: every sample divided by its
+// component first (eight at a time, against the airlight repeated along the run), then the
+// smallest ratio of each pixel. The same divisions and comparisons as pixel by pixel.
+void DarkChannelOfRange(const float* pixels, const cv::Vec3f& airlight, float* dark, size_t begin, size_t end) {
+  float divisors[3 * kDarkRun];
+  float ratios[3 * kDarkRun];
+  for (size_t i = 0; i < kDarkRun; ++i) {
+    for (int c = 0; c < 3; ++c) divisors[3 * i + c] = airlight[c];
+  }
+  for (size_t at = begin; at < end; at += kDarkRun) {
+    const size_t count = std::min(kDarkRun, end - at);
+    const float* const samples = pixels + 3 * at;
+    DivideSamples(samples, divisors, ratios, 3 * count);
+    for (size_t i = 0; i < count; ++i) dark[at + i] = SmallestRatioCapped(ratios + 3 * i);
+  }
 }
 
 }  // namespace
@@ -48,7 +87,7 @@ void DarkChannel(const cv::Mat& normalized, const cv::Vec3f& airlight, cv::Mat& 
   float* dark = dark_channel.ptr<float>(0);
   const size_t count = normalized.total();
   ParallelForRange(count, kPixelsPerTask, [&](size_t begin, size_t end) {
-    for (size_t i = begin; i < end; ++i) dark[i] = SmallestRatioCapped(pixels + 3 * i, airlight);
+    RunVectorised([&] { DarkChannelOfRange(pixels, airlight, dark, begin, end); });
   });
 }
 
@@ -131,8 +170,14 @@ double TransmissionSigmaS(int rows, int cols) {
   return static_cast<double>(capped);
 }
 
+// The library's power treats every element on its own, the same wherever it falls in the
+// run it is given, so bands of rows give the values of the whole map.
 void RaiseTransmission(cv::Mat& transmission, float exponent) {
-  cv::pow(transmission, static_cast<double>(exponent), transmission);
+  ParallelForRowBands(transmission.rows, RowsPerTask(transmission.cols), [&](int first, int end) {
+    cv::Mat band = transmission.rowRange(first, end);
+    cv::pow(band, static_cast<double>(exponent), band);
+    CV_Assert(band.data == transmission.ptr(first));  // written in place
+  });
 }
 
 }  // namespace vantorel

@@ -10,12 +10,18 @@
 
 #include <opencv2/core.hpp>
 
+#include "imagedehaze/huge_page_allocator.h"
 #include "imagedehaze/tone_curve.h"
 
 namespace vantorel {
 
 struct WorkingImages {
-  explicit WorkingImages(bool kept_between_calls) : kept(kept_between_calls) {}
+  // Large images go on large pages.
+  explicit WorkingImages(bool kept_between_calls) : kept(kept_between_calls) {
+    for (cv::Mat* image : {&picture, &transmission, &flatness, &squares, &output, &filtered}) {
+      image->allocator = HugePageAllocator();
+    }
+  }
 
   // Called when the pipeline is done with `image` for this call.
   void Done(cv::Mat& image) {

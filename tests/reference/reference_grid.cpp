@@ -89,6 +89,15 @@ void Normalise(BilateralGrid& grid) {
   }
 }
 
+}  // namespace
+
+void BlurAndNormalise(BilateralGrid& grid) {
+  Blur(grid);
+  Normalise(grid);
+}
+
+namespace {
+
 void ReadBack(const BilateralGrid& grid, const WorkMatrix& edge, double emin, double sigma_s,
               double sigma_r, int32_t width, int32_t height, WorkMatrix& result) {
   result.Resize(width, height);
@@ -149,8 +158,7 @@ BilateralGrid BuildBlurredGrid(const WorkMatrix& input, const WorkMatrix& edge, 
   const double emax = *std::max_element(edge.storage.begin(), edge.storage.end());
   BilateralGrid grid = MakeEmptyGrid(input.x_size, input.y_size, emax - emin, sigma_s, sigma_r);
   Fill(grid, input, edge, emin, sigma_s, sigma_r);
-  Blur(grid);
-  Normalise(grid);
+  BlurAndNormalise(grid);
   return grid;
 }
 

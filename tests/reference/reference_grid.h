@@ -37,6 +37,9 @@ BilateralGrid MakeEmptyGrid(int32_t width, int32_t height, double edge_span, dou
 BilateralGrid BuildBlurredGrid(const WorkMatrix& input, const WorkMatrix& edge, double sigma_s,
                                double sigma_r, double& emin);
 
+// The six blur passes (x, x, y, y, z, z) and the normalisation of a filled grid.
+void BlurAndNormalise(BilateralGrid& grid);
+
 // Trilinear interpolation of both cell components at grid position (fx, fy, fz).
 GridCell TrilinearSample(const BilateralGrid& grid, double fx, double fy, double fz);
 

@@ -180,6 +180,24 @@ TEST(FastFilters, FloatFiltersOnAwkwardSizesAndCellsMatchTheReference) {
   }
 }
 
+// Cells of 800 x 800 pixels, whose weights outgrow 32-bit numerators, and of 724 x 724,
+// the largest that 32 bits hold (at 16 bits too, on the same core).
+TEST(FastFilters, ByteAndWordFiltersWithTheLargestCellsMatchTheReference) {
+  for (const int side : {1300, 1448}) {
+    const double cell = side == 1300 ? 800.0 : 724.0;
+    const cv::Mat bytes = Scene(side, side, 90 + side);
+    cv::Mat reference, fast;
+    Bilateral8UC3ReferenceCPU(bytes, reference, cell, 0.02);
+    Bilateral8UC3CPU(bytes, fast, cell, 0.02);
+    EXPECT_TRUE(SameBytes(fast, reference)) << "bytes, cells of " << cell;
+    cv::Mat words;
+    bytes.convertTo(words, CV_16UC3, 257.0);
+    Bilateral16UC3ReferenceCPU(words, reference, cell, 0.02);
+    Bilateral16UC3CPU(words, fast, cell, 0.02);
+    EXPECT_TRUE(SameBytes(fast, reference)) << "16 bits, cells of " << cell;
+  }
+}
+
 std::vector<unsigned char> Dehazed(const cv::Mat& picture, float thickness) {
   cv::Mat work = picture.clone();
   EXPECT_TRUE(DehazeCPU(work.data, work.cols, work.rows, thickness));

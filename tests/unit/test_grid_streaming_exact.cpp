@@ -90,6 +90,16 @@ TEST(StreamingGrid, MatchesTheReferenceWithHugeCells) {
   }
 }
 
+// Cells of 800 x 800 pixels: the weights' numerators outgrow 32 bits and are kept in 64.
+TEST(StreamingGrid, MatchesTheReferenceWithCellsTooLargeForThirtyTwoBitCounts) {
+  std::mt19937 rng(17);
+  const WorkMatrix values = MakeValues(1300, 1300, rng);
+  for (const EdgeKind kind : {EdgeKind::kNoise, EdgeKind::kSameAsValues}) {
+    const WorkMatrix edges = MakeEdges(kind, values, rng);
+    ExpectSameAsReference(values, edges, 800.0, 0.05, "1300x1300, sigma_s 800");
+  }
+}
+
 TEST(StreamingGrid, SameResultForAnyThreadCount) {
   std::mt19937 rng(5);
   const WorkMatrix values = MakeValues(517, 263, rng);

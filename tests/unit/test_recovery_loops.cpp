@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <utility>
 
 #include <opencv2/core.hpp>
@@ -159,6 +160,44 @@ TEST(RecoveryLoops, RowsDoneBandByBandEqualTheWholePicture) {
   }
   EXPECT_EQ(cv::norm(whole, banded, cv::NORM_INF), 0.0);
   EXPECT_GT(cv::norm(whole, picture, cv::NORM_INF), 0.0);
+}
+
+// Rows go eight pixels at a time in vector lanes, the leftovers one by one: every pixel,
+// restored or blended, in either look, must be what it is when it is the only pixel. The transmissions include
+// 0, negative values, values above 1 and NaN, the values lie on both sides of the
+// airlight, and 37 pixels put some in every lane and some in the leftovers.
+TEST(RecoveryLoops, PixelsInVectorLanesEqualPixelsOnTheirOwn) {
+  constexpr int kCount = 37;
+  cv::Mat t(1, kCount, CV_32FC1), s(1, kCount, CV_32FC1), picture(1, kCount, CV_32FC3);
+  cv::RNG rng(41);
+  rng.fill(t, cv::RNG::UNIFORM, -0.2, 1.2);
+  rng.fill(s, cv::RNG::UNIFORM, 0.0, 1.0);
+  rng.fill(picture, cv::RNG::UNIFORM, 0.0, 1.0);
+  t.at<float>(3) = 0.0f;
+  t.at<float>(12) = std::nanf("");
+  t.at<float>(33) = 0.0f;
+  for (const auto recover : {&RecoverPixels, &RecoverPixelsNatural}) {
+    cv::Mat row = picture.clone();
+    recover(t, kAirlight, s.ptr<float>(), row, 0, 1);
+    for (int i = 0; i < kCount; ++i) {
+      cv::Mat one = picture.col(i).clone();
+      recover(t.col(i).clone(), kAirlight, s.ptr<float>() + i, one, 0, 1);
+      const cv::Vec3f got = row.at<cv::Vec3f>(i), want = one.at<cv::Vec3f>(0);
+      EXPECT_EQ(std::memcmp(&got, &want, sizeof got), 0) << "pixel " << i << ": " << got << " against " << want;
+    }
+  }
+  for (const auto blend : {&BlendChannel, &BlendChannelNatural}) {
+    for (int k = 0; k < 3; ++k) {
+      cv::Mat row = picture.clone();
+      blend(t, k, s.ptr<float>(), row, 0, 1);
+      for (int i = 0; i < kCount; ++i) {
+        cv::Mat one = picture.col(i).clone();
+        blend(t.col(i).clone(), k, s.ptr<float>() + i, one, 0, 1);
+        const cv::Vec3f got = row.at<cv::Vec3f>(i), want = one.at<cv::Vec3f>(0);
+        EXPECT_EQ(std::memcmp(&got, &want, sizeof got), 0) << "channel " << k << ", pixel " << i;
+      }
+    }
+  }
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <limits>
 #include <random>
@@ -87,12 +88,12 @@ TEST(TileFill, WidenedValuesAndCellsAreThoseOfEachPixel) {
 // The straightforward fill of a tile: every pixel added to its cell on its own, columns
 // outer, rows inner.
 void PlainSums(const std::vector<double>& values, const std::vector<int32_t>& cells, int32_t columns, int32_t rows,
-               std::vector<double>& value, std::vector<double>& weight, int32_t& lo, int32_t& hi) {
+               std::vector<double>& value, std::vector<int64_t>& weight, int32_t& lo, int32_t& hi) {
   for (int32_t c = 0; c < columns; ++c) {
     for (int32_t i = 0; i < rows; ++i) {
       const size_t k = static_cast<size_t>(i) * columns + c;
       value[cells[k]] += values[k];
-      weight[cells[k]] += 1.0;
+      weight[cells[k]] += 1;
       lo = std::min(lo, cells[k]);
       hi = std::max(hi, cells[k]);
     }
@@ -122,21 +123,31 @@ TEST(TileFill, SumsFollowTheColumnOrderBitForBit) {
             kind == 2 ? 2 + static_cast<int32_t>(rng() % (z_size - 4)) : run_cell;
       }
     }
-    // A column that already holds earlier sums (a tile cut into batches), or none.
-    std::vector<double> value(z_size, 0.0), weight(z_size, 0.0);
+    // A column that already holds earlier sums (a tile cut into batches), or none; weights
+    // (counts of pixels) as 32-bit numbers and as 64-bit ones.
+    std::vector<double> value(z_size, 0.0);
+    std::vector<int64_t> weight(z_size, 0);
     int32_t lo = std::numeric_limits<int32_t>::max(), hi = std::numeric_limits<int32_t>::min();
     if (round % 2) {
       for (int32_t z = 4; z <= 6; ++z) {
         value[z] = unit(rng) * 1e8;
-        weight[z] = static_cast<double>(1 + rng() % 50);
+        weight[z] = static_cast<int64_t>(1 + rng() % 50);
       }
       lo = 4;
       hi = 6;
     }
-    std::vector<double> plain_value = value, plain_weight = weight, rows_first = value;
+    std::vector<double> plain_value = value, rows_first = value;
+    std::vector<int64_t> plain_weight = weight;
     int32_t plain_lo = lo, plain_hi = hi;
     PlainSums(values, cells, columns, rows, plain_value, plain_weight, plain_lo, plain_hi);
-    SumTile(TilePixels{values.data(), cells.data(), columns, rows}, value.data(), weight.data(), lo, hi);
+    const TilePixels tile{values.data(), cells.data(), columns, rows};
+    if (round % 4 < 2) {
+      SumTile(tile, value.data(), weight.data(), lo, hi);
+    } else {
+      std::vector<int32_t> narrow(weight.begin(), weight.end());
+      SumTile(tile, value.data(), narrow.data(), lo, hi);
+      weight.assign(narrow.begin(), narrow.end());
+    }
     const std::string what = "round " + std::to_string(round) + ": " + std::to_string(rows) + "x" +
                              std::to_string(columns);
     EXPECT_EQ(0, std::memcmp(value.data(), plain_value.data(), z_size * sizeof(double))) << what;

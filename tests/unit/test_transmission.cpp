@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <vector>
 
 #include <opencv2/core.hpp>
@@ -75,6 +76,31 @@ TEST(DarkChannel, ZeroAirlightComponentNeverProducesNaN) {
   EXPECT_EQ(DarkOf({0.0f, 0.5f, 0.6f}, no_blue), 1.0f);
   EXPECT_EQ(DarkOf({0.5f, 0.0f, 0.6f}, no_green), 0.5f);
   EXPECT_EQ(DarkOf({0.5f, 0.7f, 0.6f}, cv::Vec3f(0.0f, 0.0f, 0.0f)), 1.0f);
+}
+
+// Whole pictures go eight samples at a time, pixels in runs and in parallel ranges: every
+// pixel must still be its own three divisions, smallest first-wins in the order g, r against
+// b, then the cap. Odd sizes put pixels at every lane and in the leftovers; zeros and a
+// zero component give the infinite and not-a-number ratios inside the vector lanes too.
+TEST(DarkChannel, WholePicturesArePixelByPixel) {
+  for (const cv::Size size : {cv::Size(3, 1), cv::Size(333, 257), cv::Size(1920, 41)}) {
+    cv::Mat img(size, CV_32FC3);
+    cv::RNG rng(size.area());
+    rng.fill(img, cv::RNG::UNIFORM, 0.0, 1.2);
+    for (int i = 0; i < size.area(); i += 7) img.at<cv::Vec3f>(i / size.width, i % size.width)[i % 3] = 0.0f;
+    for (const cv::Vec3f& airlight : {kAirlight, cv::Vec3f(0.0f, 1.0f, 1.0f), cv::Vec3f(0.3f, 0.0f, 0.7f)}) {
+      const cv::Mat dark = DarkChannel(img, airlight);
+      for (int i = 0; i < size.area(); ++i) {
+        const cv::Vec3f p = img.at<cv::Vec3f>(i / size.width, i % size.width);
+        const float b = p[0] / airlight[0], g = p[1] / airlight[1], r = p[2] / airlight[2];
+        float m = g < b ? g : b;
+        m = r < m ? r : m;
+        m = m < 1.0f ? m : 1.0f;
+        const float got = dark.at<float>(i / size.width, i % size.width);
+        ASSERT_EQ(std::memcmp(&got, &m, sizeof m), 0) << size << " pixel " << i << " airlight " << airlight;
+      }
+    }
+  }
 }
 
 TEST(RawTransmission, StaysWithinItsRangeAndFollowsTheDarkChannel) {
@@ -175,6 +201,23 @@ TEST(PowerStep, RaisesTowardOneAndKeepsZeroAndOne) {
     EXPECT_NEAR(t.at<float>(1), std::pow(0.05, static_cast<double>(exponent)), 1e-6) << exponent;
     EXPECT_NEAR(t.at<float>(2), std::pow(0.5, static_cast<double>(exponent)), 1e-6) << exponent;
     EXPECT_EQ(t.at<float>(3), 1.0f) << exponent;
+  }
+}
+
+// The step runs in bands of rows; the library's power of the whole map, element for
+// element, is the result to keep. Odd widths put elements at every place of the library's
+// vector lanes and leftovers, in the map and in the bands alike.
+TEST(PowerStep, BandsGiveTheValuesOfTheWholeMap) {
+  for (const cv::Size size : {cv::Size(1, 1), cv::Size(7, 3), cv::Size(1001, 203), cv::Size(1920, 67)}) {
+    cv::Mat t(size, CV_32FC1);
+    cv::RNG(size.area()).fill(t, cv::RNG::UNIFORM, 0.05, 1.0);
+    for (const float exponent : {TransmissionExponent(0.8f), TransmissionExponent(0.33f)}) {
+      cv::Mat whole;
+      cv::pow(t, static_cast<double>(exponent), whole);
+      cv::Mat banded = t.clone();
+      RaiseTransmission(banded, exponent);
+      EXPECT_EQ(std::memcmp(banded.data, whole.data, whole.total() * sizeof(float)), 0) << size << " " << exponent;
+    }
   }
 }
 
