@@ -1,6 +1,7 @@
 // The z cells a batch of edge values is filled into, for sources whose edges are any
 // double: the same expression as FillCellZ, four values at a time where the processor has
 // AVX2 (the division by sigma_r is most of the work). Edges must lie in [emin, emax].
+// For float sources, the tile's samples are read, widened and placed in one pass.
 #pragma once
 
 #include <cstddef>
