@@ -26,11 +26,6 @@ template <typename Body>
 __attribute__((target("avx2"), flatten)) void RunBodyWithAvx2(const Body& body) {
   body();
 }
-// The same for a body written for AVX-512 (only called when HasAvx512()).
-template <typename Body>
-__attribute__((target(VANTOREL_AVX512), flatten)) void RunBodyWithAvx512(const Body& body) {
-  body();
-}
 template <typename Body>
 __attribute__((flatten)) void RunBodyPlain(const Body& body) {
   body();

@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
-#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -23,45 +22,22 @@ struct Range {
 
 __attribute__((always_inline)) inline Range Interior(Range r, int32_t z_size) { return {std::max(r.lo, 1), std::min(r.hi, z_size - 2)}; }
 
-// Adjacent cells in one vector of kBytes (32: four doubles, AVX2; 64: eight, AVX-512),
-// added and multiplied lane by lane: each lane rounds exactly as the same operation on one
-// double would (no contraction into fused operations either), whatever the width.
-// Only ever handled inside inlined code, so the ABI note on passing them by value is moot.
+// Four adjacent cells, added and multiplied lane by lane: each lane rounds exactly as the
+// same operation on one double would (no contraction into fused operations either).
+// Only ever handled inside inlined code, so the ABI note on passing it by value is moot.
 #pragma GCC diagnostic ignored "-Wpsabi"
-template <typename T, int kBytes>
-struct VectorOf {
-  typedef T type __attribute__((vector_size(kBytes)));
-};
-template <int kBytes>
-using Cells = typename VectorOf<double, kBytes>::type;
-// Cells of values in one block.
-template <int kBytes>
-constexpr int32_t kValueLanes = kBytes / static_cast<int32_t>(sizeof(double));
-// Cells of integer numerators in one block.
-template <typename Count, int kBytes>
-constexpr int32_t kCountLanes = kBytes / static_cast<int32_t>(sizeof(Count));
-
-template <typename V, typename T>
-__attribute__((always_inline)) inline V Splat(T x) {
-  V v;
-  for (size_t i = 0; i < sizeof v / sizeof x; ++i) v[i] = x;
-  return v;
-}
-
-template <typename V, typename T>
-__attribute__((always_inline)) inline V Load(const T* p) {
-  V v;
-  std::memcpy(&v, p, sizeof v);
-  return v;
-}
-
-template <typename V, typename T>
-__attribute__((always_inline)) inline void Store(T* p, V v) {
-  std::memcpy(p, &v, sizeof v);
-}
+typedef double CellQuad __attribute__((vector_size(32)));
 
 // The blur helpers run once per column and pass on ranges of a few cells: they are
 // inlined so that the call overhead does not outweigh the work.
+
+__attribute__((always_inline)) inline CellQuad LoadQuad(const double* p) {
+  CellQuad quad;
+  std::memcpy(&quad, p, sizeof quad);
+  return quad;
+}
+
+__attribute__((always_inline)) inline void StoreQuad(double* p, CellQuad quad) { std::memcpy(p, &quad, sizeof quad); }
 
 // Calls block(z) for blocks of L cells [z, z + L) that together cover [lo, hi] (within the
 // interior 1 .. z_size - 2), each block within the interior: the first starts at lo, or
@@ -97,53 +73,66 @@ __attribute__((always_inline)) inline Range CoverOf(Range r, int32_t z_size) {
   return {first, std::max(r.hi, first + L - 1)};
 }
 
-// out[z] = ((before[z] + after[z]) + 2 centre[z]) * 0.25 for z in [lo, hi], a vector of
-// cells at a time. The output never overlaps the inputs, so overlapping blocks compute
-// the same values again.
-template <int kBytes>
+// Cells of integer numerators in one block.
+template <typename Count>
+constexpr int32_t kCountLanes = static_cast<int32_t>(32 / sizeof(Count));
+
+// out[z] = ((before[z] + after[z]) + 2 centre[z]) * 0.25 for z in [lo, hi], four cells at
+// a time. The output never overlaps the inputs, so overlapping blocks compute the same
+// values again.
 __attribute__((always_inline)) inline void BlurValues(double* __restrict out, const double* before, const double* after,
                                                       const double* centre, int32_t lo, int32_t hi, int32_t z_size) {
-  using V = Cells<kBytes>;
-  const V two = Splat<V>(2.0), quarter = Splat<V>(0.25);
-  CoverRange<kValueLanes<kBytes>>(
+  const CellQuad two = {2.0, 2.0, 2.0, 2.0}, quarter = {0.25, 0.25, 0.25, 0.25};
+  CoverRange<4>(
       lo, hi, z_size,
       [&](int32_t z) {
-        Store(out + z, ((Load<V>(before + z) + Load<V>(after + z)) + two * Load<V>(centre + z)) * quarter);
+        StoreQuad(out + z, ((LoadQuad(before + z) + LoadQuad(after + z)) + two * LoadQuad(centre + z)) * quarter);
       },
       [&](int32_t z) { out[z] = ((before[z] + after[z]) + 2.0 * centre[z]) * 0.25; });
 }
 
 // The same pass on the weights' numerators, without the division by four: whole numbers,
-// exact in any order (grid_counts.h), a vector of them at a time (eight or sixteen
-// int32_t).
-template <typename Count, int kBytes>
+// exact in any order (grid_counts.h), 32 bytes of them at a time (eight int32_t).
+template <typename Count>
 __attribute__((always_inline)) inline void BlurCounts(Count* __restrict out, const Count* before, const Count* after,
                                                       const Count* centre, int32_t lo, int32_t hi, int32_t z_size) {
-  using Block = typename VectorOf<Count, kBytes>::type;
-  CoverRange<kCountLanes<Count, kBytes>>(
+  typedef Count Block __attribute__((vector_size(32)));
+  constexpr int32_t kLanes = kCountLanes<Count>;
+  static_assert(sizeof(Block) == kLanes * sizeof(Count));
+  const auto load = [](const Count* p) {
+    Block block;
+    std::memcpy(&block, p, sizeof block);
+    return block;
+  };
+  CoverRange<kLanes>(
       lo, hi, z_size,
-      [&](int32_t z) { Store(out + z, (Load<Block>(before + z) + Load<Block>(after + z)) + 2 * Load<Block>(centre + z)); },
+      [&](int32_t z) {
+        const Block sum = (load(before + z) + load(after + z)) + 2 * load(centre + z);
+        std::memcpy(out + z, &sum, sizeof sum);
+      },
       [&](int32_t z) { out[z] = (before[z] + after[z]) + 2 * centre[z]; });
 }
 
 // out[z] = value[z] / (w != 0 ? w : 1) for z in [lo, hi], w the weight numerator[z] / 4096
-// (exact, grid_counts.h): the same division lane by lane, a vector of cells at a time.
-// The values were written by BlurValues over the same blocks; the numerators by blocks at
-// least as long that cover them, or, in a column too short for those, cell by cell, which
-// leaves the counts of an earlier column outside [lo, hi]: there the value is zero, so a
-// count of zero or more gives zero all the same.
-template <typename Count, int kBytes>
+// (exact, grid_counts.h): the same division lane by lane, four cells at a time.
+// The values were written by BlurValues over the same blocks of four; the numerators by
+// blocks of at least four that cover them, or, in a column too short for those, cell by
+// cell, which leaves the counts of an earlier column outside [lo, hi]: there the value is
+// zero, so a count of zero or more gives zero all the same.
+template <typename Count>
 __attribute__((always_inline)) inline void NormaliseCells(double* __restrict out, const double* value,
                                                           const Count* numerator, int32_t lo, int32_t hi,
                                                           int32_t z_size) {
-  using V = Cells<kBytes>;
-  using CountsOfCells = typename VectorOf<Count, kValueLanes<kBytes> * static_cast<int>(sizeof(Count))>::type;
-  const V zero = Splat<V>(0.0), one = Splat<V>(1.0), scale = Splat<V>(kWeightOfNumerator);
-  CoverRange<kValueLanes<kBytes>>(
+  typedef Count CountQuad __attribute__((vector_size(4 * sizeof(Count))));
+  const CellQuad zero = {0.0, 0.0, 0.0, 0.0}, one = {1.0, 1.0, 1.0, 1.0};
+  const CellQuad scale = {kWeightOfNumerator, kWeightOfNumerator, kWeightOfNumerator, kWeightOfNumerator};
+  CoverRange<4>(
       lo, hi, z_size,
       [&](int32_t z) {
-        const V w = __builtin_convertvector(Load<CountsOfCells>(numerator + z), V) * scale;
-        Store(out + z, Load<V>(value + z) / (w != zero ? w : one));
+        CountQuad n;
+        std::memcpy(&n, numerator + z, sizeof n);
+        const CellQuad w = __builtin_convertvector(n, CellQuad) * scale;
+        StoreQuad(out + z, LoadQuad(value + z) / (w != zero ? w : one));
       },
       [&](int32_t z) {
         const double w = static_cast<double>(numerator[z]) * kWeightOfNumerator;
@@ -165,7 +154,7 @@ constexpr Range kNoCells = {std::numeric_limits<int32_t>::max(), std::numeric_li
 // Column `row` of out = ((before + after) + 2 centre) * 0.25 over the cells in `range`
 // (the inputs' columns given from their first cell), the values as they are and the
 // weights' numerators without the division; the rest of the column becomes zero.
-template <int kBytes, typename Count>
+template <typename Count>
 __attribute__((always_inline)) inline void BlurColumn(const SliceArrays<Count>& out, size_t row, size_t z_size,
                                                       Range range, const double* before_v, const double* after_v,
                                                       const double* centre_v, const Count* before_w,
@@ -174,12 +163,12 @@ __attribute__((always_inline)) inline void BlurColumn(const SliceArrays<Count>& 
   if (range.Empty()) return;
   const size_t at = row * z_size;
   const int32_t cells = static_cast<int32_t>(z_size);
-  BlurValues<kBytes>(out.value + at, before_v, after_v, centre_v, range.lo, range.hi, cells);
-  BlurCounts<Count, kBytes>(out.weight + at, before_w, after_w, centre_w, range.lo, range.hi, cells);
+  BlurValues(out.value + at, before_v, after_v, centre_v, range.lo, range.hi, cells);
+  BlurCounts(out.weight + at, before_w, after_w, centre_w, range.lo, range.hi, cells);
 }
 
 // All slices of a stream hold the same rows, so one row index serves them all.
-template <int kBytes, typename Count>
+template <typename Count>
 __attribute__((always_inline)) inline void XPassBody(GridSliceOf<Count>& out, const GridSliceOf<Count>& before,
                                                     const GridSliceOf<Count>& centre, const GridSliceOf<Count>& after,
                                                     int32_t y_from, int32_t y_to) {
@@ -192,12 +181,12 @@ __attribute__((always_inline)) inline void XPassBody(GridSliceOf<Count>& out, co
     Include(range, c, row);
     Include(range, a, row);
     const size_t at = row * z_size;
-    BlurColumn<kBytes>(o, row, z_size, Interior(range, out.z_size), b.value + at, a.value + at, c.value + at, b.weight + at,
+    BlurColumn(o, row, z_size, Interior(range, out.z_size), b.value + at, a.value + at, c.value + at, b.weight + at,
                a.weight + at, c.weight + at);
   }
 }
 
-template <int kBytes, typename Count>
+template <typename Count>
 __attribute__((always_inline)) inline void YPassBody(GridSliceOf<Count>& out, const GridSliceOf<Count>& in,
                                                     int32_t y_from, int32_t y_to) {
   const SliceArrays<Count> o = out.Arrays();
@@ -209,7 +198,7 @@ __attribute__((always_inline)) inline void YPassBody(GridSliceOf<Count>& out, co
     Include(range, i, row);
     Include(range, i, row + 1);
     const size_t below = (row - 1) * z_size, at = row * z_size, above = (row + 1) * z_size;
-    BlurColumn<kBytes>(o, row, z_size, Interior(range, out.z_size), i.value + below, i.value + above, i.value + at,
+    BlurColumn(o, row, z_size, Interior(range, out.z_size), i.value + below, i.value + above, i.value + at,
                i.weight + below, i.weight + above, i.weight + at);
   }
 }
@@ -217,7 +206,7 @@ __attribute__((always_inline)) inline void YPassBody(GridSliceOf<Count>& out, co
 // The two z passes and the normalisation of one column at a time: all three stay within
 // the column, so the intermediate columns live in small buffers instead of whole slices.
 // Each cell is the same expression of the same cells as in separate passes.
-template <int kBytes, typename Count>
+template <typename Count>
 __attribute__((always_inline)) inline void ZPassesAndNormaliseBody(GridSliceOf<Count>& out,
                                                                   const GridSliceOf<Count>& in, int32_t y_from,
                                                                   int32_t y_to) {
@@ -247,67 +236,43 @@ __attribute__((always_inline)) inline void ZPassesAndNormaliseBody(GridSliceOf<C
     const Count* weight = i.weight + row * cells;
     // The first pass covers every cell that the second pass's blocks read (beyond the
     // first range, zeros computed from zeros).
-    const Range second_v_reads = CoverOf<kValueLanes<kBytes>>(second, z_size);
-    const Range second_w_reads = CoverOf<kCountLanes<Count, kBytes>>(second, z_size);
+    const Range second_v_reads = CoverOf<4>(second, z_size), second_w_reads = CoverOf<kCountLanes<Count>>(second, z_size);
     const Range first_v_cells = Interior({second_v_reads.lo - 1, second_v_reads.hi + 1}, z_size);
     const Range first_w_cells = Interior({second_w_reads.lo - 1, second_w_reads.hi + 1}, z_size);
-    BlurValues<kBytes>(first_v, value - 1, value + 1, value, first_v_cells.lo, first_v_cells.hi, z_size);
-    BlurCounts<Count, kBytes>(first_w, weight - 1, weight + 1, weight, first_w_cells.lo, first_w_cells.hi, z_size);
-    BlurValues<kBytes>(second_v, first_v - 1, first_v + 1, first_v, second.lo, second.hi, z_size);
-    BlurCounts<Count, kBytes>(second_w, first_w - 1, first_w + 1, first_w, second.lo, second.hi, z_size);
-    NormaliseCells<Count, kBytes>(o.value + row * cells, second_v, second_w, second.lo, second.hi, z_size);
-  }
-}
-
-// Runs body(width), width a std::integral_constant<int, kBytes>, from the copy compiled for the given vectors: 32
-// bytes for the plain and the AVX2 copies (the compiler splits them for the baseline), 64
-// for AVX-512. Every copy computes the same bits.
-template <typename Body>
-void RunWith(PassVectors vectors, const Body& body) {
-  switch (vectors) {
-    case PassVectors::kAvx512:
-      RunBodyWithAvx512([&] { body(std::integral_constant<int, 64>()); });
-      return;
-    case PassVectors::kAvx2:
-      RunBodyWithAvx2([&] { body(std::integral_constant<int, 32>()); });
-      return;
-    case PassVectors::kPlain:
-      RunBodyPlain([&] { body(std::integral_constant<int, 32>()); });
-      return;
+    BlurValues(first_v, value - 1, value + 1, value, first_v_cells.lo, first_v_cells.hi, z_size);
+    BlurCounts(first_w, weight - 1, weight + 1, weight, first_w_cells.lo, first_w_cells.hi, z_size);
+    BlurValues(second_v, first_v - 1, first_v + 1, first_v, second.lo, second.hi, z_size);
+    BlurCounts(second_w, first_w - 1, first_w + 1, first_w, second.lo, second.hi, z_size);
+    NormaliseCells(o.value + row * cells, second_v, second_w, second.lo, second.hi, z_size);
   }
 }
 
 }  // namespace
 
-PassVectors BestPassVectors() {
-  if (HasAvx512()) return PassVectors::kAvx512;
-  return HasAvx2() ? PassVectors::kAvx2 : PassVectors::kPlain;
-}
+// The passes run through RunVectorised: compiled for AVX2 and for the baseline, the lanes
+// computing the same bits either way.
 
 template <typename Count>
 void XPass(GridSliceOf<Count>& out, const GridSliceOf<Count>& before, const GridSliceOf<Count>& centre,
-           const GridSliceOf<Count>& after, int32_t y_from, int32_t y_to, PassVectors vectors) {
-  RunWith(vectors, [&](auto width) { XPassBody<decltype(width)::value>(out, before, centre, after, y_from, y_to); });
+           const GridSliceOf<Count>& after, int32_t y_from, int32_t y_to) {
+  RunVectorised([&] { XPassBody(out, before, centre, after, y_from, y_to); });
 }
 
 template <typename Count>
-void YPass(GridSliceOf<Count>& out, const GridSliceOf<Count>& in, int32_t y_from, int32_t y_to,
-           PassVectors vectors) {
-  RunWith(vectors, [&](auto width) { YPassBody<decltype(width)::value>(out, in, y_from, y_to); });
+void YPass(GridSliceOf<Count>& out, const GridSliceOf<Count>& in, int32_t y_from, int32_t y_to) {
+  RunVectorised([&] { YPassBody(out, in, y_from, y_to); });
 }
 
 template <typename Count>
-void ZPassesAndNormalise(GridSliceOf<Count>& out, const GridSliceOf<Count>& in, int32_t y_from, int32_t y_to,
-                         PassVectors vectors) {
-  RunWith(vectors, [&](auto width) { ZPassesAndNormaliseBody<decltype(width)::value>(out, in, y_from, y_to); });
+void ZPassesAndNormalise(GridSliceOf<Count>& out, const GridSliceOf<Count>& in, int32_t y_from, int32_t y_to) {
+  RunVectorised([&] { ZPassesAndNormaliseBody(out, in, y_from, y_to); });
 }
 
 #define VANTOREL_GRID_PASSES(Count)                                                                          \
   template void XPass<Count>(GridSliceOf<Count>&, const GridSliceOf<Count>&, const GridSliceOf<Count>&,     \
-                             const GridSliceOf<Count>&, int32_t, int32_t, PassVectors);                     \
-  template void YPass<Count>(GridSliceOf<Count>&, const GridSliceOf<Count>&, int32_t, int32_t, PassVectors); \
-  template void ZPassesAndNormalise<Count>(GridSliceOf<Count>&, const GridSliceOf<Count>&, int32_t, int32_t,   \
-                                           PassVectors);
+                             const GridSliceOf<Count>&, int32_t, int32_t);                                  \
+  template void YPass<Count>(GridSliceOf<Count>&, const GridSliceOf<Count>&, int32_t, int32_t);            \
+  template void ZPassesAndNormalise<Count>(GridSliceOf<Count>&, const GridSliceOf<Count>&, int32_t, int32_t);
 VANTOREL_GRID_PASSES(int32_t)
 VANTOREL_GRID_PASSES(int64_t)
 #undef VANTOREL_GRID_PASSES

@@ -12,15 +12,6 @@
 
 namespace vantorel {
 
-// The vector code a pass runs: every choice computes the same bits. The passes use the
-// best the machine offers unless told otherwise (the tests compare them).
-enum class PassVectors {
-  kPlain,   // the baseline instruction set
-  kAvx2,    // four doubles a vector; needs HasAvx2()
-  kAvx512,  // eight doubles a vector; needs HasAvx512()
-};
-PassVectors BestPassVectors();
-
 // One [1 2 1] / 4 pass along x from three adjacent slices, along y or z within a slice,
 // over rows y_from .. y_to of the grid, all within the interior (1 .. y_size - 2): the
 // weights' numerators without the division (grid_counts.h). A y pass reads the input's
@@ -29,17 +20,14 @@ PassVectors BestPassVectors();
 // Defined for Count int32_t and int64_t.
 template <typename Count>
 void XPass(GridSliceOf<Count>& out, const GridSliceOf<Count>& before, const GridSliceOf<Count>& centre,
-           const GridSliceOf<Count>& after, int32_t y_from, int32_t y_to,
-           PassVectors vectors = BestPassVectors());
+           const GridSliceOf<Count>& after, int32_t y_from, int32_t y_to);
 template <typename Count>
-void YPass(GridSliceOf<Count>& out, const GridSliceOf<Count>& in, int32_t y_from, int32_t y_to,
-           PassVectors vectors = BestPassVectors());
+void YPass(GridSliceOf<Count>& out, const GridSliceOf<Count>& in, int32_t y_from, int32_t y_to);
 
 // Two z passes, then value / weight (the numerator over 4096, a zero weight counting as
 // 1); only the value is kept. Rows y_from .. y_to, as above.
 template <typename Count>
-void ZPassesAndNormalise(GridSliceOf<Count>& out, const GridSliceOf<Count>& in, int32_t y_from, int32_t y_to,
-                         PassVectors vectors = BestPassVectors());
+void ZPassesAndNormalise(GridSliceOf<Count>& out, const GridSliceOf<Count>& in, int32_t y_from, int32_t y_to);
 
 // A few slices of one stage, keyed by their x index; requests come in increasing x, and
 // N consecutive slices never share a slot.
