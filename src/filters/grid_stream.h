@@ -370,11 +370,7 @@ class SliceStream {
       if (vector && count >= 4 && plan_.level_corners.upper_is_next) {
         const LevelRows rows{source, sink, ys_.data(), z_size, held_first, begin,
                              plan_.level_corners.lower.data(), plan_.level_corners.fraction.data()};
-        if (wide_code_) {
-          SampleRunOfLevelsWide(row, rows, row_begin_, row_end_);
-        } else {
-          SampleRunOfLevelsVector(row, rows, row_begin_, row_end_);
-        }
+        SampleRunOfLevelsVector(row, rows, row_begin_, row_end_);
         return;
       }
     }
@@ -462,7 +458,6 @@ class SliceStream {
   const int32_t row_begin_, row_end_;
   BandRows band_;
   const bool vector_code_ = HasAvx2();
-  const bool wide_code_ = HasAvx512();
   std::vector<float> run_dx_;  // the x fractions of the current run
   // The values, edges and cells of a batch of the fill.
   std::vector<double> batch_values_, batch_edges_;

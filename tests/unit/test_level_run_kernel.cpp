@@ -1,9 +1,8 @@
-// The read-back of whole runs of level edges (bytes, 16 bits) with AVX2 (and, where the
-// processor has it, AVX-512) against the plain row kernel, bit for bit: many rows of a run in one call, runs of any width from four on,
+// The read-back of whole runs of level edges (bytes, 16 bits) with AVX2 against the plain
+// row kernel, bit for bit: many rows of a run in one call, runs of any width from four on,
 // edges interleaved or not, results as bytes, words and doubles.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstring>
 #include <random>
 #include <string>
@@ -84,16 +83,6 @@ void ExpectSameAsPlainRows(const RandomRun<T>& run, const std::string& what) {
   }
   SampleRunOfLevelsVector(run.Row(0), TestRows<T, Out, R>{&run, vector.data()}, 0, run.rows);
   ASSERT_EQ(0, std::memcmp(plain.data(), vector.data(), plain.size() * sizeof(R))) << what;
-  if (!HasAvx512()) return;
-  // Two rows at a time: an odd count of rows ends with one alone; a run starting at an odd
-  // row pairs the rows the other way.
-  for (const int32_t first : {0, 1}) {
-    if (first >= run.rows) break;
-    std::vector<R> wide(run.levels.size(), R(7));
-    std::copy(plain.begin(), plain.begin() + static_cast<size_t>(first) * run.count * run.stride, wide.begin());
-    SampleRunOfLevelsWide(run.Row(0), TestRows<T, Out, R>{&run, wide.data()}, first, run.rows);
-    ASSERT_EQ(0, std::memcmp(plain.data(), wide.data(), plain.size() * sizeof(R))) << what << ", AVX-512 from row " << first;
-  }
 }
 
 TEST(LevelRunKernel, WholeRunsMatchThePlainRowKernelBitForBit) {
