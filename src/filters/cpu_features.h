@@ -1,8 +1,12 @@
-// The one way the library's own vector code is chosen: at run time, by HasAvx2().
-// Hand-written AVX2 code (functions marked target("avx2")) is called only when it answers
-// true; loops that the compiler vectorises run through RunVectorised, which compiles them
-// twice. Both copies round exactly alike, so the choice never changes a result.
+// The one way the library's own vector code is chosen: at run time, by HasAvx2() and
+// HasAvx512(). Hand-written AVX2 code (functions marked target("avx2")) is called only when
+// HasAvx2() answers true, AVX-512 code (target(VANTOREL_AVX512)) only when HasAvx512() does;
+// loops that the compiler vectorises run through RunVectorised, which compiles them twice.
+// Every copy rounds exactly alike, so the choice never changes a result.
 #pragma once
+
+// The instruction sets of the AVX-512 code: eight doubles a vector, with its 256-bit forms.
+#define VANTOREL_AVX512 "avx2,avx512f,avx512dq,avx512vl"
 
 namespace vantorel {
 

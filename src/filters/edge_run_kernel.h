@@ -86,8 +86,6 @@ __attribute__((target("avx2"))) void SampleRowsOfEdgesVector(const ColumnRun* ru
   }
 }
 
-#define VANTOREL_AVX512 "avx2,avx512f,avx512dq,avx512vl"
-
 // GCC 12 warns of the undefined upper lanes the AVX-512 intrinsics start from.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
