@@ -13,9 +13,7 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <deque>
 #include <memory>
-#include <mutex>
 #include <utility>
 #include <vector>
 
@@ -36,89 +34,35 @@ struct PlaneSink {
   size_t Stride() const { return 1; }
 };
 
-// The slices of one piece of the grid still to be built, handed out one at a time from
-// either end: two streams, one going up from the first slice and one down from the last,
-// take slices until they meet, wherever the work on each side puts that.
-class SlicesFromBothEnds {
- public:
-  SlicesFromBothEnds(int32_t first, int32_t last) : next_low_(first), next_high_(last) {}
-  // The next slice from the low end (from_high false) or the high end; false when none is left.
-  bool Claim(bool from_high, int32_t& x) {
-    const std::lock_guard<std::mutex> hold(lock_);
-    if (next_low_ > next_high_) return false;
-    x = from_high ? next_high_-- : next_low_++;
-    return true;
-  }
-
- private:
-  std::mutex lock_;
-  int32_t next_low_, next_high_;
-};
-
-// Stores the normalised slices a claim hands out, of grid rows y_first .. y_last, computed
-// for the pixel rows [row_begin, row_end) (see SliceStream::StoreNormalisedSlice).
-// `claim(x)` sets the next slice, or returns false when there is none; consecutive claims
-// go one way, up or down, so that the stream's rings hold the slices beside the next one.
-template <typename Count, typename Source, typename Claim>
-void StoreClaimedSlicesCounting(const Source& source, const GridPlan<Source>& plan, int32_t row_begin,
-                                int32_t row_end, int32_t y_first, int32_t y_last, const Claim& claim,
-                                std::vector<std::vector<double>>& grid) {
-  int32_t x;
-  if (!claim(x)) return;  // no stream is set up for nothing
-  const NoSink no_sink;
-  SliceStream<Source, NoSink, Count> stream(source, no_sink, plan, row_begin, row_end);
-  do {
-    stream.StoreNormalisedSlice(x, y_first, y_last, grid);
-  } while (claim(x));
-}
-
-template <typename Source, typename Claim>
-void StoreClaimedSlices(const Source& source, const GridPlan<Source>& plan, int32_t row_begin, int32_t row_end,
-                        int32_t y_first, int32_t y_last, const Claim& claim,
-                        std::vector<std::vector<double>>& grid) {
-  if (plan.int32_counts) {
-    StoreClaimedSlicesCounting<int32_t>(source, plan, row_begin, row_end, y_first, y_last, claim, grid);
-  } else {
-    StoreClaimedSlicesCounting<int64_t>(source, plan, row_begin, row_end, y_first, y_last, claim, grid);
-  }
-}
-
-// The whole normalised grid: one array per slice, as SliceStream::StoreNormalisedSlice
-// fills it. Nothing is read back while it is built, so its bands may be as tall as the
-// picture: each grid row is then filled and blurred once, with no halo rows computed
-// twice. The columns are cut into pieces (GridBuildPieces), each built by two streams
-// from its two ends: where they meet follows the work done on either side (flat regions
-// fill more slowly than busy ones), so neither thread waits for the other's half, and
-// only the slices beside the meeting point are computed twice.
+// The whole normalised grid: one array per slice, as SliceStream::StoreNormalised fills it.
+// Nothing is read back while it is built, so its bands may be as tall as the picture: each
+// grid row is then filled and blurred once, with no halo rows computed twice, and the
+// threads share the columns in equal parts.
 template <typename Source>
 std::vector<std::vector<double>> BuildNormalisedGrid(const Source& source, const GridPlan<Source>& plan,
                                                      int32_t width, int32_t height) {
   const GridGeometry& g = plan.g;
   std::vector<std::vector<double>> grid(
       g.x_size, std::vector<double>(static_cast<size_t>(g.y_size) * static_cast<size_t>(g.z_size), 0.0));
-  GridTasks pieces(width, height, GridBuildBandRows(height));
-  pieces.parts = GridBuildPieces(pieces.parts);
-  std::deque<SlicesFromBothEnds> slices;
-  for (int piece = 0; piece < pieces.Count(); ++piece) {
-    const GridTasks::Task t = pieces.At(piece);
-    // From the first slice the piece's pixels sample up to the first the next piece's
-    // pixels sample: the pieces' shares cover the grid once.
-    const int32_t x_first = t.part == 0 ? 0 : static_cast<int32_t>(plan.xs[t.begin].lower);
-    const int32_t x_last =
-        t.part == pieces.parts - 1 ? g.x_size - 1 : static_cast<int32_t>(plan.xs[t.end].lower) - 1;
-    slices.emplace_back(x_first, x_last);
-  }
-  ParallelFor(2 * pieces.Count(), [&](int task) {
-    const GridTasks::Task t = pieces.At(task / 2);
-    const bool from_high = task % 2 == 1;
-    // The grid rows this band stores: from the first its pixels sample up to the first
-    // the next band's pixels sample.
+  const GridTasks tasks(width, height, GridBuildBandRows(height));
+  const NoSink no_sink;
+  ParallelFor(tasks.Count(), [&](int task) {
+    const GridTasks::Task t = tasks.At(task);
+    // The grid rows and slices this task stores: from the first its pixels sample up to
+    // the first the next task's pixels sample. The tasks' shares cover the grid once.
     const int32_t y_first = t.band == 0 ? 0 : static_cast<int32_t>(plan.ys[t.row_begin].lower);
     const int32_t y_last =
-        t.band == pieces.bands - 1 ? g.y_size - 1 : static_cast<int32_t>(plan.ys[t.row_end].lower) - 1;
-    SlicesFromBothEnds& piece = slices[task / 2];
-    StoreClaimedSlices(source, plan, t.row_begin, t.row_end, y_first, y_last,
-                       [&](int32_t& x) { return piece.Claim(from_high, x); }, grid);
+        t.band == tasks.bands - 1 ? g.y_size - 1 : static_cast<int32_t>(plan.ys[t.row_end].lower) - 1;
+    const int32_t x_first = t.part == 0 ? 0 : static_cast<int32_t>(plan.xs[t.begin].lower);
+    const int32_t x_last =
+        t.part == tasks.parts - 1 ? g.x_size - 1 : static_cast<int32_t>(plan.xs[t.end].lower) - 1;
+    if (plan.int32_counts) {
+      SliceStream<Source, NoSink, int32_t>(source, no_sink, plan, t.row_begin, t.row_end)
+          .StoreNormalised(x_first, x_last, y_first, y_last, grid);
+    } else {
+      SliceStream<Source, NoSink, int64_t>(source, no_sink, plan, t.row_begin, t.row_end)
+          .StoreNormalised(x_first, x_last, y_first, y_last, grid);
+    }
   });
   return grid;
 }

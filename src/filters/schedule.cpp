@@ -86,8 +86,6 @@ int32_t GridBuildBandRows(int32_t height) {
   return std::max(height, 1);
 }
 
-int32_t GridBuildPieces(int32_t parts) { return std::max<int32_t>(1, (parts + 1) / 2); }
-
 __attribute__((weak)) int BandRowsOverride() { return 0; }
 
 }  // namespace vantorel

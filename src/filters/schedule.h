@@ -70,11 +70,6 @@ int32_t GridBandCount(int32_t height, int32_t longest, int workers);
 // halos of two bands; the threads split the columns instead.
 int32_t GridBuildBandRows(int32_t height);
 
-// Pieces of columns a whole grid is cut into when `parts` threads would share its columns:
-// each piece is built by two streams coming from its two ends, so half as many pieces as
-// parts, and at least one.
-int32_t GridBuildPieces(int32_t parts);
-
 // Pixels whose logarithms the tone curve takes in parallel before summing them in order.
 constexpr size_t kLogBlock = size_t{1} << 18;
 
