@@ -16,7 +16,6 @@ namespace {
 // The loops' formulas are written once for a float and for eight floats in vector lanes
 // (each lane computes exactly what the same expression does on one float): the runs of
 // eight pixels and the leftover pixels give the same bits.
-#pragma GCC diagnostic ignored "-Wpsabi"
 typedef float EightFloats __attribute__((vector_size(32)));
 
 // x in every lane (x - +0 is x itself, -0 and NaN included).

@@ -9,7 +9,6 @@ namespace vantorel {
 
 namespace {
 
-#pragma GCC diagnostic ignored "-Wpsabi"
 typedef float EightFloats __attribute__((vector_size(32)));
 typedef int32_t EightInts __attribute__((vector_size(32)));
 

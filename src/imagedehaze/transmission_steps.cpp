@@ -33,7 +33,6 @@ float SmallestRatioCapped(const float* ratios) {
 constexpr size_t kDarkRun = 256;
 
 // Eight samples divided lane by lane: each lane is the same division as on one float.
-#pragma GCC diagnostic ignored "-Wpsabi"
 typedef float EightFloats __attribute__((vector_size(32)));
 
 // ratios[j] = samples[j] / divisors[j] for j < count, eight at a time.
