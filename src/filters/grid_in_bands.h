@@ -13,7 +13,9 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <deque>
 #include <memory>
+#include <mutex>
 #include <utility>
 #include <vector>
 
@@ -34,10 +36,88 @@ struct PlaneSink {
   size_t Stride() const { return 1; }
 };
 
-// The whole normalised grid: one array per slice, as SliceStream::StoreNormalised fills it.
-// Nothing is read back while it is built, so its bands may be as tall as the picture: each
-// grid row is then filled and blurred once, with no halo rows computed twice, and the
-// threads share the columns in equal parts.
+// The slices of one band of a grid shared out between the streams that build them, one
+// piece of columns each at first. A stream takes its piece's slices in order, going up: a
+// stream fills its slices about twice as fast going up as going down, where the
+// hardware prefetchers do not follow the image rows. One that has run out takes the
+// whole piece of a stream that has not begun yet, else the upper half of the piece with
+// the most slices left, if enough are left to pay for the slices beside its new start,
+// which it computes again (GridBuildLeastStolenSlices).
+class SharedSlices {
+ public:
+  // Piece i: slices first[i] .. first[i + 1] - 1.
+  explicit SharedSlices(const std::vector<int32_t>& first) {
+    for (size_t i = 0; i + 1 < first.size(); ++i) pieces_.push_back(Piece{first[i], first[i + 1], false});
+  }
+  // The next slice for stream `stream`; false when none is left for it.
+  bool Claim(size_t stream, int32_t& x) {
+    const std::lock_guard<std::mutex> hold(lock_);
+    Piece& own = pieces_[stream];
+    if (own.next >= own.end) {
+      size_t most = stream;
+      for (size_t i = 0; i < pieces_.size(); ++i) {
+        if (pieces_[i].Left() > pieces_[most].Left()) most = i;
+      }
+      Piece& other = pieces_[most];
+      if (!other.begun && other.Left() > 0) {
+        own = Piece{other.next, other.end, false};
+        other.end = other.next;
+      } else if (other.Left() >= GridBuildLeastStolenSlices()) {
+        const int32_t middle = other.next + other.Left() / 2;
+        own = Piece{middle, other.end, false};
+        other.end = middle;
+      } else {
+        return false;
+      }
+    }
+    own.begun = true;
+    x = own.next++;
+    return true;
+  }
+
+ private:
+  struct Piece {
+    int32_t next, end;  // the slices [next, end) are left
+    bool begun;
+    int32_t Left() const { return end - next; }
+  };
+  std::mutex lock_;
+  std::vector<Piece> pieces_;
+};
+
+// Stores the normalised slices a claim hands out, of grid rows y_first .. y_last, computed
+// for the pixel rows [row_begin, row_end) (see SliceStream::StoreNormalisedSlice).
+// `claim(x)` sets the next slice, or returns false when there is none.
+template <typename Count, typename Source, typename Claim>
+void StoreClaimedSlicesCounting(const Source& source, const GridPlan<Source>& plan, int32_t row_begin,
+                                int32_t row_end, int32_t y_first, int32_t y_last, const Claim& claim,
+                                std::vector<std::vector<double>>& grid) {
+  int32_t x;
+  if (!claim(x)) return;  // no stream is set up for nothing
+  const NoSink no_sink;
+  SliceStream<Source, NoSink, Count> stream(source, no_sink, plan, row_begin, row_end);
+  do {
+    stream.StoreNormalisedSlice(x, y_first, y_last, grid);
+  } while (claim(x));
+}
+
+template <typename Source, typename Claim>
+void StoreClaimedSlices(const Source& source, const GridPlan<Source>& plan, int32_t row_begin, int32_t row_end,
+                        int32_t y_first, int32_t y_last, const Claim& claim,
+                        std::vector<std::vector<double>>& grid) {
+  if (plan.int32_counts) {
+    StoreClaimedSlicesCounting<int32_t>(source, plan, row_begin, row_end, y_first, y_last, claim, grid);
+  } else {
+    StoreClaimedSlicesCounting<int64_t>(source, plan, row_begin, row_end, y_first, y_last, claim, grid);
+  }
+}
+
+// The whole normalised grid: one array per slice, as SliceStream::StoreNormalisedSlice
+// fills it. Nothing is read back while it is built, so its bands may be as tall as the
+// picture: each grid row is then filled and blurred once, with no halo rows computed
+// twice, and the threads share the columns, a piece each to begin with (SharedSlices:
+// a thread done early takes over slices of another's piece, so neither waits long for
+// the other when the pieces differ in work or a thread starts late).
 template <typename Source>
 std::vector<std::vector<double>> BuildNormalisedGrid(const Source& source, const GridPlan<Source>& plan,
                                                      int32_t width, int32_t height) {
@@ -45,24 +125,25 @@ std::vector<std::vector<double>> BuildNormalisedGrid(const Source& source, const
   std::vector<std::vector<double>> grid(
       g.x_size, std::vector<double>(static_cast<size_t>(g.y_size) * static_cast<size_t>(g.z_size), 0.0));
   const GridTasks tasks(width, height, GridBuildBandRows(height));
-  const NoSink no_sink;
+  // Each piece from the first slice its pixels sample up to the first the next piece's
+  // pixels sample: the pieces cover the grid once.
+  std::vector<int32_t> first(1, 0);
+  for (int32_t part = 1; part < tasks.parts; ++part) {
+    first.push_back(static_cast<int32_t>(plan.xs[tasks.At(part).begin].lower));
+  }
+  first.push_back(g.x_size);
+  std::deque<SharedSlices> bands;
+  for (int32_t band = 0; band < tasks.bands; ++band) bands.emplace_back(first);
   ParallelFor(tasks.Count(), [&](int task) {
     const GridTasks::Task t = tasks.At(task);
-    // The grid rows and slices this task stores: from the first its pixels sample up to
-    // the first the next task's pixels sample. The tasks' shares cover the grid once.
+    // The grid rows this band stores: from the first its pixels sample up to the first
+    // the next band's pixels sample.
     const int32_t y_first = t.band == 0 ? 0 : static_cast<int32_t>(plan.ys[t.row_begin].lower);
     const int32_t y_last =
         t.band == tasks.bands - 1 ? g.y_size - 1 : static_cast<int32_t>(plan.ys[t.row_end].lower) - 1;
-    const int32_t x_first = t.part == 0 ? 0 : static_cast<int32_t>(plan.xs[t.begin].lower);
-    const int32_t x_last =
-        t.part == tasks.parts - 1 ? g.x_size - 1 : static_cast<int32_t>(plan.xs[t.end].lower) - 1;
-    if (plan.int32_counts) {
-      SliceStream<Source, NoSink, int32_t>(source, no_sink, plan, t.row_begin, t.row_end)
-          .StoreNormalised(x_first, x_last, y_first, y_last, grid);
-    } else {
-      SliceStream<Source, NoSink, int64_t>(source, no_sink, plan, t.row_begin, t.row_end)
-          .StoreNormalised(x_first, x_last, y_first, y_last, grid);
-    }
+    SharedSlices& slices = bands[t.band];
+    StoreClaimedSlices(source, plan, t.row_begin, t.row_end, y_first, y_last,
+                       [&](int32_t& x) { return slices.Claim(t.part, x); }, grid);
   });
   return grid;
 }

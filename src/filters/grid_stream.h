@@ -188,19 +188,19 @@ class SliceStream {
     batch_cells_.resize(2 * kBatchPixels);  // and the row that ends the columns (SumTile)
   }
 
-  // Computes the normalised slices x_first .. x_last in turn and copies the rows of them
-  // that are among y_first .. y_last and computed by this band into `grid`: one array per
-  // slice, all of the grid's rows, y major and z minor.
-  void StoreNormalised(int32_t x_first, int32_t x_last, int32_t y_first, int32_t y_last,
-                       std::vector<std::vector<double>>& grid) {
+  // Computes the normalised slice x, with the slices beside it that the rings do not hold
+  // (any slice may follow any other; the next one up costs least), and copies the rows of
+  // it that are among y_first .. y_last and computed by this band into `grid`: one array
+  // per slice, all of the grid's rows, y major and z minor. Slices 0 and x_size - 1 are
+  // zero and are left as they are.
+  void StoreNormalisedSlice(int32_t x, int32_t y_first, int32_t y_last,
+                            std::vector<std::vector<double>>& grid) {
     const int32_t from = std::max(y_first, band_.PassFirst(0)), to = std::min(y_last, band_.PassLast(0));
-    if (from > to) return;
+    if (from > to || x < 1 || x > g_.x_size - 2) return;
     const size_t z_size = static_cast<size_t>(g_.z_size);
-    for (int32_t x = std::max(x_first, 1); x <= std::min(x_last, g_.x_size - 2); ++x) {
-      const GridSliceOf<Count>& slice = Normalised(x);
-      std::copy(slice.value.begin() + slice.Index(from, 0), slice.value.begin() + slice.Index(to, 0) + z_size,
-                grid[x].begin() + static_cast<size_t>(from) * z_size);
-    }
+    const GridSliceOf<Count>& slice = Normalised(x);
+    std::copy(slice.value.begin() + slice.Index(from, 0), slice.value.begin() + slice.Index(to, 0) + z_size,
+              grid[x].begin() + static_cast<size_t>(from) * z_size);
   }
 
   // Pixel columns that share their lower sample slice are read back together, row by

@@ -86,6 +86,8 @@ int32_t GridBuildBandRows(int32_t height) {
   return std::max(height, 1);
 }
 
+int32_t GridBuildLeastStolenSlices() { return 8; }
+
 __attribute__((weak)) int BandRowsOverride() { return 0; }
 
 }  // namespace vantorel

@@ -70,6 +70,11 @@ int32_t GridBandCount(int32_t height, int32_t longest, int workers);
 // halos of two bands; the threads split the columns instead.
 int32_t GridBuildBandRows(int32_t height);
 
+// The fewest slices a thread building a whole grid takes over from another's piece of
+// columns once it has begun: the slices beside the new start are filled and blurred
+// again (about four slices' fill), which only pays when enough are left.
+int32_t GridBuildLeastStolenSlices();
+
 // Pixels whose logarithms the tone curve takes in parallel before summing them in order.
 constexpr size_t kLogBlock = size_t{1} << 18;
 
