@@ -9,8 +9,6 @@
 #include "filters/cpu_features.h"
 #include "filters/parallel_for.h"
 
-#pragma GCC diagnostic ignored "-Wpsabi"
-
 namespace vantorel {
 
 namespace {

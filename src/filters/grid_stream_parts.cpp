@@ -24,8 +24,6 @@ __attribute__((always_inline)) inline Range Interior(Range r, int32_t z_size) { 
 
 // Four adjacent cells, added and multiplied lane by lane: each lane rounds exactly as the
 // same operation on one double would (no contraction into fused operations either).
-// Only ever handled inside inlined code, so the ABI note on passing it by value is moot.
-#pragma GCC diagnostic ignored "-Wpsabi"
 typedef double CellQuad __attribute__((vector_size(32)));
 
 // The blur helpers run once per column and pass on ranges of a few cells: they are
