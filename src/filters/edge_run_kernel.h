@@ -35,6 +35,34 @@ struct ColumnRun {
   int32_t begin, count;
 };
 
+// One run of `count` pixels of an image row, four at a time (the last four again when the
+// width is not a multiple of four), or one by one below four: the narrow runs of both
+// kernels below. As EdgesOfRow::Four, less the clamps that cannot bite.
+__attribute__((target("avx2"), always_inline)) inline void SampleRunFourAtATime(const RunRow& row, const float* edges,
+                                                                              size_t step, const GridGeometry& geometry,
+                                                                              float* out, int32_t count) {
+  if (count < 4) {
+    const EdgesOfRow<float> plain{edges, step, &geometry};
+    for (int32_t i = 0; i < count; ++i) out[i] = static_cast<float>(SampleOnePixel(row, plain, i));
+    return;
+  }
+  const __m256d emin = _mm256_set1_pd(geometry.emin), sigma_r = _mm256_set1_pd(geometry.sigma_r),
+                two = _mm256_set1_pd(2.0);
+  const int32_t last = count - 4;
+  for (int32_t i = 0;; i += 4) {
+    if (i > last) i = last;
+    const float* p = edges + static_cast<size_t>(i) * step;
+    const __m128 four = step == 1 ? _mm_loadu_ps(p) : _mm_setr_ps(p[0], p[step], p[2 * step], p[3 * step]);
+    const __m256d fz = _mm256_add_pd(_mm256_div_pd(_mm256_sub_pd(_mm256_cvtps_pd(four), emin), sigma_r), two);
+    const __m128i lower = _mm256_cvttpd_epi32(fz);
+    const __m128 dz = _mm256_cvtpd_ps(_mm256_sub_pd(fz, _mm256_cvtepi32_pd(lower)));
+    alignas(16) int32_t z0[4];
+    _mm_store_si128(reinterpret_cast<__m128i*>(z0), lower);
+    _mm_storeu_ps(out + i, _mm256_cvtpd_ps(SampleFourPixels(row, i, z0, dz)));
+    if (i == last) break;
+  }
+}
+
 // Samples rows [y_begin, y_end) of every run, a whole image row after another, so that the
 // edges are read and the results written along the rows. The edges are floats `kStride`
 // samples apart (kStride 0: `stride` apart); `dx` holds every column's x fraction.
@@ -50,8 +78,6 @@ __attribute__((target("avx2"))) void SampleRowsOfEdgesVector(const ColumnRun* ru
   const Rows rows = rows_of_image;
   const GridGeometry geometry = g;
   const size_t step = kStride > 0 ? static_cast<size_t>(kStride) : stride;
-  const __m256d emin = _mm256_set1_pd(geometry.emin), sigma_r = _mm256_set1_pd(geometry.sigma_r),
-                two = _mm256_set1_pd(2.0);
   RunRow row{};
   for (int32_t y = y_begin; y < y_end; ++y) {
     const auto [row_edges, row_out] = rows.At(y, row);
@@ -61,27 +87,8 @@ __attribute__((target("avx2"))) void SampleRowsOfEdgesVector(const ColumnRun* ru
       row.upper = run.upper;
       row.dx = dx + run.begin;
       row.count = run.count;
-      const float* const edges = row_edges + static_cast<size_t>(run.begin) * step;
-      float* const out = row_out + run.begin;
-      if (run.count < 4) {
-        const EdgesOfRow<float> plain{edges, step, &geometry};
-        for (int32_t i = 0; i < run.count; ++i) out[i] = static_cast<float>(SampleOnePixel(row, plain, i));
-        continue;
-      }
-      const int32_t last = run.count - 4;
-      for (int32_t i = 0;; i += 4) {
-        if (i > last) i = last;
-        const float* p = edges + static_cast<size_t>(i) * step;
-        const __m128 four = step == 1 ? _mm_loadu_ps(p) : _mm_setr_ps(p[0], p[step], p[2 * step], p[3 * step]);
-        // As EdgesOfRow::Four, less the clamps that cannot bite.
-        const __m256d fz = _mm256_add_pd(_mm256_div_pd(_mm256_sub_pd(_mm256_cvtps_pd(four), emin), sigma_r), two);
-        const __m128i lower = _mm256_cvttpd_epi32(fz);
-        const __m128 dz = _mm256_cvtpd_ps(_mm256_sub_pd(fz, _mm256_cvtepi32_pd(lower)));
-        alignas(16) int32_t z0[4];
-        _mm_store_si128(reinterpret_cast<__m128i*>(z0), lower);
-        _mm_storeu_ps(out + i, _mm256_cvtpd_ps(SampleFourPixels(row, i, z0, dz)));
-        if (i == last) break;
-      }
+      SampleRunFourAtATime(row, row_edges + static_cast<size_t>(run.begin) * step, step, geometry,
+                           row_out + run.begin, run.count);
     }
   }
 }
@@ -139,8 +146,6 @@ __attribute__((target(VANTOREL_AVX512))) void SampleRowsOfEdgesWide(const Column
   const size_t step = kStride > 0 ? static_cast<size_t>(kStride) : stride;
   const __m512d emin = _mm512_set1_pd(geometry.emin), sigma_r = _mm512_set1_pd(geometry.sigma_r),
                 two = _mm512_set1_pd(2.0);
-  const __m256d emin4 = _mm256_set1_pd(geometry.emin), sigma_r4 = _mm256_set1_pd(geometry.sigma_r),
-                two4 = _mm256_set1_pd(2.0);
   const __m256 one = _mm256_set1_ps(1.0f);
   RunRow row{};
   for (int32_t y = y_begin; y < y_end; ++y) {
@@ -155,24 +160,7 @@ __attribute__((target(VANTOREL_AVX512))) void SampleRowsOfEdgesWide(const Column
       const float* const edges = row_edges + static_cast<size_t>(run.begin) * step;
       float* const out = row_out + run.begin;
       if (run.count < 8) {
-        if (run.count < 4) {
-          const EdgesOfRow<float> plain{edges, step, &geometry};
-          for (int32_t i = 0; i < run.count; ++i) out[i] = static_cast<float>(SampleOnePixel(row, plain, i));
-          continue;
-        }
-        const int32_t last = run.count - 4;
-        for (int32_t i = 0;; i += 4) {
-          if (i > last) i = last;
-          const float* p = edges + static_cast<size_t>(i) * step;
-          const __m128 four = step == 1 ? _mm_loadu_ps(p) : _mm_setr_ps(p[0], p[step], p[2 * step], p[3 * step]);
-          const __m256d fz = _mm256_add_pd(_mm256_div_pd(_mm256_sub_pd(_mm256_cvtps_pd(four), emin4), sigma_r4), two4);
-          const __m128i lower = _mm256_cvttpd_epi32(fz);
-          const __m128 dz = _mm256_cvtpd_ps(_mm256_sub_pd(fz, _mm256_cvtepi32_pd(lower)));
-          alignas(16) int32_t z0[4];
-          _mm_store_si128(reinterpret_cast<__m128i*>(z0), lower);
-          _mm_storeu_ps(out + i, _mm256_cvtpd_ps(SampleFourPixels(row, i, z0, dz)));
-          if (i == last) break;
-        }
+        SampleRunFourAtATime(row, edges, step, geometry, out, run.count);
         continue;
       }
       const double* const lower0 = row.lower + row.row0;
