@@ -35,6 +35,14 @@ struct ColumnRun {
   int32_t begin, count;
 };
 
+// Points `row` at a run's two sample slices, its columns' x fractions and its width.
+__attribute__((always_inline)) inline void SetRun(RunRow& row, const ColumnRun& run, const float* dx) {
+  row.lower = run.lower;
+  row.upper = run.upper;
+  row.dx = dx + run.begin;
+  row.count = run.count;
+}
+
 // One run of `count` pixels of an image row, four at a time (the last four again when the
 // width is not a multiple of four), or one by one below four: the narrow runs of both
 // kernels below. As EdgesOfRow::Four, less the clamps that cannot bite.
@@ -83,10 +91,7 @@ __attribute__((target("avx2"))) void SampleRowsOfEdgesVector(const ColumnRun* ru
     const auto [row_edges, row_out] = rows.At(y, row);
     for (size_t r = 0; r < run_count; ++r) {
       const ColumnRun run = runs[r];
-      row.lower = run.lower;
-      row.upper = run.upper;
-      row.dx = dx + run.begin;
-      row.count = run.count;
+      SetRun(row, run, dx);
       SampleRunFourAtATime(row, row_edges + static_cast<size_t>(run.begin) * step, step, geometry,
                            row_out + run.begin, run.count);
     }
@@ -153,10 +158,7 @@ __attribute__((target(VANTOREL_AVX512))) void SampleRowsOfEdgesWide(const Column
     const __m256 dy = _mm256_set1_ps(row.dy), not_dy = _mm256_sub_ps(one, dy);
     for (size_t r = 0; r < run_count; ++r) {
       const ColumnRun run = runs[r];
-      row.lower = run.lower;
-      row.upper = run.upper;
-      row.dx = dx + run.begin;
-      row.count = run.count;
+      SetRun(row, run, dx);
       const float* const edges = row_edges + static_cast<size_t>(run.begin) * step;
       float* const out = row_out + run.begin;
       if (run.count < 8) {
