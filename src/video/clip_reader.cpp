@@ -5,10 +5,6 @@
 
 #include <sys/stat.h>
 
-extern "C" {
-#include <libavutil/pixdesc.h>
-}
-
 namespace vantorel {
 
 void SilenceFfmpegLog() {
@@ -126,32 +122,13 @@ int64_t ClipReader::ExpectedFrames() const {
   return 0;
 }
 
-// The conversion to BGR uses the source's matrix and range (untagged sources are taken as
-// BT.601 limited range, as players do). An RGB source is only rearranged.
 bool ClipReader::ConvertFrame(const AVFrame* frame, std::vector<unsigned char>& bgr, std::string& error) {
   if (frame->width != decoder_->width || frame->height != decoder_->height) {
     error = "the frame size changes within the clip";
     return false;
   }
-  if (!scaler_ || frame->format != scaler_format_) {
-    scaler_.reset(sws_getContext(frame->width, frame->height, static_cast<AVPixelFormat>(frame->format),
-                                 frame->width, frame->height, AV_PIX_FMT_BGR24,
-                                 SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT, nullptr, nullptr, nullptr));
-    if (!scaler_) {
-      error = std::string("its pixel format (") + av_get_pix_fmt_name(static_cast<AVPixelFormat>(frame->format)) +
-              ") cannot be converted";
-      return false;
-    }
-    const bool full = frame->color_range == AVCOL_RANGE_JPEG;
-    const int* matrix = sws_getCoefficients(frame->colorspace);
-    sws_setColorspaceDetails(scaler_.get(), matrix, full ? 1 : 0, matrix, 1, 0, 1 << 16, 1 << 16);
-    scaler_format_ = frame->format;
-  }
   bgr.resize(static_cast<size_t>(frame->width) * static_cast<size_t>(frame->height) * 3);
-  uint8_t* planes[4] = {bgr.data(), nullptr, nullptr, nullptr};
-  int strides[4] = {frame->width * 3, 0, 0, 0};
-  sws_scale(scaler_.get(), frame->data, frame->linesize, 0, frame->height, planes, strides);
-  return true;
+  return to_bgr_.Convert(frame, bgr.data(), error);
 }
 
 bool ClipReader::ReceiveFrame(std::vector<unsigned char>& frame_buffer, ClipItem& item, std::string& error,

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "video/ffmpeg_handles.h"
+#include "video/frame_to_bgr.h"
 
 namespace vantorel {
 
@@ -56,8 +57,7 @@ class ClipReader {
 
   InputContext input_;
   CodecContext decoder_;
-  Scaler scaler_;
-  int scaler_format_ = -1, scaler_cols_ = 0, scaler_rows_ = 0;
+  FrameToBgr to_bgr_;
   FramePtr frame_{av_frame_alloc()};
   PacketPtr packet_{av_packet_alloc()};
   int video_index_ = -1;
