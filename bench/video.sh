@@ -11,7 +11,9 @@
 #            of the way), the least any smoothing of the whole-frame estimates can reach; what
 #            is left is the per-pixel work's answer to the pan itself; and the estimates' own
 #            flicker: the same measure of the difference from the held run, frame by frame,
-#            for the default window and window 0
+#            for the default window and window 0; then the same on a steady pan (exactly 2
+#            pixels a frame, see make_clip) for the source, the default window and the
+#            estimates held
 #   bench/video.sh [SAMPLES_DIR]   (default: ../shared/samples beside the checkout)
 set -euo pipefail
 samples=${1:-$(cd "$(dirname "$0")/../.." && pwd)/shared/samples}
@@ -48,13 +50,20 @@ flicker() { change_std <"$1.luma"; }
 added_flicker() { paste "$1.luma" held.luma | awk '{print $1 - $2}' | change_std; }
 for run in clip clear alone held; do mean_luma "$run.mp4" "$run.luma"; done
 
+make_clip steady.mp4 "" steady
+"$vantorel" -q steady.mp4 steady_clear.mp4 0.8 >/dev/null
+"$vantorel" -q steady.mp4 steady_held.mp4 0.8 --temporal-window 60 >/dev/null
+for run in steady steady_clear steady_held; do mean_luma "$run.mp4" "$run.luma"; done
+
 frames=300
 awk -v c="$clip_seconds" -v l="$loop_seconds" -v f="$frame_cost" -v n="$frames" -v mb="$(peak_mb_of clip_time.txt)" \
     -v src="$(flicker clip)" -v win="$(flicker clear)" -v zero="$(flicker alone)" -v held="$(flicker held)" \
-    -v win_added="$(added_flicker clear)" -v zero_added="$(added_flicker alone)" 'BEGIN {
+    -v win_added="$(added_flicker clear)" -v zero_added="$(added_flicker alone)" \
+    -v steady="$(flicker steady)" -v steady_win="$(flicker steady_clear)" -v steady_held="$(flicker steady_held)" 'BEGIN {
   printf "clip    %d frames in %.1f s: %.2f fps, peak memory %d MB\n", n, c, n / c, mb
   printf "loop    %.1f s: %.2f fps; the clip is %.2f times as fast\n", l, n / l, l / c
   printf "frame   single form on one 1080p frame: Time cost %.3f s; target 0.7 / cost = %.2f fps\n", f, 0.7 / f
   printf "flicker std of the frame-to-frame change of the mean luma (upper part): source %.4f, window 1 s %.4f (%.2f x source), window 0 %.4f (%.1f x source), estimates held %.4f (%.2f x source)\n", src, win, win / src, zero, zero / src, held, held / src
   printf "        added by the estimates (over the held run): window 1 s %.4f, window 0 %.4f\n", win_added, zero_added
+  printf "        steady pan: source %.4f, window 1 s %.4f (%.2f x source), estimates held %.4f (%.2f x source)\n", steady, steady_win, steady_win / steady, steady_held, steady_held / steady
 }'
