@@ -21,14 +21,38 @@ void ParallelForRange(size_t count, size_t grain, const std::function<void(size_
   });
 }
 
-void ParallelForRowBands(int rows, size_t band_rows, const std::function<void(int, int)>& body) {
-  if (rows <= 0) return;
+namespace {
+
+int BandCount(int rows, size_t band_rows) {
+  const size_t band = std::clamp<size_t>(band_rows, 1, static_cast<size_t>(rows));
+  return static_cast<int>((static_cast<size_t>(rows) + band - 1) / band);
+}
+
+// Band b of `band_rows` rows (the last may be shorter) of a picture `rows` tall.
+void RunBand(int rows, size_t band_rows, int b, const std::function<void(int, int)>& body) {
   const size_t height = static_cast<size_t>(rows);
   const size_t band = std::clamp<size_t>(band_rows, 1, height);
-  const int bands = static_cast<int>((height + band - 1) / band);
-  ParallelFor(bands, [&](int b) {
-    const size_t first = static_cast<size_t>(b) * band;
-    body(static_cast<int>(first), static_cast<int>(std::min(first + band, height)));
+  const size_t first = static_cast<size_t>(b) * band;
+  body(static_cast<int>(first), static_cast<int>(std::min(first + band, height)));
+}
+
+}  // namespace
+
+void ParallelForRowBands(int rows, size_t band_rows, const std::function<void(int, int)>& body) {
+  if (rows <= 0) return;
+  ParallelFor(BandCount(rows, band_rows), [&](int b) { RunBand(rows, band_rows, b, body); });
+}
+
+void ParallelForRowBandsBeside(int rows, size_t band_rows, const std::function<void()>& beside,
+                               const std::function<void(int, int)>& body) {
+  const int bands = rows <= 0 ? 0 : BandCount(rows, band_rows);
+  // Task 0 is the first the loop hands out.
+  ParallelFor(bands + 1, [&](int task) {
+    if (task == 0) {
+      beside();
+    } else {
+      RunBand(rows, band_rows, task - 1, body);
+    }
   });
 }
 

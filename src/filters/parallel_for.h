@@ -23,4 +23,11 @@ void ParallelForRange(size_t count, size_t grain, const std::function<void(size_
 // its own.
 void ParallelForRowBands(int rows, size_t band_rows, const std::function<void(int, int)>& body);
 
+// ParallelForRowBands, with `beside()` run once as well, as the first task taken: a serial
+// step that does not depend on the bands (nor they on it) runs on one thread while the
+// others go through the bands, and that thread takes bands too once it is done. On one
+// thread, beside() and then the bands in order.
+void ParallelForRowBandsBeside(int rows, size_t band_rows, const std::function<void()>& beside,
+                               const std::function<void(int, int)>& body);
+
 }  // namespace vantorel

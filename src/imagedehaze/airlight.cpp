@@ -16,8 +16,27 @@ constexpr float kMaxSpread = 0.5f;
 // level of the normalised picture. It keeps the later divisions by the airlight finite.
 constexpr float kFallbackFloor = 1.0f / 255.0f;
 
-float SmallestChannel(const float* pixel) {
-  float m = pixel[0] < pixel[1] ? pixel[0] : pixel[1];
+// The pixels the estimate reads, three samples each in B, G, R order, and the value each
+// sample stands for: the normalised picture's floats as they are, or the source's levels
+// through the table of their normalised values (NormalizedLevels). That table never
+// decreases, so comparing levels orders their values alike: the smallest or largest level
+// of a pixel gives its smallest or largest value. Either way the chains below add the same
+// floats in the same order.
+struct NormalizedSamples {
+  const float* pixels;
+  float Value(float sample) const { return sample; }
+};
+
+template <typename Level>
+struct LevelSamples {
+  const Level* pixels;
+  const float* values;  // of every level
+  float Value(Level sample) const { return values[sample]; }
+};
+
+template <typename Sample>
+Sample SmallestChannel(const Sample* pixel) {
+  Sample m = pixel[0] < pixel[1] ? pixel[0] : pixel[1];
   return m < pixel[2] ? m : pixel[2];
 }
 
@@ -25,18 +44,20 @@ float SmallestChannel(const float* pixel) {
 // in the same pass the largest sample of the picture. The maximum is exact in any order, so
 // each channel keeps its own: three short chains beside the sum's long one instead of one
 // chain three times as long.
-float MeanOfMinima(const float* pixels, int count, float& largest) {
+template <typename Samples>
+float MeanOfMinima(const Samples& samples, int count, float& largest) {
+  const auto* pixels = samples.pixels;
   float sum = 0.0f;
-  float top0 = pixels[0], top1 = pixels[1], top2 = pixels[2];
+  auto top0 = pixels[0], top1 = pixels[1], top2 = pixels[2];
   for (int i = 0; i < count; ++i) {
-    const float* pixel = pixels + 3 * i;
-    sum += SmallestChannel(pixel);
+    const auto* pixel = pixels + 3 * i;
+    sum += samples.Value(SmallestChannel(pixel));
     top0 = pixel[0] > top0 ? pixel[0] : top0;
     top1 = pixel[1] > top1 ? pixel[1] : top1;
     top2 = pixel[2] > top2 ? pixel[2] : top2;
   }
-  const float m = top0 > top1 ? top0 : top1;
-  largest = m > top2 ? m : top2;
+  const auto m = top0 > top1 ? top0 : top1;
+  largest = samples.Value(m > top2 ? m : top2);
   return sum / static_cast<float>(count);
 }
 
@@ -54,16 +75,17 @@ float KeptOrZero(float sample, uint32_t keep) {
 // smallest channels are worked out again rather than kept: cheaper than a full-size map.
 // Every pixel adds to the sums, a dark one 0: the sums are of non-negative samples from
 // +0, so adding 0 leaves them as they are, and no branch depends on the picture's content.
-cv::Vec3f BrightMeanColour(const float* pixels, int count, float mean, int& bright) {
+template <typename Samples>
+cv::Vec3f BrightMeanColour(const Samples& samples, int count, float mean, int& bright) {
   float sum0 = 0.0f, sum1 = 0.0f, sum2 = 0.0f;
   int members = 0;
   for (int i = 0; i < count; ++i) {
-    const float* pixel = pixels + 3 * i;
-    const bool member = SmallestChannel(pixel) > mean;
+    const auto* pixel = samples.pixels + 3 * i;
+    const bool member = samples.Value(SmallestChannel(pixel)) > mean;
     const uint32_t keep = 0u - static_cast<uint32_t>(member);
-    sum0 += KeptOrZero(pixel[0], keep);
-    sum1 += KeptOrZero(pixel[1], keep);
-    sum2 += KeptOrZero(pixel[2], keep);
+    sum0 += KeptOrZero(samples.Value(pixel[0]), keep);
+    sum1 += KeptOrZero(samples.Value(pixel[1]), keep);
+    sum2 += KeptOrZero(samples.Value(pixel[2]), keep);
     members += member ? 1 : 0;
   }
   bright = members;
@@ -72,12 +94,14 @@ cv::Vec3f BrightMeanColour(const float* pixels, int count, float mean, int& brig
   return cv::Vec3f(sum0 / n, sum1 / n, sum2 / n);
 }
 
-cv::Vec3f MeanColour(const float* pixels, int count) {
+template <typename Samples>
+cv::Vec3f MeanColour(const Samples& samples, int count) {
+  const auto* pixels = samples.pixels;
   cv::Vec3f colour(0.0f, 0.0f, 0.0f);
   for (int i = 0; i < count; ++i) {
-    colour[0] += pixels[3 * i];
-    colour[1] += pixels[3 * i + 1];
-    colour[2] += pixels[3 * i + 2];
+    colour[0] += samples.Value(pixels[3 * i]);
+    colour[1] += samples.Value(pixels[3 * i + 1]);
+    colour[2] += samples.Value(pixels[3 * i + 2]);
   }
   const float n = static_cast<float>(count);
   colour[0] /= n;
@@ -122,29 +146,46 @@ cv::Vec3f LimitAndScale(cv::Vec3f colour, double maximum) {
 // needed only here: a component of 0 (a channel that is 0 in every pixel) or a picture
 // without light (0 / 0) would otherwise reach the divisions by the airlight. Written as a
 // positive test so that a NaN component is floored too.
-cv::Vec3f FallbackAirlight(const float* pixels, int count, double maximum) {
-  cv::Vec3f colour = LimitAndScale(MeanColour(pixels, count), maximum);
+template <typename Samples>
+cv::Vec3f FallbackAirlight(const Samples& samples, int count, double maximum) {
+  cv::Vec3f colour = LimitAndScale(MeanColour(samples, count), maximum);
   for (int c = 0; c < 3; ++c) colour[c] = colour[c] > kFallbackFloor ? colour[c] : kFallbackFloor;
   return colour;
 }
-
-}  // namespace
 
 // With a non-empty bright set every component is positive and needs no floor: a bright
 // pixel's darkest channel is above a mean of non-negative values, so all its channels are
 // positive, and neither the desaturation (towards a positive average) nor the scaling (by
 // maximum / hi >= 1) can bring a component down to 0.
-cv::Vec3f EstimateAirlightCPU(const cv::Mat& img) {
-  const int count = img.rows * img.cols;
-  const float* pixels = img.ptr<float>(0);
+template <typename Samples>
+cv::Vec3f AirlightOf(const Samples& samples, int count) {
   float largest = 0.0f;
-  const float mean = MeanOfMinima(pixels, count, largest);
+  const float mean = MeanOfMinima(samples, count, largest);
   const double maximum = largest;
 
   int bright = 0;
-  const cv::Vec3f colour = BrightMeanColour(pixels, count, mean, bright);
-  if (bright == 0) return FallbackAirlight(pixels, count, maximum);
+  const cv::Vec3f colour = BrightMeanColour(samples, count, mean, bright);
+  if (bright == 0) return FallbackAirlight(samples, count, maximum);
   return LimitAndScale(colour, maximum);
+}
+
+}  // namespace
+
+cv::Vec3f EstimateAirlightCPU(const cv::Mat& img) {
+  CV_Assert(img.type() == CV_32FC3 && img.isContinuous());
+  return AirlightOf(NormalizedSamples{img.ptr<float>(0)}, img.rows * img.cols);
+}
+
+cv::Vec3f EstimateAirlightFromSource(const cv::Mat& source_view, const cv::Mat& levels) {
+  CV_Assert(source_view.isContinuous() && levels.type() == CV_32FC1 && levels.isContinuous());
+  const int count = source_view.rows * source_view.cols;
+  const float* values = levels.ptr<float>(0);
+  if (source_view.type() == CV_8UC3) {
+    CV_Assert(levels.total() == 256);
+    return AirlightOf(LevelSamples<uint8_t>{source_view.ptr<uint8_t>(0), values}, count);
+  }
+  CV_Assert(source_view.type() == CV_16UC3 && levels.total() == 65536);
+  return AirlightOf(LevelSamples<uint16_t>{source_view.ptr<uint16_t>(0), values}, count);
 }
 
 }  // namespace vantorel

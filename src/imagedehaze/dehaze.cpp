@@ -30,14 +30,13 @@ bool ArgumentsAccepted(int cols, int rows, float haze_thickness) {
   return cols > 0 && rows > 0 && ThicknessAccepted(haze_thickness);
 }
 
-// BGR to YCrCb in place, in parallel bands of rows (each converted through a copy of the
-// band only).
-void ToYCrCbInPlace(cv::Mat& picture) {
-  ParallelForRowBands(picture.rows, RowsPerTask(picture.cols), [&](int first, int end) {
-    cv::Mat band = picture.rowRange(first, end);
-    cv::cvtColor(band, band, cv::COLOR_BGR2YCrCb, 0);
-    CV_Assert(band.data == picture.ptr(first));  // written in place
-  });
+// Rows [first, end) of the source normalised into `picture` and converted to YCrCb there,
+// in place, while the band is still in the cache (through a copy of the band only).
+void NormalizeToYCrCbRows(const cv::Mat& source_view, double largest_sample, cv::Mat& picture, int first, int end) {
+  NormalizeRows(source_view, largest_sample, picture, first, end);
+  cv::Mat band = picture.rowRange(first, end);
+  cv::cvtColor(band, band, cv::COLOR_BGR2YCrCb, 0);
+  CV_Assert(band.data == picture.ptr(first));  // written in place
 }
 
 // What the stages up to the transmission measure besides their images.
@@ -70,14 +69,18 @@ bool RunFrontStages(const cv::Mat& source_view, float haze_thickness, Look look,
   if (estimates != nullptr) largest_sample = estimates->Divisor(largest_sample);
   front.largest_sample = largest_sample;
 
-  NormalizeByLargestSample(source_view, largest_sample, work.picture);
-
-  front.airlight = EstimateAirlightCPU(work.picture);
+  // The airlight and the dark channel read the source's samples through what the
+  // normalisation makes of each level, so the normalised picture is needed only in YCrCb,
+  // the form every later step reads (its Y channel is their luma). The airlight's sums
+  // are long serial chains: they run beside the making of that picture, band by band.
+  const cv::Mat levels = NormalizedLevels(source_view.depth(), largest_sample);
+  work.picture.create(source_view.rows, source_view.cols, CV_32FC3);
+  ParallelForRowBandsBeside(
+      source_view.rows, RowsPerTask(source_view.cols),
+      [&] { front.airlight = EstimateAirlightFromSource(source_view, levels); },
+      [&](int first, int end) { NormalizeToYCrCbRows(source_view, largest_sample, work.picture, first, end); });
   if (estimates != nullptr) front.airlight = estimates->Airlight(front.airlight);
-  DarkChannel(work.picture, front.airlight, work.transmission);
-  // The picture in BGR is not read again: it becomes the YCrCb picture where it lies, and
-  // its Y channel is the luma every later step reads.
-  ToYCrCbInPlace(work.picture);
+  DarkChannelFromSource(source_view, levels, front.airlight, work.transmission);
   MakeTransmission(look, front, haze_thickness, filters, estimates, work);
   return true;
 }

@@ -1,9 +1,20 @@
 // Normalisation of the source (8 or 16 bits) by its largest sample.
 #include "imagedehaze/normalize.h"
 
+#include <numeric>
+
 #include "imagedehaze/convert_in_bands.h"
 
 namespace vantorel {
+
+namespace {
+
+// The one scale of every form of the normalisation. The library applies the double scale
+// 1.0 / max itself (in single precision for float targets); a hand-made division would
+// differ in the last place.
+double NormalizationScale(double largest_sample) { return 1.0 / largest_sample; }
+
+}  // namespace
 
 double LargestSample(const cv::Mat& source_view) {
   double largest = 0.0;
@@ -19,9 +30,25 @@ cv::Mat NormalizeByLargestSample(const cv::Mat& source_view, double largest_samp
 }
 
 void NormalizeByLargestSample(const cv::Mat& source_view, double largest_sample, cv::Mat& normalized) {
-  // The library applies the double scale 1.0 / max itself (in single precision for
-  // float targets); a hand-made division would differ in the last place.
-  ConvertInBands(source_view, normalized, CV_32FC3, 1.0 / largest_sample);
+  ConvertInBands(source_view, normalized, CV_32FC3, NormalizationScale(largest_sample));
+}
+
+void NormalizeRows(const cv::Mat& source_view, double largest_sample, cv::Mat& normalized, int first, int end) {
+  CV_Assert(normalized.type() == CV_32FC3 && normalized.size() == source_view.size());
+  cv::Mat band = normalized.rowRange(first, end);
+  source_view.rowRange(first, end).convertTo(band, CV_32F, NormalizationScale(largest_sample), 0.0);
+  CV_Assert(band.data == normalized.ptr(first));  // written in place
+}
+
+cv::Mat NormalizedLevels(int depth, double largest_sample) {
+  CV_Assert(depth == CV_8U || depth == CV_16U);
+  const int count = depth == CV_8U ? 256 : 65536;
+  cv::Mat levels(1, count, CV_32SC1);
+  std::iota(levels.ptr<int>(0), levels.ptr<int>(0) + count, 0);
+  levels.convertTo(levels, depth);  // every level exactly
+  cv::Mat values;
+  levels.convertTo(values, CV_32F, NormalizationScale(largest_sample), 0.0);
+  return values;
 }
 
 }  // namespace vantorel

@@ -12,6 +12,17 @@ cv::Mat NormalizeByLargestSample(const cv::Mat& source_view, double largest_samp
 // The same into `normalized`, which keeps its buffer when it has the size and type already.
 void NormalizeByLargestSample(const cv::Mat& source_view, double largest_sample, cv::Mat& normalized);
 
+// The same for the rows [first, end) only, into those rows of `normalized`, which has the
+// source's size and type CV_32FC3 already: for a caller that works band by band.
+void NormalizeRows(const cv::Mat& source_view, double largest_sample, cv::Mat& normalized, int first, int end);
+
+// What the normalisation makes of every level a sample of `depth` (CV_8U or CV_16U) can
+// take: a 1 x 256 or 1 x 65536 CV_32FC1 row whose entry s is, bit for bit, the normalised
+// value of a sample s, made by the same conversion. The conversion multiplies by a
+// positive scale and rounds, so the row never decreases: the smallest (largest) of
+// several samples' values is the value of the smallest (largest) sample.
+cv::Mat NormalizedLevels(int depth, double largest_sample);
+
 // The largest sample over all pixels and channels of a CV_8UC3 or CV_16UC3 picture.
 double LargestSample(const cv::Mat& source_view);
 

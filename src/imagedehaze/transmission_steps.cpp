@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 
 #include "filters/cpu_features.h"
@@ -49,21 +50,47 @@ __attribute__((always_inline)) inline void DivideSamples(const float* samples, c
   for (; j < count; ++j) ratios[j] = samples[j] / divisors[j];
 }
 
+// The normalised samples of pixels [at, at + count): where they lie in the normalised
+// picture, or looked up in `values` (the normalised value of every level) from the source's
+// levels into `run`.
+const float* SamplesOfRun(const float* pixels, const float* /*values*/, size_t at, size_t /*count*/,
+                          float* /*run*/) {
+  return pixels + 3 * at;
+}
+
+template <typename Level>
+const float* SamplesOfRun(const Level* pixels, const float* values, size_t at, size_t count, float* run) {
+  const Level* const levels = pixels + 3 * at;
+  for (size_t j = 0; j < 3 * count; ++j) run[j] = values[levels[j]];
+  return run;
+}
+
 // The dark channel of pixels [begin, end), a run at a time: every sample divided by its
 // component first (eight at a time, against the airlight repeated along the run), then the
 // smallest ratio of each pixel. The same divisions and comparisons as pixel by pixel.
-void DarkChannelOfRange(const float* pixels, const cv::Vec3f& airlight, float* dark, size_t begin, size_t end) {
+template <typename Sample>
+void DarkChannelOfRange(const Sample* pixels, const float* values, const cv::Vec3f& airlight, float* dark,
+                        size_t begin, size_t end) {
   float divisors[3 * kDarkRun];
+  float run[3 * kDarkRun];
   float ratios[3 * kDarkRun];
   for (size_t i = 0; i < kDarkRun; ++i) {
     for (int c = 0; c < 3; ++c) divisors[3 * i + c] = airlight[c];
   }
   for (size_t at = begin; at < end; at += kDarkRun) {
     const size_t count = std::min(kDarkRun, end - at);
-    const float* const samples = pixels + 3 * at;
+    const float* const samples = SamplesOfRun(pixels, values, at, count, run);
     DivideSamples(samples, divisors, ratios, 3 * count);
     for (size_t i = 0; i < count; ++i) dark[at + i] = SmallestRatioCapped(ratios + 3 * i);
   }
+}
+
+template <typename Sample>
+void DarkChannelOf(const Sample* pixels, const float* values, size_t count, const cv::Vec3f& airlight,
+                   float* dark) {
+  ParallelForRange(count, kPixelsPerTask, [&](size_t begin, size_t end) {
+    RunVectorised([&] { DarkChannelOfRange(pixels, values, airlight, dark, begin, end); });
+  });
 }
 
 }  // namespace
@@ -79,15 +106,28 @@ cv::Mat DarkChannel(const cv::Mat& normalized, const cv::Vec3f& airlight) {
 }
 
 void DarkChannel(const cv::Mat& normalized, const cv::Vec3f& airlight, cv::Mat& dark_channel) {
+  CV_Assert(normalized.type() == CV_32FC3 && normalized.isContinuous());
   CV_Assert(!SharesMemory(dark_channel, normalized));
   dark_channel.create(normalized.rows, normalized.cols, CV_32FC1);
   CV_Assert(dark_channel.isContinuous());
-  const float* pixels = normalized.ptr<float>(0);
+  DarkChannelOf(normalized.ptr<float>(0), nullptr, normalized.total(), airlight, dark_channel.ptr<float>(0));
+}
+
+void DarkChannelFromSource(const cv::Mat& source_view, const cv::Mat& levels, const cv::Vec3f& airlight,
+                           cv::Mat& dark_channel) {
+  CV_Assert(source_view.isContinuous() && levels.type() == CV_32FC1 && levels.isContinuous());
+  CV_Assert(!SharesMemory(dark_channel, source_view));
+  dark_channel.create(source_view.rows, source_view.cols, CV_32FC1);
+  CV_Assert(dark_channel.isContinuous());
+  const float* values = levels.ptr<float>(0);
   float* dark = dark_channel.ptr<float>(0);
-  const size_t count = normalized.total();
-  ParallelForRange(count, kPixelsPerTask, [&](size_t begin, size_t end) {
-    RunVectorised([&] { DarkChannelOfRange(pixels, airlight, dark, begin, end); });
-  });
+  if (source_view.type() == CV_8UC3) {
+    CV_Assert(levels.total() == 256);
+    DarkChannelOf(source_view.ptr<uint8_t>(0), values, source_view.total(), airlight, dark);
+    return;
+  }
+  CV_Assert(source_view.type() == CV_16UC3 && levels.total() == 65536);
+  DarkChannelOf(source_view.ptr<uint16_t>(0), values, source_view.total(), airlight, dark);
 }
 
 cv::Mat RawTransmission(const cv::Mat& dark_channel) {

@@ -19,6 +19,12 @@ cv::Mat DarkChannel(const cv::Mat& normalized, const cv::Vec3f& airlight);
 // The same into `dark_channel`, which keeps its buffer when it has the size and type
 // already (it must not be the picture).
 void DarkChannel(const cv::Mat& normalized, const cv::Vec3f& airlight, cv::Mat& dark_channel);
+// The same, bit for bit, of the picture that `source_view` normalises to, read from the
+// source itself: what the normalisation makes of each sample is looked up.
+//   source_view  CV_8UC3 or CV_16UC3, B, G, R, continuous; only read.
+//   levels       NormalizedLevels of the source's depth and of the divisor used.
+void DarkChannelFromSource(const cv::Mat& source_view, const cv::Mat& levels, const cv::Vec3f& airlight,
+                           cv::Mat& dark_channel);
 
 // max(0.05, 1 - 0.95 x dark channel).
 //   dark_channel  CV_32FC1, values in [0, 1]; only read.

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <stdexcept>
 #include <thread>
 #include <vector>
@@ -34,6 +35,41 @@ TEST(WorkerPool, EveryTaskOnceForAnyCountsOfTasksAndThreads) {
       EXPECT_TRUE(EachTaskRanOnce(runs)) << count << " tasks, " << threads << " threads";
     }
   }
+}
+
+// Every row in exactly one band and the step beside run once, on any thread count, for
+// pictures shorter than a band, of one row and of none.
+TEST(WorkerPool, BandsBesideAStepCoverEveryRowOnceAndRunTheStepOnce) {
+  for (const int threads : {1, 2, 3}) {
+    for (const int rows : {0, 1, 7, 100}) {
+      for (const size_t band_rows : {size_t{1}, size_t{3}, size_t{1000}}) {
+        const ScopedThreadCount count(threads);
+        std::vector<std::atomic<int>> covered(rows);
+        std::atomic<int> beside_runs{0};
+        ParallelForRowBandsBeside(rows, band_rows, [&] { ++beside_runs; }, [&](int first, int end) {
+          EXPECT_LE(end - first, static_cast<int>(band_rows));
+          for (int y = first; y < end; ++y) ++covered[y];
+        });
+        EXPECT_EQ(beside_runs.load(), 1) << rows << " rows, " << threads << " threads";
+        for (int y = 0; y < rows; ++y) EXPECT_EQ(covered[y].load(), 1) << "row " << y;
+      }
+    }
+  }
+}
+
+// On two threads the bands go on while the step beside runs: the step waits for the last
+// band, which would never come if the bands waited for it.
+TEST(WorkerPool, OnTwoThreadsTheBandsRunWhileTheStepBesideDoes) {
+  const ScopedThreadCount count(2);
+  constexpr int kRows = 40;
+  std::atomic<int> rows_done{0};
+  bool saw_every_row = false;
+  ParallelForRowBandsBeside(kRows, 4, [&] {
+    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (rows_done.load() < kRows && std::chrono::steady_clock::now() < give_up) std::this_thread::yield();
+    saw_every_row = rows_done.load() == kRows;
+  }, [&](int first, int end) { rows_done += end - first; });
+  EXPECT_TRUE(saw_every_row);
 }
 
 TEST(WorkerPool, SeveralCallersAndLoopsInsideTasksAllFinish) {
