@@ -2,6 +2,8 @@
 // picture's average, pulled towards grey when strongly saturated, scaled to the maximum.
 #include "imagedehaze/airlight.h"
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 
@@ -20,18 +22,26 @@ constexpr float kFallbackFloor = 1.0f / 255.0f;
 // sample stands for: the normalised picture's floats as they are, or the source's levels
 // through the table of their normalised values (NormalizedLevels). That table never
 // decreases, so comparing levels orders their values alike: the smallest or largest level
-// of a pixel gives its smallest or largest value. Either way the chains below add the same
-// floats in the same order.
+// of a pixel gives its smallest or largest value, and a level is above the one of the
+// last value not above a bound exactly when its value is above the bound. Either way the
+// chains below add the same floats in the same order.
 struct NormalizedSamples {
   const float* pixels;
   float Value(float sample) const { return sample; }
+  // `sample > Bar(bound)` exactly when `Value(sample) > bound`.
+  float Bar(float bound) const { return bound; }
 };
 
 template <typename Level>
 struct LevelSamples {
   const Level* pixels;
   const float* values;  // of every level
+  size_t level_count;
   float Value(Level sample) const { return values[sample]; }
+  // The last level whose value is not above `bound`, -1 when there is none.
+  int Bar(float bound) const {
+    return static_cast<int>(std::upper_bound(values, values + level_count, bound) - values) - 1;
+  }
 };
 
 template <typename Sample>
@@ -79,9 +89,10 @@ template <typename Samples>
 cv::Vec3f BrightMeanColour(const Samples& samples, int count, float mean, int& bright) {
   float sum0 = 0.0f, sum1 = 0.0f, sum2 = 0.0f;
   int members = 0;
+  const auto bar = samples.Bar(mean);
   for (int i = 0; i < count; ++i) {
     const auto* pixel = samples.pixels + 3 * i;
-    const bool member = samples.Value(SmallestChannel(pixel)) > mean;
+    const bool member = SmallestChannel(pixel) > bar;
     const uint32_t keep = 0u - static_cast<uint32_t>(member);
     sum0 += KeptOrZero(samples.Value(pixel[0]), keep);
     sum1 += KeptOrZero(samples.Value(pixel[1]), keep);
@@ -182,10 +193,10 @@ cv::Vec3f EstimateAirlightFromSource(const cv::Mat& source_view, const cv::Mat& 
   const float* values = levels.ptr<float>(0);
   if (source_view.type() == CV_8UC3) {
     CV_Assert(levels.total() == 256);
-    return AirlightOf(LevelSamples<uint8_t>{source_view.ptr<uint8_t>(0), values}, count);
+    return AirlightOf(LevelSamples<uint8_t>{source_view.ptr<uint8_t>(0), values, 256}, count);
   }
   CV_Assert(source_view.type() == CV_16UC3 && levels.total() == 65536);
-  return AirlightOf(LevelSamples<uint16_t>{source_view.ptr<uint16_t>(0), values}, count);
+  return AirlightOf(LevelSamples<uint16_t>{source_view.ptr<uint16_t>(0), values, 65536}, count);
 }
 
 }  // namespace vantorel

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <vector>
 
 #include "filters/cpu_features.h"
 #include "filters/image_channels.h"
@@ -50,46 +51,59 @@ __attribute__((always_inline)) inline void DivideSamples(const float* samples, c
   for (; j < count; ++j) ratios[j] = samples[j] / divisors[j];
 }
 
-// The normalised samples of pixels [at, at + count): where they lie in the normalised
-// picture, or looked up in `values` (the normalised value of every level) from the source's
-// levels into `run`.
-const float* SamplesOfRun(const float* pixels, const float* /*values*/, size_t at, size_t /*count*/,
-                          float* /*run*/) {
-  return pixels + 3 * at;
-}
-
-template <typename Level>
-const float* SamplesOfRun(const Level* pixels, const float* values, size_t at, size_t count, float* run) {
-  const Level* const levels = pixels + 3 * at;
-  for (size_t j = 0; j < 3 * count; ++j) run[j] = values[levels[j]];
-  return run;
-}
-
 // The dark channel of pixels [begin, end), a run at a time: every sample divided by its
 // component first (eight at a time, against the airlight repeated along the run), then the
 // smallest ratio of each pixel. The same divisions and comparisons as pixel by pixel.
-template <typename Sample>
-void DarkChannelOfRange(const Sample* pixels, const float* values, const cv::Vec3f& airlight, float* dark,
-                        size_t begin, size_t end) {
+void DarkChannelOfRange(const float* pixels, const cv::Vec3f& airlight, float* dark, size_t begin, size_t end) {
   float divisors[3 * kDarkRun];
-  float run[3 * kDarkRun];
   float ratios[3 * kDarkRun];
   for (size_t i = 0; i < kDarkRun; ++i) {
     for (int c = 0; c < 3; ++c) divisors[3 * i + c] = airlight[c];
   }
   for (size_t at = begin; at < end; at += kDarkRun) {
     const size_t count = std::min(kDarkRun, end - at);
-    const float* const samples = SamplesOfRun(pixels, values, at, count, run);
+    const float* const samples = pixels + 3 * at;
     DivideSamples(samples, divisors, ratios, 3 * count);
     for (size_t i = 0; i < count; ++i) dark[at + i] = SmallestRatioCapped(ratios + 3 * i);
   }
 }
 
-template <typename Sample>
-void DarkChannelOf(const Sample* pixels, const float* values, size_t count, const cv::Vec3f& airlight,
-                   float* dark) {
+// The ratio of every level's normalised value to each component: `level_count` for blue,
+// then as many for green and for red. The same division as on a normalised sample, done
+// once per level instead of once per sample.
+std::vector<float> RatiosOfLevels(const float* values, size_t level_count, const cv::Vec3f& airlight) {
+  std::vector<float> ratios(3 * level_count);
+  float* const out = ratios.data();
+  RunVectorised([&] {
+    for (int c = 0; c < 3; ++c) {
+      for (size_t s = 0; s < level_count; ++s) out[c * level_count + s] = values[s] / airlight[c];
+    }
+  });
+  return ratios;
+}
+
+// The dark channel of the source's pixels [begin, end): each sample's ratio looked up by
+// its level, then the smallest of each pixel.
+template <typename Level>
+void DarkChannelOfLevels(const Level* pixels, const std::vector<float>& ratios, float* dark, size_t begin,
+                         size_t end) {
+  const size_t level_count = ratios.size() / 3;
+  const float* const blue = ratios.data();
+  const float* const green = blue + level_count;
+  const float* const red = green + level_count;
+  for (size_t i = begin; i < end; ++i) {
+    const Level* const pixel = pixels + 3 * i;
+    const float pixel_ratios[3] = {blue[pixel[0]], green[pixel[1]], red[pixel[2]]};
+    dark[i] = SmallestRatioCapped(pixel_ratios);
+  }
+}
+
+template <typename Level>
+void DarkChannelOfSource(const Level* pixels, const float* values, size_t count, const cv::Vec3f& airlight,
+                         float* dark) {
+  const std::vector<float> ratios = RatiosOfLevels(values, size_t{1} << (8 * sizeof(Level)), airlight);
   ParallelForRange(count, kPixelsPerTask, [&](size_t begin, size_t end) {
-    RunVectorised([&] { DarkChannelOfRange(pixels, values, airlight, dark, begin, end); });
+    RunVectorised([&] { DarkChannelOfLevels(pixels, ratios, dark, begin, end); });
   });
 }
 
@@ -110,7 +124,11 @@ void DarkChannel(const cv::Mat& normalized, const cv::Vec3f& airlight, cv::Mat& 
   CV_Assert(!SharesMemory(dark_channel, normalized));
   dark_channel.create(normalized.rows, normalized.cols, CV_32FC1);
   CV_Assert(dark_channel.isContinuous());
-  DarkChannelOf(normalized.ptr<float>(0), nullptr, normalized.total(), airlight, dark_channel.ptr<float>(0));
+  const float* pixels = normalized.ptr<float>(0);
+  float* dark = dark_channel.ptr<float>(0);
+  ParallelForRange(normalized.total(), kPixelsPerTask, [&](size_t begin, size_t end) {
+    RunVectorised([&] { DarkChannelOfRange(pixels, airlight, dark, begin, end); });
+  });
 }
 
 void DarkChannelFromSource(const cv::Mat& source_view, const cv::Mat& levels, const cv::Vec3f& airlight,
@@ -123,11 +141,11 @@ void DarkChannelFromSource(const cv::Mat& source_view, const cv::Mat& levels, co
   float* dark = dark_channel.ptr<float>(0);
   if (source_view.type() == CV_8UC3) {
     CV_Assert(levels.total() == 256);
-    DarkChannelOf(source_view.ptr<uint8_t>(0), values, source_view.total(), airlight, dark);
+    DarkChannelOfSource(source_view.ptr<uint8_t>(0), values, source_view.total(), airlight, dark);
     return;
   }
   CV_Assert(source_view.type() == CV_16UC3 && levels.total() == 65536);
-  DarkChannelOf(source_view.ptr<uint16_t>(0), values, source_view.total(), airlight, dark);
+  DarkChannelOfSource(source_view.ptr<uint16_t>(0), values, source_view.total(), airlight, dark);
 }
 
 cv::Mat RawTransmission(const cv::Mat& dark_channel) {
