@@ -22,8 +22,8 @@ constexpr float kFallbackFloor = 1.0f / 255.0f;
 // sample stands for: the normalised picture's floats as they are, or the source's levels
 // through the table of their normalised values (NormalizedLevels). That table never
 // decreases, so comparing levels orders their values alike: the smallest or largest level
-// of a pixel gives its smallest or largest value, and a level is above the one of the
-// last value not above a bound exactly when its value is above the bound. Either way the
+// of a pixel gives its smallest or largest value, and a level's value is above a bound
+// exactly when the level is above the last level whose value is not (Bar). Either way the
 // chains below add the same floats in the same order.
 struct NormalizedSamples {
   const float* pixels;
