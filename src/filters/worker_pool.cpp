@@ -38,14 +38,20 @@ constexpr int kMostWorkers = 255;  // SetThreadCount's ceiling, less the caller
 // loops of a dehaze, short against the loops themselves.
 constexpr std::chrono::microseconds kWatch(200);
 
-// Calls `done` until it is true or kWatch has passed; true when it became true.
+// Calls `done` until it is true or kWatch has passed; true when it became true. Every
+// few polls it offers the core to any other thread that is ready to run (an encoder's, a
+// second picture's), so that watching never holds work up where there are more threads
+// than cores.
 template <typename Done>
 bool WatchFor(const Done& done) {
   const auto until = std::chrono::steady_clock::now() + kWatch;
   for (int polls = 1;; ++polls) {
     if (done()) return true;
     _mm_pause();
-    if (polls % 64 == 0 && std::chrono::steady_clock::now() > until) return false;
+    if (polls % 64 == 0) {
+      if (std::chrono::steady_clock::now() > until) return false;
+      std::this_thread::yield();
+    }
   }
 }
 
