@@ -6,12 +6,19 @@
 // until the workers that did join have left it: only then may the job go out of scope.
 // Workers are started when a loop first asks for more than there are, and never stopped;
 // a child process made by fork() starts with no workers and a fresh pool.
+//
+// Waking a sleeping thread costs tens of microseconds on a virtual machine, and a dehaze
+// runs a few dozen loops with short serial steps between them: a worker done with a loop
+// first watches for the next one for a short while, and a caller done with its tasks
+// watches its helpers leave, before either goes to sleep.
 #include "filters/worker_pool.h"
 
+#include <emmintrin.h>
 #include <pthread.h>
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <exception>
 #include <list>
@@ -27,12 +34,33 @@ namespace {
 
 constexpr int kMostWorkers = 255;  // SetThreadCount's ceiling, less the caller
 
+// How long a thread watches before it sleeps: longer than most serial steps between two
+// loops of a dehaze, short against the loops themselves.
+constexpr std::chrono::microseconds kWatch(200);
+
+// Calls `done` until it is true or kWatch has passed; true when it became true. Every
+// few polls it offers the core to any other thread that is ready to run (an encoder's, a
+// second picture's), so that watching never holds work up where there are more threads
+// than cores.
+template <typename Done>
+bool WatchFor(const Done& done) {
+  const auto until = std::chrono::steady_clock::now() + kWatch;
+  for (int polls = 1;; ++polls) {
+    if (done()) return true;
+    _mm_pause();
+    if (polls % 64 == 0) {
+      if (std::chrono::steady_clock::now() > until) return false;
+      std::this_thread::yield();
+    }
+  }
+}
+
 struct Job {
   const std::function<void(int)>* task = nullptr;
   int count = 0;
   int threads = 1;
   int helpers_wanted = 0;  // the pool's lock guards this and helpers_in
-  int helpers_in = 0;
+  std::atomic<int> helpers_in{0};  // read without the lock only to watch it fall to 0
   std::atomic<int> next{0};
   std::mutex failure_lock;
   std::exception_ptr failure;
@@ -62,13 +90,18 @@ class WorkerPool {
       std::unique_lock<std::mutex> hold(lock_);
       StartWorkers(job.helpers_wanted);
       open_.push_back(&job);
+      open_count_.store(static_cast<int>(open_.size()));
     }
     for (int i = 0; i < job.helpers_wanted; ++i) work_posted_.notify_one();
     job.Work();
     {
       std::unique_lock<std::mutex> hold(lock_);
       open_.remove(&job);
-      helper_left_.wait(hold, [&] { return job.helpers_in == 0; });
+      open_count_.store(static_cast<int>(open_.size()));
+    }
+    if (!WatchFor([&] { return job.helpers_in.load() == 0; })) {
+      std::unique_lock<std::mutex> hold(lock_);
+      helper_left_.wait(hold, [&] { return job.helpers_in.load() == 0; });
     }
     if (job.failure) std::rethrow_exception(job.failure);
   }
@@ -116,8 +149,13 @@ class WorkerPool {
   void WorkerLoop() {
     std::unique_lock<std::mutex> hold(lock_);
     for (;;) {
-      Job* job = nullptr;
-      work_posted_.wait(hold, [&] { return (job = JobWantingHelp()) != nullptr; });
+      Job* job = JobWantingHelp();
+      if (job == nullptr) {
+        hold.unlock();
+        WatchFor([&] { return open_count_.load() > 0; });
+        hold.lock();
+        work_posted_.wait(hold, [&] { return (job = JobWantingHelp()) != nullptr; });
+      }
       ++job->helpers_in;
       hold.unlock();
       {
@@ -132,6 +170,7 @@ class WorkerPool {
   std::mutex lock_;
   std::condition_variable work_posted_, helper_left_;
   std::list<Job*> open_;  // jobs whose callers are still taking tasks
+  std::atomic<int> open_count_{0};  // open_.size(), for watching without the lock
   int started_ = 0;
 };
 

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -55,6 +56,23 @@ TEST(WorkerPool, SeveralCallersAndLoopsInsideTasksAllFinish) {
   for (std::thread& caller : callers) caller.join();
   for (int c = 0; c < kCallers; ++c) {
     for (const std::atomic<int>& count : runs[c]) ASSERT_EQ(count.load(), 20) << "caller " << c;
+  }
+}
+
+// A worker done with a loop watches for the next one for a while before it sleeps: loops
+// that follow at once, within that while and after it must each run every task once (and,
+// under the sanitizers, no helper may touch a loop's state after its caller has returned).
+TEST(WorkerPool, LoopsAfterShortAndLongPausesRunEveryTaskOnce) {
+  for (const int pause_us : {0, 20, 100, 1000}) {
+    for (int round = 0; round < 30; ++round) {
+      std::vector<std::atomic<int>> runs(8);
+      RunOnWorkers(8, 2, [&](int i) {
+        std::this_thread::sleep_for(std::chrono::microseconds(i % 2 == 0 ? 0 : 30));
+        runs[i] += i + 1;
+      });
+      ASSERT_TRUE(EachTaskRanOnce(runs)) << "pause " << pause_us << " us, round " << round;
+      std::this_thread::sleep_for(std::chrono::microseconds(pause_us));
+    }
   }
 }
 
