@@ -33,8 +33,8 @@ void ParallelForRowBands(int rows, size_t band_rows, const std::function<void(in
 }
 
 void ParallelTasksSharingThreads(int count, const std::function<void(int)>& task) {
-  const int threads = WorkerCount();
   if (count <= 0) return;
+  const int threads = WorkerCount();
   if (threads <= 1 || count == 1) {
     for (int i = 0; i < count; ++i) task(i);
     return;
