@@ -56,4 +56,18 @@ void ParallelForRowBandsBeside(int rows, size_t band_rows, const std::function<v
   });
 }
 
+void ParallelTasksSharingThreads(int count, const std::function<void(int)>& task) {
+  if (count <= 0) return;
+  const int threads = WorkerCount();
+  if (threads <= 1 || count == 1) {
+    for (int i = 0; i < count; ++i) task(i);
+    return;
+  }
+  RunOnWorkers(count, std::min(threads, count), [&](int i) {
+    const int share = std::max(1, threads / count + (i < threads % count ? 1 : 0));
+    const ScopedThreadCount own(share);
+    task(i);
+  });
+}
+
 }  // namespace vantorel

@@ -30,4 +30,11 @@ void ParallelForRowBands(int rows, size_t band_rows, const std::function<void(in
 void ParallelForRowBandsBeside(int rows, size_t band_rows, const std::function<void()>& beside,
                                const std::function<void(int, int)>& body);
 
+// Runs task(0) .. task(count - 1) side by side, each with its share of WorkerCount()
+// threads (the first ones one more when they do not divide evenly, at least one each), so
+// that loops inside a task are scheduled for its share only. For a few independent tasks
+// whose own loops scale less than the tasks do: two on two threads run whole on one
+// thread each. On one thread, they run in order.
+void ParallelTasksSharingThreads(int count, const std::function<void(int)>& task);
+
 }  // namespace vantorel

@@ -64,16 +64,20 @@ void RecoverRadiance(WorkingImages& work, const cv::Vec3f& airlight, const EdgeF
   const RecoverySteps steps = RecoveryStepsOf(tone_look, dehazed);
   // Each smoothing hands its result over band by band, and each band is used at once:
   // the luma's to restore and blend the pixels of its rows, then each chroma channel's,
-  // smoothed from the restored chroma, to blend that channel (blending one channel
-  // changes no other). No plane of smoothed values is ever whole.
+  // smoothed from the restored chroma, to blend that channel. No plane of smoothed values
+  // is ever whole.
   filters.channel(dehazed, 0, steps.sigma_s, kLumaSigmaR, [&](int first, int end, const float* smoothed) {
     steps.recover(transmission, airlight_ycrcb, smoothed, dehazed, first, end);
   });
-  for (int k = 1; k < 3; ++k) {
+  // A chroma channel's smoothing reads that channel only (its own edges), and its blend
+  // writes that channel only: the two chroma channels are independent, and are smoothed
+  // and blended side by side, each on its share of the threads.
+  ParallelTasksSharingThreads(2, [&](int task) {
+    const int k = 1 + task;
     filters.channel(dehazed, k, steps.sigma_s, kChromaSigmaR, [&](int first, int end, const float* smoothed) {
       steps.blend(transmission, k, smoothed, dehazed, first, end);
     });
-  }
+  });
   work.Done(work.transmission);
 
   // Back to BGR and clamped, band by band: the conversion treats every row on its own and

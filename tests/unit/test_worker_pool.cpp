@@ -1,6 +1,7 @@
 // The persistent workers: every task runs once, several callers at once and loops inside
 // tasks finish, a failure comes back after all tasks ran, a call's thread count reaches
-// the tasks, and a forked child runs loops without the parent's workers.
+// the tasks, tasks sharing the threads each get their share, and a forked child runs
+// loops without the parent's workers.
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
@@ -9,6 +10,7 @@
 #include <atomic>
 #include <chrono>
 #include <stdexcept>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -142,6 +144,34 @@ TEST(WorkerPool, CallThreadCountReachesTasksAndEndsWithTheCall) {
     EXPECT_EQ(WorkerCount(), 3);
   }
   EXPECT_EQ(WorkerCount(), process_count);
+}
+
+TEST(WorkerPool, TasksSharingThreadsEachRunOnceWithTheirShareAndTheirLoopsFinish) {
+  const struct {
+    int threads, tasks;
+    std::vector<int> shares;
+  } cases[] = {{1, 2, {1, 1}}, {2, 2, {1, 1}}, {3, 2, {2, 1}}, {4, 2, {2, 2}},
+               {5, 3, {2, 2, 1}}, {2, 5, {1, 1, 1, 1, 1}}, {4, 1, {4}}};
+  constexpr int kInner = 40;
+  for (const auto& c : cases) {
+    const ScopedThreadCount call(c.threads);
+    std::vector<std::atomic<int>> runs(c.tasks), shares(c.tasks), inner(c.tasks * kInner);
+    for (int round = 0; round < 10; ++round) {
+      ParallelTasksSharingThreads(c.tasks, [&](int task) {
+        runs[task] += task + 1;
+        shares[task] = WorkerCount();
+        // A loop of the task's own, posted from whichever thread runs the task.
+        ParallelFor(kInner, [&](int i) { inner[task * kInner + i] += 1; });
+      });
+    }
+    const std::string name = std::to_string(c.tasks) + " tasks on " + std::to_string(c.threads) + " threads";
+    for (int task = 0; task < c.tasks; ++task) {
+      EXPECT_EQ(runs[task].load(), 10 * (task + 1)) << name << ", task " << task;
+      EXPECT_EQ(shares[task].load(), c.shares[task]) << name << ", task " << task;
+    }
+    for (const std::atomic<int>& count : inner) ASSERT_EQ(count.load(), 10) << name;
+    EXPECT_EQ(WorkerCount(), c.threads) << name;  // the shares end with the tasks
+  }
 }
 
 TEST(WorkerPool, ForkedChildRunsLoopsWithoutTheParentsWorkers) {
