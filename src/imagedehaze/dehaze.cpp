@@ -33,10 +33,13 @@ bool ArgumentsAccepted(int cols, int rows, float haze_thickness) {
 // Rows [first, end) of the source normalised into `picture` and converted to YCrCb there,
 // in place, while the band is still in the cache (through a copy of the band only).
 void NormalizeToYCrCbRows(const cv::Mat& source_view, double largest_sample, cv::Mat& picture, int first, int end) {
-  NormalizeRows(source_view, largest_sample, picture, first, end);
+  // Normalised into a band of its own and converted from there: a conversion in place
+  // would copy the band first.
+  cv::Mat normalized;
+  NormalizeRows(source_view.rowRange(first, end), largest_sample, normalized);
   cv::Mat band = picture.rowRange(first, end);
-  cv::cvtColor(band, band, cv::COLOR_BGR2YCrCb, 0);
-  CV_Assert(band.data == picture.ptr(first));  // written in place
+  cv::cvtColor(normalized, band, cv::COLOR_BGR2YCrCb, 0);
+  CV_Assert(band.data == picture.ptr(first));  // written where it lies
 }
 
 // What the stages up to the transmission measure besides their images.

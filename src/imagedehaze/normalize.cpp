@@ -33,11 +33,8 @@ void NormalizeByLargestSample(const cv::Mat& source_view, double largest_sample,
   ConvertInBands(source_view, normalized, CV_32FC3, NormalizationScale(largest_sample));
 }
 
-void NormalizeRows(const cv::Mat& source_view, double largest_sample, cv::Mat& normalized, int first, int end) {
-  CV_Assert(normalized.type() == CV_32FC3 && normalized.size() == source_view.size());
-  cv::Mat band = normalized.rowRange(first, end);
-  source_view.rowRange(first, end).convertTo(band, CV_32F, NormalizationScale(largest_sample), 0.0);
-  CV_Assert(band.data == normalized.ptr(first));  // written in place
+void NormalizeRows(const cv::Mat& source_rows, double largest_sample, cv::Mat& normalized) {
+  source_rows.convertTo(normalized, CV_32F, NormalizationScale(largest_sample), 0.0);
 }
 
 cv::Mat NormalizedLevels(int depth, double largest_sample) {

@@ -12,9 +12,9 @@ cv::Mat NormalizeByLargestSample(const cv::Mat& source_view, double largest_samp
 // The same into `normalized`, which keeps its buffer when it has the size and type already.
 void NormalizeByLargestSample(const cv::Mat& source_view, double largest_sample, cv::Mat& normalized);
 
-// The same for the rows [first, end) only, into those rows of `normalized`, which has the
-// source's size and type CV_32FC3 already: for a caller that works band by band.
-void NormalizeRows(const cv::Mat& source_view, double largest_sample, cv::Mat& normalized, int first, int end);
+// The same for a band of the source's rows, into `normalized` (CV_32FC3, the band's size;
+// made anew when it is not): for a caller that works band by band.
+void NormalizeRows(const cv::Mat& source_rows, double largest_sample, cv::Mat& normalized);
 
 // What the normalisation makes of every level a sample of `depth` (CV_8U or CV_16U) can
 // take: a 1 x 256 or 1 x 65536 CV_32FC1 row whose entry s is, bit for bit, the normalised

@@ -82,11 +82,14 @@ void RecoverRadiance(WorkingImages& work, const cv::Vec3f& airlight, const EdgeF
 
   // Back to BGR and clamped, band by band: the conversion treats every row on its own and
   // each bound every sample on its own, so bands give the same values as the whole
-  // picture, while each band stays in cache between the three steps.
+  // picture, while each band stays in cache between the three steps. The conversion goes
+  // to a band of its own (in place it would copy the band first), and the lower bound
+  // writes it back.
   ParallelForRowBands(dehazed.rows, RowsPerTask(dehazed.cols), [&](int first, int end) {
     cv::Mat band = dehazed.rowRange(first, end);
-    cv::cvtColor(band, band, cv::COLOR_YCrCb2BGR, 0);
-    band = cv::max(0.0, band);
+    cv::Mat bgr;
+    cv::cvtColor(band, bgr, cv::COLOR_YCrCb2BGR, 0);
+    cv::max(bgr, 0.0, band);
     band = cv::min(1.0, band);
     CV_Assert(band.data == dehazed.ptr(first));  // written in place
   });

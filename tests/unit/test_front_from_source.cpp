@@ -17,7 +17,9 @@
 #include "band_rows.h"
 #include "filters/schedule.h"
 #include "imagedehaze/airlight.h"
+#include "imagedehaze/edge_filters.h"
 #include "imagedehaze/normalize.h"
+#include "imagedehaze/recover_radiance.h"
 #include "imagedehaze/transmission.h"
 #include "imagedehaze/transmission_steps.h"
 #include "test_pictures.h"
@@ -204,6 +206,38 @@ TEST(FrontFromSource, TransmissionIsThatOfTheStagesInTurn) {
   ExpectTransmissionOfTheStagesInTurn<uint8_t>(RandomSource(1, 40, CV_8U, 21), 0.5f);
   ExpectTransmissionOfTheStagesInTurn<uint8_t>(cv::Mat(9, 11, CV_8UC3, cv::Scalar(30, 60, 90)), 0.9f);
   ExpectTransmissionOfTheStagesInTurn<uint16_t>(RandomSource(61, 80, CV_16U, 22), 0.7f);
+}
+
+// The whole result against the stages written out one after another on whole pictures:
+// the normalised picture, its YCrCb form (which the front stages make band by band from
+// each band's own normalised copy), the transmission, the recovery, the bytes and the final
+// filter; on 1 and 2 threads and with bands of one row.
+TEST(FrontFromSource, WholeResultIsThatOfTheStagesInTurn) {
+  for (const cv::Mat& source : {RandomSource(83, 129, CV_8U, 30), RandomSource(1, 57, CV_8U, 31)}) {
+    const float thickness = 0.8f;
+    const cv::Mat normalized = NormalizeByLargestSample(source, LargestSample(source));
+    cv::Mat ycrcb;
+    cv::cvtColor(normalized, ycrcb, cv::COLOR_BGR2YCrCb, 0);
+    const cv::Vec3f airlight = EstimateAirlightCPU(normalized);
+    const cv::Mat transmission =
+        EstimateTransmissionCPU(normalized, airlight, ycrcb, TransmissionExponent(thickness));
+    const cv::Mat recovered = RecoverRadianceCPU(ycrcb.clone(), airlight, transmission);
+    cv::Mat bytes, expected;
+    recovered.convertTo(bytes, CV_8U, 255.0, 0.0);
+    LibraryEdgeFilters().bytes(bytes, expected, 4.0, 0.02);
+    for (const int band_rows : {0, 1}) {
+      SetBandRowsForTesting(band_rows);
+      for (const int threads : {1, 2}) {
+        SetThreadCount(threads);
+        cv::Mat got = source.clone();
+        ASSERT_TRUE(DehazeCPU(got.data, got.cols, got.rows, thickness));
+        EXPECT_TRUE(SameBytes(got, expected))
+            << source.rows << "x" << source.cols << ", bands of " << band_rows << ", " << threads << " threads";
+      }
+    }
+    SetThreadCount(0);
+    SetBandRowsForTesting(0);
+  }
 }
 
 }  // namespace
