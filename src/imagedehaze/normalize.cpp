@@ -1,8 +1,11 @@
 // Normalisation of the source (8 or 16 bits) by its largest sample.
 #include "imagedehaze/normalize.h"
 
+#include <algorithm>
+#include <mutex>
 #include <numeric>
 
+#include "filters/parallel_for.h"
 #include "imagedehaze/convert_in_bands.h"
 
 namespace vantorel {
@@ -16,10 +19,18 @@ double NormalizationScale(double largest_sample) { return 1.0 / largest_sample; 
 
 }  // namespace
 
+// The largest sample is the same whatever order it is looked for in: bands of rows on the
+// threads, where one thread alone would keep the others waiting at the start of every picture.
 double LargestSample(const cv::Mat& source_view) {
   double largest = 0.0;
-  // Multi-channel input is allowed here because no location and no mask is asked for.
-  cv::minMaxLoc(source_view, nullptr, &largest);
+  std::mutex lock;
+  ParallelForRowBands(source_view.rows, RowsPerTask(source_view.cols), [&](int first, int end) {
+    double band_largest = 0.0;
+    // Multi-channel input is allowed here because no location and no mask is asked for.
+    cv::minMaxLoc(source_view.rowRange(first, end), nullptr, &band_largest);
+    const std::lock_guard<std::mutex> hold(lock);
+    largest = std::max(largest, band_largest);
+  });
   return largest;
 }
 

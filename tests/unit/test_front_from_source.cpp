@@ -110,6 +110,39 @@ void ExpectSameFromSource(const cv::Mat& source, double divisor, const std::stri
   }
 }
 
+// The largest sample, looked for in bands on the threads, wherever it lies: first sample,
+// last sample, a middle channel of a middle row, or everywhere (a flat picture).
+TEST(LargestSample, IsTheLargestSampleWhereverItLies) {
+  for (const int depth : {CV_8U, CV_16U}) {
+    const int top = depth == CV_8U ? 255 : 65535;
+    const cv::Mat base = RandomSource(61, 37, depth, 3);
+    cv::Mat scaled;
+    base.convertTo(scaled, -1, 0.5);  // nothing above half the range
+    const size_t samples = scaled.total() * 3;
+    for (const size_t at : {size_t{0}, samples - 1, samples / 2 + 1}) {
+      cv::Mat picture = scaled.clone();
+      const int largest = top - 3;
+      if (depth == CV_8U) {
+        picture.data[at] = static_cast<uint8_t>(largest);
+      } else {
+        reinterpret_cast<uint16_t*>(picture.data)[at] = static_cast<uint16_t>(largest);
+      }
+      for (const int band_rows : {0, 1, 7}) {
+        SetBandRowsForTesting(band_rows);
+        for (const int threads : {1, 2, 3}) {
+          const ScopedThreadCount count(threads);
+          EXPECT_EQ(LargestSample(picture), largest) << "sample " << at << ", bands of " << band_rows << " rows, "
+                                                      << threads << " threads";
+        }
+      }
+      SetBandRowsForTesting(0);
+    }
+    const cv::Mat flat(5, 9, CV_MAKETYPE(depth, 3), cv::Scalar::all(17));
+    EXPECT_EQ(LargestSample(flat), 17);
+    EXPECT_EQ(LargestSample(cv::Mat::zeros(4, 4, CV_MAKETYPE(depth, 3))), 0);
+  }
+}
+
 TEST(FrontFromSource, RandomPicturesGiveTheSameAirlightAndDarkChannel) {
   uint64_t seed = 10;
   for (const cv::Size size : {cv::Size(1, 1), cv::Size(7, 3), cv::Size(333, 257), cv::Size(521, 280)}) {
