@@ -16,6 +16,7 @@
 #include "cli/messages.h"
 #include "cli/single_form.h"
 #include "cli/threads_variable.h"
+#include "main/blas_threads.h"
 #include "server/serve.h"
 
 namespace {
@@ -32,6 +33,7 @@ void PrintUsage() {
 }
 
 int Run(int argc, char** argv) {
+  vantorel::StopBlasThreads();
   // The first word "serve" names the web server's subcommand, never a source.
   if (argc >= 2 && std::strcmp(argv[1], "serve") == 0) return vantorel::RunServe(argc - 1, argv + 1);
   const vantorel::CommandLine line = vantorel::ParseCommandLine(argc, argv);
