@@ -30,11 +30,10 @@ bool ArgumentsAccepted(int cols, int rows, float haze_thickness) {
   return cols > 0 && rows > 0 && ThicknessAccepted(haze_thickness);
 }
 
-// Rows [first, end) of the source normalised into `picture` and converted to YCrCb there,
-// in place, while the band is still in the cache (through a copy of the band only).
+// Rows [first, end) of the source normalised and written into `picture` in YCrCb. The band
+// is normalised into a buffer of its own and converted from there while it is still in
+// the cache: a conversion in place would copy the band first.
 void NormalizeToYCrCbRows(const cv::Mat& source_view, double largest_sample, cv::Mat& picture, int first, int end) {
-  // Normalised into a band of its own and converted from there: a conversion in place
-  // would copy the band first.
   cv::Mat normalized;
   NormalizeRows(source_view.rowRange(first, end), largest_sample, normalized);
   cv::Mat band = picture.rowRange(first, end);
