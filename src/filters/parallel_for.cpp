@@ -40,7 +40,9 @@ void RunBand(int rows, size_t band_rows, int b, const std::function<void(int, in
 
 void ParallelForRowBands(int rows, size_t band_rows, const std::function<void(int, int)>& body) {
   if (rows <= 0) return;
-  ParallelFor(BandCount(rows, band_rows), [&](int b) { RunBand(rows, band_rows, b, body); });
+  const int bands = BandCount(rows, band_rows);
+  const bool bottom_up = BandsBottomUp();
+  ParallelFor(bands, [&](int b) { RunBand(rows, band_rows, bottom_up ? bands - 1 - b : b, body); });
 }
 
 void ParallelForRowBandsBeside(int rows, size_t band_rows, const std::function<void()>& beside,

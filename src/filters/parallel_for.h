@@ -20,7 +20,8 @@ void ParallelForRange(size_t count, size_t grain, const std::function<void(size_
 
 // Runs body(first_row, end_row) over bands of `band_rows` whole rows (the last band may
 // be shorter), in parallel: for work, such as a library call, that treats every row on
-// its own.
+// its own. The bands are handed out from the first down, or from the last up under a
+// ScopedBottomUpBands.
 void ParallelForRowBands(int rows, size_t band_rows, const std::function<void(int, int)>& body);
 
 // ParallelForRowBands, with `beside()` run once as well, as the first task taken: a serial

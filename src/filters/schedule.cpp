@@ -12,7 +12,14 @@ namespace vantorel {
 namespace {
 std::atomic<int> chosen_thread_count{0};  // 0: not chosen by the caller
 thread_local int call_thread_count = 0;  // 0: none set on this thread
+thread_local bool bottom_up_bands = false;
 }  // namespace
+
+ScopedBottomUpBands::ScopedBottomUpBands(bool bottom_up) : saved_(bottom_up_bands) { bottom_up_bands = bottom_up; }
+
+ScopedBottomUpBands::~ScopedBottomUpBands() { bottom_up_bands = saved_; }
+
+bool BandsBottomUp() { return bottom_up_bands; }
 
 ScopedThreadCount::ScopedThreadCount(int count) : saved_(call_thread_count) {
   if (count > 0) call_thread_count = std::min(count, kMaxThreads);

@@ -36,6 +36,24 @@ class ScopedThreadCount {
   int saved_;
 };
 
+// Makes ParallelForRowBands on this thread hand its bands out from the last up, while it
+// lives, when `bottom_up`. For two tasks side by side that write different samples of the
+// same pixels: one going down and the other up, they meet in one band instead of writing
+// the same cache lines from two cores all the way through the picture.
+class ScopedBottomUpBands {
+ public:
+  explicit ScopedBottomUpBands(bool bottom_up);
+  ~ScopedBottomUpBands();
+  ScopedBottomUpBands(const ScopedBottomUpBands&) = delete;
+  ScopedBottomUpBands& operator=(const ScopedBottomUpBands&) = delete;
+
+ private:
+  bool saved_;
+};
+
+// Whether ParallelForRowBands on this thread hands its bands out from the last up.
+bool BandsBottomUp();
+
 // Per-pixel loops below this many pixels a task are not worth a thread.
 constexpr size_t kPixelsPerTask = size_t{1} << 16;
 

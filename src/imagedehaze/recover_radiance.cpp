@@ -7,6 +7,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include "filters/parallel_for.h"
+#include "filters/schedule.h"
 #include "imagedehaze/auto_adjust.h"
 #include "imagedehaze/natural_look.h"
 #include "imagedehaze/recovery_loops.h"
@@ -71,9 +72,12 @@ void RecoverRadiance(WorkingImages& work, const cv::Vec3f& airlight, const EdgeF
   });
   // A chroma channel's smoothing reads that channel only (its own edges), and its blend
   // writes that channel only: the two chroma channels are independent, and are smoothed
-  // and blended side by side, each on its share of the threads.
+  // and blended side by side, each on its share of the threads. A pixel's Cr and Cb share
+  // a cache line, so the second channel is blended from the bottom up: the two meet in one
+  // band rather than take the same lines from each other's core all the way down.
   ParallelTasksSharingThreads(2, [&](int task) {
     const int k = 1 + task;
+    const ScopedBottomUpBands bottom_up(task == 1);
     filters.channel(dehazed, k, steps.sigma_s, kChromaSigmaR, [&](int first, int end, const float* smoothed) {
       steps.blend(transmission, k, smoothed, dehazed, first, end);
     });

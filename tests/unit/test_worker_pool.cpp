@@ -59,6 +59,45 @@ TEST(WorkerPool, BandsBesideAStepCoverEveryRowOnceAndRunTheStepOnce) {
   }
 }
 
+// Bottom up, every row is still in exactly one band; on one thread the bands come from the
+// last up (the first down without the setting, and again once it ends), and the setting
+// is the setting thread's own: a loop started from another thread goes down.
+TEST(WorkerPool, BottomUpBandsCoverEveryRowOnceFromTheLastUp) {
+  for (const int threads : {1, 2, 3}) {
+    for (const int rows : {0, 1, 7, 100}) {
+      for (const size_t band_rows : {size_t{1}, size_t{3}, size_t{1000}}) {
+        const ScopedThreadCount count(threads);
+        const ScopedBottomUpBands bottom_up(true);
+        std::vector<std::atomic<int>> covered(rows);
+        ParallelForRowBands(rows, band_rows, [&](int first, int end) {
+          EXPECT_LE(end - first, static_cast<int>(band_rows));
+          for (int y = first; y < end; ++y) ++covered[y];
+        });
+        for (int y = 0; y < rows; ++y) EXPECT_EQ(covered[y].load(), 1) << "row " << y << ", " << threads << " threads";
+      }
+    }
+  }
+  const ScopedThreadCount one(1);
+  const auto firsts = [] {
+    std::vector<int> seen;
+    ParallelForRowBands(10, 3, [&](int first, int) { seen.push_back(first); });
+    return seen;
+  };
+  EXPECT_EQ(firsts(), (std::vector<int>{0, 3, 6, 9}));
+  {
+    const ScopedBottomUpBands bottom_up(true);
+    EXPECT_EQ(firsts(), (std::vector<int>{9, 6, 3, 0}));
+    std::vector<int> elsewhere;
+    std::thread other([&] {
+      const ScopedThreadCount own(1);
+      elsewhere = firsts();
+    });
+    other.join();
+    EXPECT_EQ(elsewhere, (std::vector<int>{0, 3, 6, 9}));
+  }
+  EXPECT_EQ(firsts(), (std::vector<int>{0, 3, 6, 9}));
+}
+
 // On two threads the bands go on while the step beside runs: the step waits for the last
 // band, which would never come if the bands waited for it.
 TEST(WorkerPool, OnTwoThreadsTheBandsRunWhileTheStepBesideDoes) {
