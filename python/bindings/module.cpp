@@ -134,6 +134,7 @@ PYBIND11_MODULE(_vantorel, module) {
   using namespace vantorel::python;
   module.doc() = "The C++ calls behind the vantorel package; use the package itself.";
   module.attr("__version__") = VANTOREL_VERSION;
+  vantorel::KeepWorkingMemoryForMorePictures();
   module.def("dehaze", &Dehaze, py::arg("image"), py::arg("thickness"), py::arg("look"),
              py::arg("channel_order"));
   module.def("transmission", &Transmission, py::arg("image"), py::arg("thickness"),

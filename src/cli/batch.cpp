@@ -22,6 +22,7 @@
 #include "cli/batch_progress.h"
 #include "cli/batch_signals.h"
 #include "dehazefile/memory_budget.h"
+#include "dehazefile/picture_parts.h"
 #include "cli/messages.h"
 #include "cli/threads_variable.h"
 
@@ -158,6 +159,7 @@ int RunBatch(const BatchRun& run) {
     return Fail("no pictures found in the sources given");
   }
   if (!MakeFolders(run.plan.output_dir, error)) return Fail(error);
+  if (items.size() > 1) KeepWorkingMemoryForMorePictures();
 
   std::vector<uint64_t> pixels;
   for (const BatchItem& item : items) pixels.push_back(item.pixels);

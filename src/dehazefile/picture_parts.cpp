@@ -7,6 +7,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include "dehazefile/dehaze_file.h"
+#include "imagedehaze/huge_page_allocator.h"
 
 namespace vantorel {
 
@@ -16,6 +17,8 @@ cv::Mat ColourForEngine(const cv::Mat& picture) {
   cv::cvtColor(picture, colour, cv::COLOR_GRAY2BGR);
   return colour;
 }
+
+void KeepWorkingMemoryForMorePictures() { KeepFreedMappings(true); }
 
 bool DehazeColour(cv::Mat& colour, float thickness, const DehazeOptions& options) {
   CV_Assert((colour.type() == CV_8UC3 || colour.type() == CV_16UC3) && colour.isContinuous());

@@ -16,6 +16,13 @@ namespace vantorel {
 // copied into all three channels; BGR is returned as it is.
 cv::Mat ColourForEngine(const cv::Mat& picture);
 
+// For a front end that dehazes picture after picture in one process (a batch of more than
+// one, the server, the Python package): from now on the engine keeps the memory of a
+// picture's large working images for the next picture instead of giving it back, so that
+// the next one need not wait for the kernel to supply and zero it again. The kernel can
+// take that memory back whenever it needs it.
+void KeepWorkingMemoryForMorePictures();
+
 // Dehazes CV_8UC3 or CV_16UC3 colour in place (DehazeCPU or Dehaze16CPU); false when the
 // engine refuses the arguments.
 bool DehazeColour(cv::Mat& colour, float thickness, const DehazeOptions& options);

@@ -19,4 +19,13 @@ constexpr size_t kLargeImageBytes = size_t{32} << 20;
 // at least kLargeImageBytes on their own, aligned to 2 MB and marked for large pages.
 cv::MatAllocator* HugePageAllocator();
 
+// Whether a freed buffer's mapping is kept for a later buffer that fits (kept_mappings.h)
+// rather than unmapped: off until a caller that dehazes picture after picture turns it on.
+// What a kept buffer held is still in it, so only images that write every value before
+// reading it belong with this allocator. Turning it off unmaps what is kept.
+void KeepFreedMappings(bool keep);
+
+// The bytes of the mappings kept.
+size_t KeptMappingBytes();
+
 }  // namespace vantorel

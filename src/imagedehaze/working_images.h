@@ -5,7 +5,8 @@
 // them. Nothing in them carries over from one call to the next but their buffers: every
 // value is written before it is read. A single picture's call has images that are not
 // kept: each is released as soon as its last stage is done with it, which keeps the
-// call's peak of memory down.
+// call's peak of memory down (where the process dehazes picture after picture, the
+// allocator keeps a released image's mapping for a later image: huge_page_allocator.h).
 #pragma once
 
 #include <opencv2/core.hpp>

@@ -14,6 +14,7 @@
 
 #include "dehazefile/forwarded_signals.h"
 #include "dehazefile/memory_budget.h"
+#include "dehazefile/picture_parts.h"
 #include "server/api_routes.h"
 #include "server/guarded_server.h"
 #include "server/http_replies.h"
@@ -114,6 +115,7 @@ int RunServe(int argc, char** argv) {
   pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
   signal(SIGPIPE, SIG_IGN);
 
+  KeepWorkingMemoryForMorePictures();
   Api api(Limits(options));
   Router router;
   api.AddRoutes(router);
