@@ -12,6 +12,7 @@
 
 #include "filters/parallel_for.h"
 #include "filters/schedule.h"
+#include "imagedehaze/in_order_sum.h"
 #include "imagedehaze/luminance_run.h"
 
 namespace vantorel {
@@ -126,7 +127,10 @@ LuminanceStatistics MeasureLuminanceInOneLoop(const float* values, std::size_t c
 // integers and the largest value does not depend on the order it is looked for in, so
 // the parts' results are merged in any order. The sum of the logarithms is double, rounded
 // back to float after every pixel, so it runs in pixel order: block by block, as one more
-// task beside the next block's parts, taken by whichever thread is free first.
+// task beside the next block's parts, taken by whichever thread is free first. That task
+// adds whole stretches of logarithms at once where it can (AddEachRoundedToFloat), about a
+// tenth of the time of one addition after another. On one thread the loop above does not
+// need it: there the additions' chain runs in the shadow of the logarithms.
 LuminanceStatistics MeasureLuminance(const float* values, std::size_t count, int channels,
                                      LuminanceLogs* kept) {
   if (WorkerCount() == 1) return MeasureLuminanceInOneLoop(values, count, channels);
@@ -145,11 +149,8 @@ LuminanceStatistics MeasureLuminance(const float* values, std::size_t count, int
     ParallelFor(1 + parts, [&](int task) {
       if (task == 0) {
         if (b == 0) return;
-        const std::vector<double>& previous = logs[(b - 1) % 2];
         const std::size_t previous_block = std::min(kLogBlock, count - (b - 1) * kLogBlock);
-        for (std::size_t i = 0; i < previous_block; ++i) {
-          sum = static_cast<float>(previous[i] + static_cast<double>(sum));
-        }
+        sum = AddEachRoundedToFloat(logs[(b - 1) % 2].data(), previous_block, sum);
         return;
       }
       const std::size_t begin = block * (task - 1) / parts, end = block * task / parts;
