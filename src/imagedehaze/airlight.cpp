@@ -7,6 +7,10 @@
 #include <cstdint>
 #include <cstring>
 
+#include "filters/cpu_features.h"
+#include "imagedehaze/airlight_runs.h"
+#include "imagedehaze/in_order_sum.h"
+
 namespace vantorel {
 
 namespace {
@@ -37,6 +41,9 @@ struct LevelSamples {
   const Level* pixels;
   const float* values;  // of every level
   size_t level_count;
+  // For byte levels whose values are all level x scale (ByteLevelScale), that scale: the
+  // sums can then be worked out eight pixels at a time. Otherwise 0.
+  float scale = 0.0f;
   float Value(Level sample) const { return values[sample]; }
   // The last level whose value is not above `bound`, -1 when there is none.
   int Bar(float bound) const {
@@ -103,6 +110,47 @@ cv::Vec3f BrightMeanColour(const Samples& samples, int count, float mean, int& b
   if (bright == 0) return cv::Vec3f(0.0f, 0.0f, 0.0f);
   const float n = static_cast<float>(bright);
   return cv::Vec3f(sum0 / n, sum1 / n, sum2 / n);
+}
+
+// The same two estimates of byte levels, with AVX2 and a scale: a stretch of pixels at a
+// time, their values worked out eight at a time into buffers, then each buffer added to
+// its sum at once (AddEachInFloat), bit for bit as the chains above add them.
+constexpr int kStretch = 512;
+
+bool WorksInStretches(const LevelSamples<uint8_t>& samples) { return samples.scale != 0.0f && HasAvx2(); }
+
+float MeanOfMinima(const LevelSamples<uint8_t>& samples, int count, float& largest) {
+  if (!WorksInStretches(samples)) return MeanOfMinima<LevelSamples<uint8_t>>(samples, count, largest);
+  uint8_t tops[3] = {samples.pixels[0], samples.pixels[1], samples.pixels[2]};
+  float minima[kStretch];
+  float sum = 0.0f;
+  for (int first = 0; first < count; first += kStretch) {
+    const int stretch = std::min(kStretch, count - first);
+    ByteMinimaAvx2(samples.pixels + 3 * static_cast<size_t>(first), stretch, samples.scale, minima, tops);
+    sum = AddEachInFloat(minima, static_cast<size_t>(stretch), sum);
+  }
+  const uint8_t m = tops[0] > tops[1] ? tops[0] : tops[1];
+  largest = samples.Value(m > tops[2] ? m : tops[2]);
+  return sum / static_cast<float>(count);
+}
+
+cv::Vec3f BrightMeanColour(const LevelSamples<uint8_t>& samples, int count, float mean, int& bright) {
+  if (!WorksInStretches(samples)) return BrightMeanColour<LevelSamples<uint8_t>>(samples, count, mean, bright);
+  float buffers[3][kStretch];
+  float* const colours[3] = {buffers[0], buffers[1], buffers[2]};
+  float sums[3] = {0.0f, 0.0f, 0.0f};
+  int members = 0;
+  const int bar = samples.Bar(mean);
+  for (int first = 0; first < count; first += kStretch) {
+    const int stretch = std::min(kStretch, count - first);
+    members += ByteBrightColoursAvx2(samples.pixels + 3 * static_cast<size_t>(first), stretch, bar, samples.scale,
+                                     colours);
+    for (int c = 0; c < 3; ++c) sums[c] = AddEachInFloat(colours[c], static_cast<size_t>(stretch), sums[c]);
+  }
+  bright = members;
+  if (bright == 0) return cv::Vec3f(0.0f, 0.0f, 0.0f);
+  const float n = static_cast<float>(bright);
+  return cv::Vec3f(sums[0] / n, sums[1] / n, sums[2] / n);
 }
 
 template <typename Samples>
@@ -193,7 +241,9 @@ cv::Vec3f EstimateAirlightFromSource(const cv::Mat& source_view, const cv::Mat& 
   const float* values = levels.ptr<float>(0);
   if (source_view.type() == CV_8UC3) {
     CV_Assert(levels.total() == 256);
-    return AirlightOf(LevelSamples<uint8_t>{source_view.ptr<uint8_t>(0), values, 256}, count);
+    LevelSamples<uint8_t> samples{source_view.ptr<uint8_t>(0), values, 256};
+    samples.scale = ByteLevelScale(values);
+    return AirlightOf(samples, count);
   }
   CV_Assert(source_view.type() == CV_16UC3 && levels.total() == 65536);
   return AirlightOf(LevelSamples<uint16_t>{source_view.ptr<uint16_t>(0), values, 65536}, count);

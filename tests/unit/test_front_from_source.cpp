@@ -157,6 +157,23 @@ TEST(FrontFromSource, RandomPicturesGiveTheSameAirlightAndDarkChannel) {
   }
 }
 
+// Byte levels with small divisors make values of whole and half numbers, and bright
+// pictures of 400 x 400 pixels push the sums past 2^23 and 2^24, where the floats lie 1
+// and 2 apart: odd levels then fall exactly halfway between two of them (ties, which go
+// to the even one), while the sums also cross binades. The byte estimate adds its sums a
+// stretch at a time where it can; it must still give way wherever the chain would differ.
+TEST(FrontFromSource, SumsThroughTiesAndBinadesGiveTheSameAirlight) {
+  cv::Mat bright(400, 400, CV_8UC3);
+  cv::RNG(21).fill(bright, cv::RNG::UNIFORM, 190, 256);
+  for (const double divisor : {1.0, 2.0, 255.0}) {
+    ExpectSameFromSource(bright, divisor, "bright, divisor " + std::to_string(divisor));
+  }
+  // A bright set of only part of the picture, between dark rows, at odd lengths.
+  cv::Mat banded = bright(cv::Rect(0, 0, 397, 389)).clone();
+  for (int y = 0; y < banded.rows; y += 3) banded.row(y).setTo(cv::Scalar(3, 200, 9));
+  ExpectSameFromSource(banded, 1.0, "banded, divisor 1");
+}
+
 // A photo-like picture: dim haze with bright sky above, so that the bright set is a real
 // part of the picture rather than about half of it.
 TEST(FrontFromSource, HazySceneGivesTheSameAirlightAndDarkChannel) {

@@ -1,6 +1,7 @@
-// The sum whose every addition is rounded back to float, worked out a stretch at a time:
-// bit for bit the float the one-at-a-time loop leaves, on the plain and the vector code,
-// where the shortcut holds and wherever it must give way (binade edges, ties, NaN).
+// Float sums worked out a stretch at a time, of double terms (each addition rounded back to
+// float) and of float terms: bit for bit the float the one-at-a-time loop leaves, on the
+// plain and the vector code, where the shortcut holds and wherever it must give way
+// (binade edges, ties, NaN).
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -20,17 +21,35 @@ float OneAtATime(const std::vector<double>& terms, float sum) {
   return sum;
 }
 
+float OneAtATime(const std::vector<float>& terms, float sum) {
+  for (const float term : terms) sum += term;
+  return sum;
+}
+
+
+
 uint32_t Bits(float value) {
   uint32_t bits;
   std::memcpy(&bits, &value, sizeof bits);
   return bits;
 }
 
-// Both codes against the loop; a NaN must be the loop's NaN, and -0 is not 0.
+// Against the loop; a NaN must be the loop's NaN, and -0 is not 0. Double terms on both
+// codes; float terms have only the vector code (without AVX2 they are the loop itself).
 void ExpectSameAsOneAtATime(const std::vector<double>& terms, float sum, const std::string& where) {
   const uint32_t expected = Bits(OneAtATime(terms, sum));
   EXPECT_EQ(Bits(AddEachRoundedToFloat(terms.data(), terms.size(), sum)), expected) << where << ", vector code";
   EXPECT_EQ(Bits(AddEachRoundedToFloat(terms.data(), terms.size(), sum, false)), expected) << where << ", plain code";
+}
+
+void ExpectSameAsOneAtATime(const std::vector<float>& terms, float sum, const std::string& where) {
+  EXPECT_EQ(Bits(AddEachInFloat(terms.data(), terms.size(), sum)), Bits(OneAtATime(terms, sum))) << where;
+}
+
+// The double terms as they are, and rounded to float for the float sum.
+void ExpectBothSumsAsOneAtATime(const std::vector<double>& terms, float sum, const std::string& where) {
+  ExpectSameAsOneAtATime(terms, sum, where + ", double terms");
+  ExpectSameAsOneAtATime(std::vector<float>(terms.begin(), terms.end()), sum, where + ", float terms");
 }
 
 // Logarithms of luminance, as the tone statistics add them, from a sum of 0 through every
@@ -42,9 +61,13 @@ TEST(InOrderSum, LogarithmsOfLuminanceAddAsOneAtATime) {
     std::vector<double> terms(count);
     for (double& term : terms) term = std::log(static_cast<double>(luminance(random)) + 0.0001);
     ExpectSameAsOneAtATime(terms, 0.0f, std::to_string(count) + " logarithms");
+    // Normalised samples, as the airlight adds them.
+    std::vector<float> samples(count);
+    for (float& sample : samples) sample = luminance(random);
+    ExpectSameAsOneAtATime(samples, 0.0f, std::to_string(count) + " samples");
     // Bright pictures: logarithms near 0 and above it, so the sum also shrinks for a while.
     for (double& term : terms) term = term * 0.001 + 0.00002;
-    ExpectSameAsOneAtATime(terms, 5000.0f, std::to_string(count) + " small logarithms of both signs");
+    ExpectBothSumsAsOneAtATime(terms, 5000.0f, std::to_string(count) + " small terms of both signs");
   }
 }
 
@@ -64,14 +87,15 @@ TEST(InOrderSum, BinadeEndsAndTiesAddAsOneAtATime) {
     std::vector<double> terms(1 + random() % 20);
     for (double& term : terms) {
       const double quarters = static_cast<double>(static_cast<int>(random() % 17) - 8) * 0.25 * spacing;
-      switch (random() % 4) {
+      switch (random() % 5) {
         case 0: term = quarters; break;  // halves are ties
-        case 1: term = quarters + spacing * 1e-9; break;
-        case 2: term = quarters - spacing * 1e-9; break;
+        case 1: term = quarters + spacing * 1e-9; break;   // next to a tie in double,
+        case 2: term = std::nextafter(static_cast<float>(quarters), 1e30f); break;  // and in float
+        case 3: term = std::nextafter(static_cast<float>(quarters), -1e30f); break;
         default: term = quarters * 0.01; break;  // steps of 0
       }
     }
-    ExpectSameAsOneAtATime(terms, sum, "trial " + std::to_string(trial));
+    ExpectBothSumsAsOneAtATime(terms, sum, "trial " + std::to_string(trial));
   }
 }
 
@@ -83,7 +107,7 @@ TEST(InOrderSum, ATieAnywhereInAStretchAddsAsOneAtATime) {
     std::vector<double> terms(4 * 512 + 5, 0.3);
     for (std::size_t stretch = 0; stretch < 4; ++stretch) terms[stretch * 512 + place] = 0.125;
     terms.back() = -0.375;
-    ExpectSameAsOneAtATime(terms, start, "tie at " + std::to_string(place));
+    ExpectBothSumsAsOneAtATime(terms, start, "tie at " + std::to_string(place));
   }
 }
 
@@ -101,7 +125,7 @@ TEST(InOrderSum, SpecialValuesAddAsOneAtATime) {
         std::vector<double> terms(1030);
         for (double& term : terms) term = spread(random);
         terms[place] = special;
-        ExpectSameAsOneAtATime(terms, sum, "special " + std::to_string(special) + " at " + std::to_string(place) +
+        ExpectBothSumsAsOneAtATime(terms, sum, "special " + std::to_string(special) + " at " + std::to_string(place) +
                                                " from " + std::to_string(sum));
       }
     }
