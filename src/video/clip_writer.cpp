@@ -4,9 +4,12 @@
 #include <cstring>
 #include <new>
 
+#include <opencv2/core.hpp>
+
 #include "vantorel/dehaze.h"
 
 extern "C" {
+#include <libavutil/display.h>
 #include <libavutil/opt.h>
 #include <libavutil/pixdesc.h>
 }
@@ -15,19 +18,44 @@ namespace vantorel {
 
 namespace {
 
-void CopySideData(const AVStream* from, AVStream* to) {
+void CopySideData(const AVStream* from, AVStream* to, bool with_display_matrix) {
   for (int i = 0; i < from->nb_side_data; ++i) {
     const AVPacketSideData& side = from->side_data[i];
+    if (side.type == AV_PKT_DATA_DISPLAYMATRIX && !with_display_matrix) continue;
     uint8_t* copy = av_stream_new_side_data(to, side.type, side.size);
     if (copy == nullptr) throw std::bad_alloc();
     std::memcpy(copy, side.data, side.size);
   }
 }
 
-void CopyStreamTags(const AVStream* from, AVStream* to) {
+void CopyStreamTags(const AVStream* from, AVStream* to, bool with_display_matrix = true) {
   av_dict_copy(&to->metadata, from->metadata, 0);
   to->disposition = from->disposition;
-  CopySideData(from, to);
+  CopySideData(from, to, with_display_matrix);
+}
+
+// Matroska (and so webm) keeps no display matrix: FFmpeg 5.1's muxer drops it.
+bool StoresDisplayMatrix(const std::string& container) { return container != "mkv" && container != "webm"; }
+
+// The quarter turns clockwise that the video's display matrix asks for on screen (as the
+// ffmpeg program turns a clip it decodes): 0 to 3, 0 also without a matrix, and -1 for a
+// matrix that is not a turn by quarters (a mirror, another angle, a shear). The matrix's
+// translation is left aside, as players leave it.
+int QuarterTurnsOf(const AVStream* video) {
+  size_t size = 0;
+  const uint8_t* data = av_stream_get_side_data(video, AV_PKT_DATA_DISPLAYMATRIX, &size);
+  if (data == nullptr || size < 9 * sizeof(int32_t)) return 0;
+  int32_t matrix[9];
+  std::memcpy(matrix, data, sizeof matrix);
+  for (int turns = 0; turns < 4; ++turns) {
+    int32_t turn[9];
+    av_display_rotation_set(turn, 90.0 * turns);  // the matrix that shows frames turned so
+    if (matrix[0] == turn[0] && matrix[1] == turn[1] && matrix[3] == turn[3] && matrix[4] == turn[4] &&
+        matrix[2] == 0 && matrix[5] == 0 && matrix[8] == turn[8]) {
+      return turns;
+    }
+  }
+  return -1;
 }
 
 AVPixelFormat EncodedPixelFormat(const std::string& codec) {
@@ -54,12 +82,19 @@ bool ClipWriter::OpenEncoder(const ClipReader& source, const VideoEncoding& enco
   const AVCodecContext* decoder = source.Decoder();
   const AVStream* in = source.VideoStream();
   AVCodecContext* e = encoder_.get();
-  e->width = source.Cols();
-  e->height = source.Rows();
+  source_rows_ = source.Rows();
+  source_cols_ = source.Cols();
+  // Where the container cannot say how to turn the frames, they are stored turned.
+  const bool sideways = quarter_turns_ % 2 == 1;
+  e->width = sideways ? source.Rows() : source.Cols();
+  e->height = sideways ? source.Cols() : source.Rows();
   e->pix_fmt = EncodedPixelFormat(encoding.codec);
   e->time_base = in->time_base;
   e->framerate = av_guess_frame_rate(const_cast<AVFormatContext*>(source.Format()), const_cast<AVStream*>(in), nullptr);
   e->sample_aspect_ratio = decoder->sample_aspect_ratio;
+  if (sideways && e->sample_aspect_ratio.num > 0) {
+    e->sample_aspect_ratio = AVRational{e->sample_aspect_ratio.den, e->sample_aspect_ratio.num};
+  }
   e->color_primaries = decoder->color_primaries;
   e->color_trc = decoder->color_trc;
   if (encoding.codec == "ffv1") {
@@ -109,7 +144,7 @@ bool ClipWriter::OpenEncoder(const ClipReader& source, const VideoEncoding& enco
   avcodec_parameters_from_context(out->codecpar, e);
   out->time_base = in->time_base;
   out->avg_frame_rate = in->avg_frame_rate;
-  CopyStreamTags(in, out);
+  CopyStreamTags(in, out, StoresDisplayMatrix(encoding.container));
   // The old encoder's name and settings no longer describe the stream.
   av_dict_set(&out->metadata, "encoder", nullptr, 0);
   av_dict_set(&out->metadata, "BPS", nullptr, 0);
@@ -128,6 +163,7 @@ bool ClipWriter::OpenEncoder(const ClipReader& source, const VideoEncoding& enco
   scaler_.reset(sws_getContext(e->width, e->height, AV_PIX_FMT_BGR24, e->width, e->height, e->pix_fmt,
                                SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INP, nullptr, nullptr, nullptr));
   if (!scaler_) throw std::bad_alloc();
+  if (quarter_turns_ > 0) turned_.create(e->height, e->width, CV_8UC3);
   if (encoding.codec != "ffv1") {
     const int* matrix = sws_getCoefficients(e->colorspace);
     sws_setColorspaceDetails(scaler_.get(), matrix, 1, matrix, e->color_range == AVCOL_RANGE_JPEG ? 1 : 0, 0,
@@ -176,7 +212,17 @@ bool ClipWriter::Open(const std::string& path, const ClipReader& source, const V
   const AVFormatContext* input = source.Format();
   stream_map_.assign(input->nb_streams, -1);
   for (unsigned i = 0; i < input->nb_streams; ++i) input_time_bases_.push_back(input->streams[i]->time_base);
+  std::string matrix_note;
+  if (!StoresDisplayMatrix(encoding.container)) {
+    quarter_turns_ = QuarterTurnsOf(source.VideoStream());
+    if (quarter_turns_ < 0) {
+      quarter_turns_ = 0;
+      matrix_note = "the display matrix (not a turn by quarters) cannot be stored in " + encoding.container +
+                    " and is left out";
+    }
+  }
   if (!OpenEncoder(source, encoding, error) || !CopyStreams(source, note, error)) return false;
+  if (!matrix_note.empty()) note = note.empty() ? matrix_note : note + "; " + matrix_note;
   // Matroska stores each frame's presentation time, which encoders that reorder frames keep
   // at the source's; the default shift that makes decoding times non-negative would move
   // every frame instead.
@@ -202,6 +248,12 @@ bool ClipWriter::Open(const std::string& path, const ClipReader& source, const V
 
 bool ClipWriter::WriteFrame(const unsigned char* bgr, int64_t pts, int64_t duration, std::string& error) {
   if (av_frame_make_writable(frame_.get()) < 0) throw std::bad_alloc();
+  if (quarter_turns_ > 0) {
+    static constexpr cv::RotateFlags kTurns[] = {cv::ROTATE_90_CLOCKWISE, cv::ROTATE_180, cv::ROTATE_90_COUNTERCLOCKWISE};
+    const cv::Mat frame(source_rows_, source_cols_, CV_8UC3, const_cast<unsigned char*>(bgr));
+    cv::rotate(frame, turned_, kTurns[quarter_turns_ - 1]);
+    bgr = turned_.data;
+  }
   const uint8_t* planes[4] = {bgr, nullptr, nullptr, nullptr};
   const int strides[4] = {encoder_->width * 3, 0, 0, 0};
   sws_scale(scaler_.get(), planes, strides, 0, encoder_->height, frame_->data, frame_->linesize);

@@ -1,11 +1,15 @@
 // Writing a clip's result: the dehazed frames encoded as asked, every other stream of the
 // source copied packet for packet, the container's and streams' metadata, side data (the
-// display matrix) and timestamps kept, and the source's colour tags on the new video.
+// display matrix) and timestamps kept, and the source's colour tags on the new video. Where
+// the container cannot store the display matrix (mkv, webm) and it asks for a turn by
+// quarters, the frames are stored turned, so that the result shows as the source does.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include <opencv2/core.hpp>
 
 #include "video/clip_reader.h"
 #include "video/video_encoding.h"
@@ -20,7 +24,8 @@ class ClipWriter {
   ClipWriter& operator=(const ClipWriter&) = delete;
 
   // Sets up the result at `path` (created or truncated) for `source`, and writes its header.
-  // `note` receives a line about streams the container cannot hold (left out), or "".
+  // `note` receives a line about streams the container cannot hold (left out) and a
+  // display matrix it cannot store, or "".
   bool Open(const std::string& path, const ClipReader& source, const VideoEncoding& encoding,
             std::string& note, std::string& error);
 
@@ -50,6 +55,9 @@ class ClipWriter {
   // Frame durations by pts: encoders do not always pass them on to their packets.
   std::vector<std::pair<int64_t, int64_t>> durations_;
   bool header_written_ = false;
+  int source_rows_ = 0, source_cols_ = 0;
+  int quarter_turns_ = 0;  // clockwise, applied to every frame before it is encoded
+  cv::Mat turned_;         // the turned frame
 };
 
 }  // namespace vantorel

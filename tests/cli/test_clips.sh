@@ -82,6 +82,32 @@ run self.mkv self.mkv 0.8 --video-codec ffv1 --temporal-window 0
 expect_status 0 "result is the source"
 expect_same "$(frame_hashes self.mkv)" "$(frame_hashes pan_out.mkv)" "result is the source: frames differ"
 
+# Matroska cannot store the rotation: into mkv the frames are stored turned as the matrix
+# asks (a quarter clockwise here, as the ffmpeg program shows the source), each the single
+# form's result on the frame as stored, turned; the result has no rotation left to apply.
+ff -loop 1 -i "$SAMPLE" -vf "scale=400:-2,crop=160:120:'n*6':20" -frames:v 4 -c:v ffv1 -pix_fmt bgr0 upright.mov
+/usr/bin/python3 - <<'PY'
+data = bytearray(open('upright.mov', 'rb').read())
+identity = bytes.fromhex('00010000' + '00000000' * 3 + '00010000' + '00000000' * 3 + '40000000')
+turned = bytes.fromhex('00000000' + '00010000' + '00000000' + 'FFFF0000' + '00000000' * 4 + '40000000')
+at = data.index(identity, data.index(b'tkhd'))
+data[at:at + len(identity)] = turned
+open('sideways.mov', 'wb').write(data)
+PY
+run sideways.mov sideways_out.mkv 0.8 --video-codec ffv1 --temporal-window 0
+expect_status 0 "mov into mkv"
+expect_same "$(ffprobe -v error -select_streams v -show_entries stream=width,height:stream_side_data=rotation \
+               -of csv=p=0 sideways_out.mkv)" "120,160" "mkv: stored size and rotation"
+rm -rf frames && mkdir frames
+ff -noautorotate -i sideways.mov -pix_fmt bgr24 frames/f%03d.png
+for frame in frames/f*.png; do
+  "$VANTOREL" -q "$frame" "${frame%.png}_d.png" 0.8 >/dev/null && "$TEST_IMAGE" rotate "${frame%.png}_d.png" "${frame%.png}_t.png" ||
+    echo "failed $frame"
+done
+expect_same "$(frame_hashes sideways_out.mkv)" \
+            "$(ff -i frames/f%03d_t.png -pix_fmt bgr24 -f framemd5 - | grep -v '^#' | awk -F, '{print $6}')" \
+            "mkv: frames differ from the single form's, turned"
+
 # A batch over a folder of pictures and clips; --video-format for the clips, --format for the pictures.
 mkdir mixed
 cp pan.mkv turned.mp4 mixed/ && cp "$SAMPLE" mixed/photo.jpg
