@@ -225,11 +225,12 @@ void DehazeOpenClip(Run& run, const std::string& source, const std::string& resu
     return;
   }
   if (run.reader.Damaged() > 0) {
-    const std::string damaged = source + ": " + std::to_string(run.reader.Damaged()) +
-                                " damaged frame" + (run.reader.Damaged() > 1 ? "s" : "") + " left out";
+    const std::string damaged = std::to_string(run.reader.Damaged()) + " damaged frame" +
+                                (run.reader.Damaged() > 1 ? "s" : "") + " left out";
     note = note.empty() ? damaged : damaged + "; " + note;
   }
-  outcome.note = note;
+  // Named, so that a batch's notes say which clip they are about.
+  outcome.note = note.empty() ? note : source + ": " + note;
   outcome.status = Outcome::Status::kWritten;
 }
 

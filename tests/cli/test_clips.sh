@@ -96,6 +96,8 @@ open('sideways.mov', 'wb').write(data)
 PY
 run sideways.mov sideways_out.mkv 0.8 --video-codec ffv1 --temporal-window 0
 expect_status 0 "mov into mkv"
+checks=$((checks + 1))
+[[ $ERR != *note* ]] || fail "mov into mkv: a note for a matrix it kept by turning the frames: $ERR"
 expect_same "$(ffprobe -v error -select_streams v -show_entries stream=width,height:stream_side_data=rotation \
                -of csv=p=0 sideways_out.mkv)" "120,160" "mkv: stored size and rotation"
 rm -rf frames && mkdir frames
@@ -107,6 +109,20 @@ done
 expect_same "$(frame_hashes sideways_out.mkv)" \
             "$(ff -i frames/f%03d_t.png -pix_fmt bgr24 -f framemd5 - | grep -v '^#' | awk -F, '{print $6}')" \
             "mkv: frames differ from the single form's, turned"
+# A mirroring matrix is no turn: mkv cannot keep it, and the note names the clip.
+/usr/bin/python3 - <<'PY'
+data = bytearray(open('sideways.mov', 'rb').read())
+turned = bytes.fromhex('00000000' + '00010000' + '00000000' + 'FFFF0000' + '00000000' * 4 + '40000000')
+mirror = bytes.fromhex('FFFF0000' + '00000000' * 3 + '00010000' + '00000000' * 3 + '40000000')
+at = data.index(turned, data.index(b'tkhd'))
+data[at:at + len(turned)] = mirror
+open('mirrored.mov', 'wb').write(data)
+PY
+run mirrored.mov mirrored_out.mkv 0.8 --video-codec ffv1
+expect_status 0 "mirrored mov into mkv"
+checks=$((checks + 1))
+[[ $ERR == *"vantorel: note: mirrored.mov: the display matrix (not a turn by quarters) cannot be stored in mkv and is left out"* ]] ||
+  fail "mirrored mov into mkv: stderr '$ERR'"
 
 # A batch over a folder of pictures and clips; --video-format for the clips, --format for the pictures.
 mkdir mixed
