@@ -1,13 +1,14 @@
 // One addition after another puts every term's rounding on a chain (for terms in double, a
-// conversion, an addition and a conversion back). But while the running sum stays inside one binade of floats, every
-// step is a shift of the sum by a whole number of the binade's float spacings, and that
-// number does not depend on where in the binade the sum is, only on the term, unless the
-// double result lies exactly halfway between two floats (then the tie goes to the even one,
-// which depends on the sum). So a stretch of terms whose steps, added up in magnitude, keep
-// every partial sum well inside the binade, and none of which is a tie, moves the sum by
-// the steps' total: each step is measured against a fixed sum in the middle of the binade,
-// and the steps, all multiples of one spacing, add exactly in any order. Any other stretch
-// (a binade crossed, a tie, a NaN or an infinity, a sum below 1) is added one term at a time.
+// conversion, an addition and a conversion back). But while the running sum stays inside
+// one binade of floats, every step is a shift of the sum by a whole number of the binade's
+// float spacings, and that number does not depend on where in the binade the sum is, only
+// on the term, unless the exact result lies halfway between two floats (then the tie goes
+// to the even one, which depends on the sum). So a stretch of terms whose steps, added up
+// in magnitude, keep every partial sum well inside the binade, and none of which is a tie,
+// moves the sum by the steps' total: each step is measured against a fixed sum in the
+// middle of the binade, and the steps, all multiples of one spacing, add exactly in any
+// order. Any other stretch (a binade crossed, a tie, a NaN or an infinity, a sum below 1)
+// is added one term at a time.
 #include "imagedehaze/in_order_sum.h"
 
 #include <immintrin.h>

@@ -1,5 +1,6 @@
 #include "video/clip_reader.h"
 
+#include <cstdarg>
 #include <cstring>
 #include <mutex>
 
@@ -7,9 +8,27 @@
 
 namespace vantorel {
 
+namespace {
+
+// An FFV1 decoder hides a slice whose checksum fails (it takes the previous frame's) and
+// flags nothing on the frame: its error message is the only sign. A reader watches its own
+// decoder's messages, on its own thread, while it hands the decoder a packet.
+thread_local const void* watched_decoder = nullptr;
+thread_local int errors_seen = 0;
+
+void CountWatchedErrors(void* context, int level, const char* format, va_list arguments) {
+  if (context != nullptr && context == watched_decoder && level <= AV_LOG_ERROR) ++errors_seen;
+  av_log_default_callback(context, level, format, arguments);
+}
+
+}  // namespace
+
 void SilenceFfmpegLog() {
   static std::once_flag silenced;
-  std::call_once(silenced, [] { av_log_set_level(AV_LOG_QUIET); });
+  std::call_once(silenced, [] {
+    av_log_set_level(AV_LOG_QUIET);
+    av_log_set_callback(CountWatchedErrors);
+  });
 }
 
 namespace {
@@ -140,7 +159,8 @@ bool ClipReader::ReceiveFrame(std::vector<unsigned char>& frame_buffer, ClipItem
     ++damaged_;
     return true;
   }
-  if (frame_->decode_error_flags != 0 || (frame_->flags & AV_FRAME_FLAG_CORRUPT)) {
+  if (frame_->decode_error_flags != 0 || (frame_->flags & AV_FRAME_FLAG_CORRUPT) || hidden_damage_) {
+    hidden_damage_ = false;
     ++damaged_;
     av_frame_unref(frame_.get());
     return true;
@@ -181,7 +201,18 @@ bool ClipReader::Next(std::vector<unsigned char>& frame_buffer, ClipItem& item, 
       if (!item.packet) throw std::bad_alloc();
       return true;
     }
+    // FFV1 decodes every frame on its own, as its packet is sent: an error it reports
+    // then is about the frame received next.
+    const bool watched = decoder_->codec_id == AV_CODEC_ID_FFV1;
+    if (watched) {
+      watched_decoder = decoder_.get();
+      errors_seen = 0;
+    }
     const int sent = avcodec_send_packet(decoder_.get(), packet_.get());
+    if (watched) {
+      watched_decoder = nullptr;
+      hidden_damage_ = errors_seen > 0 && sent >= 0;
+    }
     av_packet_unref(packet_.get());
     if (sent < 0 && sent != AVERROR(EAGAIN)) ++damaged_;
   }

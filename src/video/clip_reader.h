@@ -48,7 +48,8 @@ class ClipReader {
   // for another reason than damaged data.
   bool Next(std::vector<unsigned char>& frame_buffer, ClipItem& item, std::string& error);
 
-  // Packets or frames the decoder reported as damaged so far.
+  // Packets or frames the decoder reported as damaged so far (for FFV1, also frames it
+  // mended from the previous one after a slice's checksum failed).
   int Damaged() const { return damaged_; }
 
  private:
@@ -64,6 +65,7 @@ class ClipReader {
   bool draining_ = false;  // the end of the file was reached; the decoder gives what it holds
   int64_t next_pts_ = 0;   // for frames without a timestamp
   int damaged_ = 0;
+  bool hidden_damage_ = false;  // the decoder reported damage it hid in the next frame
 };
 
 // Whether libavformat finds in the file a video stream that is not a still picture (a

@@ -174,6 +174,20 @@ left_out=$(sed -n 's/^vantorel: note: damaged.mp4: \([0-9]*\) damaged frames\{0,
 [[ -n $left_out && $left_out -ge 1 ]] || fail "damaged clip: no note of the frames left out (stderr: $ERR)"
 written=$(ffprobe -v error -count_frames -show_entries stream=nb_read_frames -of csv=p=0 damaged_out.mp4)
 [[ $written -eq $((100 - ${left_out:-0})) ]] || fail "damaged clip: $written frames written, $left_out left out of 100"
+# FFV1 with slice checksums: the decoder mends a damaged slice from the frame before and
+# flags nothing but its message; the frame is still counted and left out.
+ff -f lavfi -i "testsrc2=size=320x240:rate=10:duration=3" -c:v ffv1 -level 3 -slicecrc 1 -pix_fmt bgr0 whole.mkv
+/usr/bin/python3 -c "
+d = bytearray(open('whole.mkv', 'rb').read())
+for i in range(len(d) // 2, len(d) // 2 + 200): d[i] ^= 0x5a
+open('damaged.mkv', 'wb').write(d)"
+run damaged.mkv damaged_out.mkv 0.8 --video-codec ffv1
+expect_status 0 "damaged ffv1 clip"
+checks=$((checks + 2))
+left_out=$(sed -n 's/^vantorel: note: damaged.mkv: \([0-9]*\) damaged frames\{0,1\} left out$/\1/p' err.txt)
+[[ -n $left_out && $left_out -ge 1 ]] || fail "damaged ffv1 clip: no note of the frames left out (stderr: $ERR)"
+written=$(ffprobe -v error -count_frames -show_entries stream=nb_read_frames -of csv=p=0 damaged_out.mkv)
+[[ $written -eq $((30 - ${left_out:-0})) ]] || fail "damaged ffv1 clip: $written frames written, $left_out left out of 30"
 # A container and codec that cannot go together are refused before any work.
 run pan.mkv wrong.mp4 0.8 --video-codec ffv1
 expect_status 1 "ffv1 in mp4"
