@@ -22,6 +22,21 @@ expect_same() {
   checks=$((checks + 1))
   [[ -n "$1" && "$1" == "$2" ]] || fail "$3"
 }
+# with_matrix SOURCE RESULT MATRIX: an mp4 or mov SOURCE whose video track's matrix (the
+# first one, as the tkhd box stores it: nine 32-bit words) is replaced by MATRIX.
+TURNED='00000000 00010000 00000000 FFFF0000 00000000 00000000 00000000 00000000 40000000'  # by 90 degrees
+MIRROR='FFFF0000 00000000 00000000 00000000 00010000 00000000 00000000 00000000 40000000'  # left for right
+with_matrix() {
+  /usr/bin/python3 - "$@" <<'PY'
+import sys
+source, result, matrix = sys.argv[1:]
+data = bytearray(open(source, 'rb').read())
+identity = bytes.fromhex('00010000' + '00000000' * 3 + '00010000' + '00000000' * 3 + '40000000')
+at = data.index(identity, data.index(b'tkhd'))
+data[at:at + len(identity)] = bytes.fromhex(matrix)
+open(result, 'wb').write(data)
+PY
+}
 
 # A clip of one repeated frame: with the default window every frame is the single form's.
 ff -loop 1 -framerate 10 -i "$SAMPLE" -vf "scale=160:-2,crop=160:100:0:0" -frames:v 5 -c:v ffv1 -pix_fmt bgr0 still.mkv
@@ -53,15 +68,7 @@ checks=$((checks + 2))
 # The usual clip: H.264 and AAC in mp4, turned by a display matrix, with a creation time.
 ff -f lavfi -i "testsrc2=size=160x120:rate=25:duration=1" -f lavfi -i "sine=duration=1" -c:v libx264 -c:a aac \
    -metadata creation_time=2024-05-06T07:08:09Z plain.mp4
-/usr/bin/python3 - <<'PY'
-# The video track's matrix (the first one) turned by 90 degrees.
-data = bytearray(open('plain.mp4', 'rb').read())
-identity = bytes.fromhex('00010000' + '00000000' * 3 + '00010000' + '00000000' * 3 + '40000000')
-turned = bytes.fromhex('00000000' + '00010000' + '00000000' + 'FFFF0000' + '00000000' * 4 + '40000000')
-at = data.index(identity, data.index(b'tkhd'))
-data[at:at + len(identity)] = turned
-open('turned.mp4', 'wb').write(data)
-PY
+with_matrix plain.mp4 turned.mp4 "$TURNED"
 run turned.mp4 turned_out.mp4 0.8
 expect_status 0 "mp4"
 rotation() { ffprobe -v error -select_streams v -show_entries stream_side_data=rotation -of csv=p=0 "$1"; }
@@ -86,14 +93,7 @@ expect_same "$(frame_hashes self.mkv)" "$(frame_hashes pan_out.mkv)" "result is 
 # asks (a quarter clockwise here, as the ffmpeg program shows the source), each the single
 # form's result on the frame as stored, turned; the result has no rotation left to apply.
 ff -loop 1 -i "$SAMPLE" -vf "scale=400:-2,crop=160:120:'n*6':20" -frames:v 4 -c:v ffv1 -pix_fmt bgr0 upright.mov
-/usr/bin/python3 - <<'PY'
-data = bytearray(open('upright.mov', 'rb').read())
-identity = bytes.fromhex('00010000' + '00000000' * 3 + '00010000' + '00000000' * 3 + '40000000')
-turned = bytes.fromhex('00000000' + '00010000' + '00000000' + 'FFFF0000' + '00000000' * 4 + '40000000')
-at = data.index(identity, data.index(b'tkhd'))
-data[at:at + len(identity)] = turned
-open('sideways.mov', 'wb').write(data)
-PY
+with_matrix upright.mov sideways.mov "$TURNED"
 run sideways.mov sideways_out.mkv 0.8 --video-codec ffv1 --temporal-window 0
 expect_status 0 "mov into mkv"
 checks=$((checks + 1))
@@ -110,14 +110,7 @@ expect_same "$(frame_hashes sideways_out.mkv)" \
             "$(ff -i frames/f%03d_t.png -pix_fmt bgr24 -f framemd5 - | grep -v '^#' | awk -F, '{print $6}')" \
             "mkv: frames differ from the single form's, turned"
 # A mirroring matrix is no turn: mkv cannot keep it, and the note names the clip.
-/usr/bin/python3 - <<'PY'
-data = bytearray(open('sideways.mov', 'rb').read())
-turned = bytes.fromhex('00000000' + '00010000' + '00000000' + 'FFFF0000' + '00000000' * 4 + '40000000')
-mirror = bytes.fromhex('FFFF0000' + '00000000' * 3 + '00010000' + '00000000' * 3 + '40000000')
-at = data.index(turned, data.index(b'tkhd'))
-data[at:at + len(turned)] = mirror
-open('mirrored.mov', 'wb').write(data)
-PY
+with_matrix upright.mov mirrored.mov "$MIRROR"
 run mirrored.mov mirrored_out.mkv 0.8 --video-codec ffv1
 expect_status 0 "mirrored mov into mkv"
 checks=$((checks + 1))
