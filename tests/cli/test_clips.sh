@@ -153,34 +153,38 @@ cut_header.mkv it ends before its first frame
 cut_first_frame.mkv no frame could be decoded
 cut.mp4 not a clip that can be read
 CASES
-# Damaged in the middle (H.264 bytes scrambled halfway): written with what decodes, and a
-# note names the file and how many frames were left out.
+# Damaged in the middle: written with what decodes, and a note names the file and how many
+# frames were left out.
+# scramble SOURCE RESULT BYTES: SOURCE with BYTES bytes from its middle on flipped.
+scramble() {
+  /usr/bin/python3 -c "
+import sys
+d = bytearray(open(sys.argv[1], 'rb').read())
+for i in range(len(d) // 2, len(d) // 2 + int(sys.argv[3])): d[i] ^= 0x5a
+open(sys.argv[2], 'wb').write(d)" "$@"
+}
+# expect_frames_left_out SOURCE RESULT FRAMES WHAT [OPTION...]: the run succeeds, its note
+# counts at least one damaged frame, and the result has FRAMES less that count.
+expect_frames_left_out() {
+  local source=$1 result=$2 frames=$3 what=$4
+  shift 4
+  run "$source" "$result" 0.8 "$@"
+  expect_status 0 "$what"
+  checks=$((checks + 2))
+  left_out=$(sed -n "s/^vantorel: note: $source: \([0-9]*\) damaged frames\{0,1\} left out\$/\1/p" err.txt)
+  [[ -n $left_out && $left_out -ge 1 ]] || fail "$what: no note of the frames left out (stderr: $ERR)"
+  written=$(ffprobe -v error -count_frames -show_entries stream=nb_read_frames -of csv=p=0 "$result")
+  [[ $written -eq $((frames - ${left_out:-0})) ]] || fail "$what: $written frames written, $left_out left out of $frames"
+}
+# H.264 bytes scrambled halfway.
 ff -f lavfi -i "testsrc2=size=320x240:rate=25:duration=4" -c:v libx264 -g 25 whole.mp4
-/usr/bin/python3 -c "
-d = bytearray(open('whole.mp4', 'rb').read())
-for i in range(len(d) // 2, len(d) // 2 + 300): d[i] ^= 0x5a
-open('damaged.mp4', 'wb').write(d)"
-run damaged.mp4 damaged_out.mp4 0.8
-expect_status 0 "damaged clip"
-checks=$((checks + 2))
-left_out=$(sed -n 's/^vantorel: note: damaged.mp4: \([0-9]*\) damaged frames\{0,1\} left out$/\1/p' err.txt)
-[[ -n $left_out && $left_out -ge 1 ]] || fail "damaged clip: no note of the frames left out (stderr: $ERR)"
-written=$(ffprobe -v error -count_frames -show_entries stream=nb_read_frames -of csv=p=0 damaged_out.mp4)
-[[ $written -eq $((100 - ${left_out:-0})) ]] || fail "damaged clip: $written frames written, $left_out left out of 100"
+scramble whole.mp4 damaged.mp4 300
+expect_frames_left_out damaged.mp4 damaged_out.mp4 100 "damaged clip"
 # FFV1 with slice checksums: the decoder mends a damaged slice from the frame before and
 # flags nothing but its message; the frame is still counted and left out.
 ff -f lavfi -i "testsrc2=size=320x240:rate=10:duration=3" -c:v ffv1 -level 3 -slicecrc 1 -pix_fmt bgr0 whole.mkv
-/usr/bin/python3 -c "
-d = bytearray(open('whole.mkv', 'rb').read())
-for i in range(len(d) // 2, len(d) // 2 + 200): d[i] ^= 0x5a
-open('damaged.mkv', 'wb').write(d)"
-run damaged.mkv damaged_out.mkv 0.8 --video-codec ffv1
-expect_status 0 "damaged ffv1 clip"
-checks=$((checks + 2))
-left_out=$(sed -n 's/^vantorel: note: damaged.mkv: \([0-9]*\) damaged frames\{0,1\} left out$/\1/p' err.txt)
-[[ -n $left_out && $left_out -ge 1 ]] || fail "damaged ffv1 clip: no note of the frames left out (stderr: $ERR)"
-written=$(ffprobe -v error -count_frames -show_entries stream=nb_read_frames -of csv=p=0 damaged_out.mkv)
-[[ $written -eq $((30 - ${left_out:-0})) ]] || fail "damaged ffv1 clip: $written frames written, $left_out left out of 30"
+scramble whole.mkv damaged.mkv 200
+expect_frames_left_out damaged.mkv damaged_out.mkv 30 "damaged ffv1 clip" --video-codec ffv1
 # A container and codec that cannot go together are refused before any work.
 run pan.mkv wrong.mp4 0.8 --video-codec ffv1
 expect_status 1 "ffv1 in mp4"
